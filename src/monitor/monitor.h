@@ -1,0 +1,76 @@
+// The monitor frame: the port entry record, its flag word, the port table and
+// the one monitor lock that guards it.
+#pragma once
+
+#include "platform/platform.h"
+
+namespace langmon {
+
+// Flag bits of PortEntry::Flags.
+constexpr DWORD InDocument = 0x01;
+constexpr DWORD ParallelPort = 0x02;
+constexpr DWORD SerialPort = 0x04;
+constexpr DWORD FilePort = 0x08;
+constexpr DWORD PortActive = 0x10;
+
+constexpr DWORD kPortEntrySignature = 0x4F50;  // "PO" in memory
+
+// The monitor's record for one open port; its address is the port handle.
+// One zero-filled block from the local heap holds the record followed by the
+// port name.
+struct PortEntry {
+  DWORD Signature;
+  DWORD Size;
+  PortEntry* Next;
+  LPWSTR PortName;
+  DWORD Flags;  // reached only through the flag helpers below
+  LPWSTR PrinterName;
+  DWORD JobId;
+  HANDLE PortMonitorHandle;
+  HANDLE PrinterHandle;
+  MONITOR Monitor;  // only the fourteen NT 4.0 slots are ever copied
+};
+
+// The flag word is changed with and without the monitor lock from several
+// threads, so every access is a single atomic operation on it.
+DWORD LoadFlags(const PortEntry* entry);
+// Sets bits; returns the flag word as it was before.
+DWORD SetFlags(PortEntry* entry, DWORD bits);
+// Clears bits; returns the flag word as it was before.
+DWORD ClearFlags(PortEntry* entry, DWORD bits);
+
+// The monitor lock. InitializeMonitorLock makes it usable; a repeated call
+// leaves a lock that is already initialised alone.
+void InitializeMonitorLock();
+void LockMonitor();
+void UnlockMonitor();
+
+// The first entry of the port table (null when empty). Read and changed only
+// under the monitor lock.
+PortEntry*& PortTableHead();
+
+LPWSTR DuplicateWideString(LPCWSTR string);
+void FreeWideString(LPWSTR string);
+PortEntry* FindPortEntry(PortEntry* first, LPCWSTR portName);
+constexpr DWORD kMatchLpt = 0x1;
+constexpr DWORD kMatchCom = 0x2;
+BOOL MatchNumberedPort(const char* ansiName, DWORD kinds);
+PortEntry* NewPortEntry(LPCWSTR portName, LPCWSTR printerName);
+BOOL RemovePortEntry(PortEntry* entry);
+
+// Copies the entry's printer name into a caller's buffer while holding the
+// monitor lock, so that a StartDocPort replacing the name on another thread
+// can never hand the reader a freed string. Returns FALSE (with an empty
+// buffer) when the entry has no printer name or the name and its terminator
+// do not fit in `capacity` characters.
+BOOL CopyPrinterName(const PortEntry* entry, WCHAR* buffer, std::size_t capacity);
+
+// The constant table handed to the spooler.
+const MONITOREX* MonitorTable();
+
+}  // namespace langmon
+
+extern "C" {
+BOOL WINAPI DllEntryPoint(HINSTANCE instance, DWORD reason, LPVOID reserved);
+LPMONITOREX WINAPI InitializePrintMonitor(LPWSTR registryRoot);
+}
