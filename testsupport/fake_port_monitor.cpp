@@ -113,11 +113,12 @@ FakePortMonitor::FakePortMonitor() {
   table.pfnClosePort = &FakeClosePort;
   table.pfnGetPrinterDataFromPort = &FakeGetPrinterDataFromPort;
   table.pfnSetPortTimeOuts = &FakeSetPortTimeOuts;
+  previous_ = g_current;
   g_current = this;
 }
 
 FakePortMonitor::~FakePortMonitor() {
-  if (g_current == this) g_current = nullptr;
+  if (g_current == this) g_current = previous_;
 }
 
 void FakePortMonitor::QueueRead(const std::string& bytes) {

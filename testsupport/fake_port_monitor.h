@@ -2,8 +2,9 @@
 // call, hand back scripted read data and can be told to fail or write short.
 //
 // Each FakePort (one per opened port) is reached through the port monitor
-// handle that OpenPort returns. The tables are built per FakePortMonitor so
-// that tests can null out slots.
+// handle that OpenPort returns. OpenPort itself has no context argument: it
+// reaches the most recently made FakePortMonitor that is still alive. The
+// tables are built per FakePortMonitor so that tests can null out slots.
 #pragma once
 
 #include <deque>
@@ -64,6 +65,7 @@ class FakePortMonitor {
 
  private:
   std::vector<FakeCall> calls_;
+  FakePortMonitor* previous_ = nullptr;  // the fake OpenPort reached before this one
 };
 
 }  // namespace langmon::testing
