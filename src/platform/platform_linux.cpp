@@ -140,8 +140,8 @@ HLOCAL LocalAlloc(UINT flags, SIZE_T bytes) {
       break;
     }
   }
-  void* p = (flags & LMEM_ZEROINIT) ? std::calloc(1, bytes ? bytes : 1)
-                                    : std::malloc(bytes ? bytes : 1);
+  void* p =
+      (flags & LMEM_ZEROINIT) ? std::calloc(1, bytes ? bytes : 1) : std::malloc(bytes ? bytes : 1);
   if (!p) SetLastError(ERROR_NOT_ENOUGH_MEMORY);
   return p;
 }
@@ -230,17 +230,17 @@ int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR wide, int cchWide, L
   return out;
 }
 
-LONG RegOpenKeyExW(HKEY root, LPCWSTR subKey, DWORD, REGSAM, PHKEY result) {
+static LONG RegOpenKeyExWImpl(HKEY root, LPCWSTR subKey, DWORD, REGSAM, PHKEY result) {
   return OpenOrCreate(root, subKey, false, result, nullptr);
 }
 
-LONG RegCreateKeyExW(HKEY root, LPCWSTR subKey, DWORD, LPWSTR, DWORD, REGSAM, void*, PHKEY result,
-                     LPDWORD disposition) {
+static LONG RegCreateKeyExWImpl(HKEY root, LPCWSTR subKey, DWORD, LPWSTR, DWORD, REGSAM, void*,
+                                PHKEY result, LPDWORD disposition) {
   return OpenOrCreate(root, subKey, true, result, disposition);
 }
 
-LONG RegQueryValueExW(HKEY key, LPCWSTR name, LPDWORD, LPDWORD type, LPBYTE data,
-                      LPDWORD cbData) {
+static LONG RegQueryValueExWImpl(HKEY key, LPCWSTR name, LPDWORD, LPDWORD type, LPBYTE data,
+                                 LPDWORD cbData) {
   if (data && !cbData) return ERROR_INVALID_PARAMETER;
   Registry& reg = TheRegistry();
   std::lock_guard<std::mutex> guard(reg.lock);
@@ -262,7 +262,8 @@ LONG RegQueryValueExW(HKEY key, LPCWSTR name, LPDWORD, LPDWORD type, LPBYTE data
   return ERROR_SUCCESS;
 }
 
-LONG RegSetValueExW(HKEY key, LPCWSTR name, DWORD, DWORD type, const BYTE* data, DWORD cbData) {
+static LONG RegSetValueExWImpl(HKEY key, LPCWSTR name, DWORD, DWORD type, const BYTE* data,
+                               DWORD cbData) {
   if (cbData && !data) return ERROR_INVALID_PARAMETER;
   Registry& reg = TheRegistry();
   std::lock_guard<std::mutex> guard(reg.lock);
@@ -274,7 +275,7 @@ LONG RegSetValueExW(HKEY key, LPCWSTR name, DWORD, DWORD type, const BYTE* data,
   return ERROR_SUCCESS;
 }
 
-LONG RegDeleteValueW(HKEY key, LPCWSTR name) {
+static LONG RegDeleteValueWImpl(HKEY key, LPCWSTR name) {
   Registry& reg = TheRegistry();
   std::lock_guard<std::mutex> guard(reg.lock);
   std::shared_ptr<Node> node = NodeOf(key);
@@ -282,7 +283,7 @@ LONG RegDeleteValueW(HKEY key, LPCWSTR name) {
   return node->values.erase(FromWide(name)) ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
 }
 
-LONG RegDeleteTreeW(HKEY key, LPCWSTR subKey) {
+static LONG RegDeleteTreeWImpl(HKEY key, LPCWSTR subKey) {
   Registry& reg = TheRegistry();
   std::lock_guard<std::mutex> guard(reg.lock);
   std::shared_ptr<Node> node = NodeOf(key);
@@ -304,6 +305,51 @@ LONG RegDeleteTreeW(HKEY key, LPCWSTR subKey) {
   MarkDeleted(*it->second);
   node->children.erase(it);
   return ERROR_SUCCESS;
+}
+
+namespace {
+
+// The registry stand-in uses standard containers; an allocation failure is
+// reported as a registry error and never escapes into the monitor.
+template <typename F>
+LONG Guarded(F&& body) noexcept {
+  try {
+    return body();
+  } catch (...) {
+    return ERROR_NOT_ENOUGH_MEMORY;
+  }
+}
+
+}  // namespace
+
+LONG RegOpenKeyExW(HKEY root, LPCWSTR subKey, DWORD options, REGSAM sam, PHKEY result) {
+  return Guarded([&] { return RegOpenKeyExWImpl(root, subKey, options, sam, result); });
+}
+
+LONG RegCreateKeyExW(HKEY root, LPCWSTR subKey, DWORD reserved, LPWSTR cls, DWORD options,
+                     REGSAM sam, void* security, PHKEY result, LPDWORD disposition) {
+  return Guarded([&] {
+    return RegCreateKeyExWImpl(root, subKey, reserved, cls, options, sam, security, result,
+                               disposition);
+  });
+}
+
+LONG RegQueryValueExW(HKEY key, LPCWSTR name, LPDWORD reserved, LPDWORD type, LPBYTE data,
+                      LPDWORD cbData) {
+  return Guarded([&] { return RegQueryValueExWImpl(key, name, reserved, type, data, cbData); });
+}
+
+LONG RegSetValueExW(HKEY key, LPCWSTR name, DWORD reserved, DWORD type, const BYTE* data,
+                    DWORD cbData) {
+  return Guarded([&] { return RegSetValueExWImpl(key, name, reserved, type, data, cbData); });
+}
+
+LONG RegDeleteValueW(HKEY key, LPCWSTR name) {
+  return Guarded([&] { return RegDeleteValueWImpl(key, name); });
+}
+
+LONG RegDeleteTreeW(HKEY key, LPCWSTR subKey) {
+  return Guarded([&] { return RegDeleteTreeWImpl(key, subKey); });
 }
 
 LONG RegCloseKey(HKEY key) {
