@@ -33,13 +33,24 @@ struct PjlValue {
 // Longest string the 10-bit length can announce (two fewer for
 // PrefixedString, whose prefix counts too).
 constexpr DWORD kMaxStringLength = 1023;
+constexpr DWORD kMaxPrefixedStringLength = kMaxStringLength - 2;
 
+// Writes the DMINFO query for objectId, CR LF and a terminating zero into
+// buffer (29 characters plus the identifier). FALSE, with nothing written,
+// when the buffer or the identifier is missing.
 BOOL BuildQueryLine(char* buffer, const char* objectId);
-// Appends one DMCMD set line to the zero-terminated text. A string value too
-// long for the 10-bit length is refused: nothing is appended.
+// Appends one DMCMD set line to the zero-terminated text. Nothing is
+// appended when the text or identifier is missing, the type is not one of
+// the ten value types, or a string value is too long for the 10-bit length.
+// A set line carrying a number takes at most 40 characters plus the
+// identifier.
 void AppendSetLine(char* text, const char* objectId, DWORD type, PjlValue value);
+// Length in bytes that the type/length word announces for the value. String
+// types give their full character count (also when it is too long to be
+// sent); unknown types give 0.
 DWORD ValueLength(DWORD type, PjlValue value);
 void FormatTypeLength(DWORD type, DWORD length, char out[5]);
+// Appends the value digits for the type and length to the end of text.
 void FormatValue(char* text, DWORD type, DWORD length, PjlValue value);
 void FormatHexByte(char* out, BYTE value);
 char HexDigitChar(DWORD nibble);
@@ -48,25 +59,50 @@ char HexDigitChar(DWORD nibble);
 
 constexpr DWORD kCollectionBufferSize = 5120;
 constexpr DWORD kReplyBufferSize = 256;
+// Longest reply handed to a caller: one byte of the reply buffer is always
+// left free behind the reply for the zero that the decoder's caller places
+// there.
+constexpr DWORD kMaxReplyLength = kReplyBufferSize - 1;
 constexpr DWORD kExchangeTimeLimitMs = 5000;
 
 // Writes the request and collects the first reply that repeats it, within
-// the time limit. replyBuffer holds kReplyBufferSize bytes.
+// the time limit. replyBuffer holds kReplyBufferSize bytes; on success it
+// receives the reply ("@" through form feed, at most kMaxReplyLength bytes,
+// no terminator) and *replyLength its length. On failure neither is touched.
 BOOL ExchangeQuery(PortEntry* entry, const char* request, char* replyBuffer, DWORD* replyLength);
+// Looks through the *held bytes at the start of collection for the first
+// complete reply whose first compareLength bytes equal the request's, and
+// leaves behind either nothing or one partial reply starting at collection[0].
 BOOL ScanReply(const char* request, DWORD compareLength, char* replyBuffer, DWORD* replyLength,
                char* collection, DWORD* held);
 BOOL SendEchoProbe(PortEntry* entry);
+
+// ECHO probe texts.
+constexpr DWORD kEchoTokenSize = 32;
+constexpr DWORD kEchoRequestSize = 64;
+constexpr DWORD kEchoTokenMax = 32767;
+// The probe's token for a generator seeded with seed: the first number of
+//   state = state * 1103515245 + 12345;  token = (state >> 16) & 0x7FFF
+// (unsigned 32-bit arithmetic), the same on every platform.
+DWORD EchoToken(DWORD seed);
+// Writes "@PJL ECHO Getting Configuration<token>\r\n" and a zero into buffer
+// (kEchoRequestSize bytes); returns the text's length.
+DWORD BuildEchoRequest(char* buffer, DWORD token);
 
 // ---- reply decoding -------------------------------------------------------
 
 // Destination of a decoded value: a 32-bit number for the number types, or a
 // byte array of `capacity` bytes for the string types (capacity 4 when the
-// destination is one ConfigRecord field).
+// destination is one ConfigRecord field). Both refuse, storing nothing, a
+// value they cannot store whole: the reply text ends inside the record, a
+// string does not fit with its terminator, a number destination is smaller
+// than 4 bytes, or the type is unknown.
 BOOL ReadReplyValue(const char* reply, const char* objectId, void* destination,
                     std::size_t capacity);
 void ParseTypeLength(const char* text, WORD* type, WORD* length);
-void DecodeValue(const char* digits, WORD type, WORD length, void* destination,
+BOOL DecodeValue(const char* digits, WORD type, WORD length, void* destination,
                  std::size_t capacity);
+// Read exactly 8, 4 and 2 characters; the caller makes sure they are there.
 DWORD ParseHexDword(const char* text);
 WORD ParseHexWord(const char* text);
 WORD ParseHexByte(const char* text);
