@@ -127,7 +127,7 @@ class SimPrinter {
   void SetNumber(const std::string& objectId, DWORD type, DWORD value);
   void SetString(const std::string& objectId, DWORD type, const std::string& value);
   void RemoveObject(const std::string& objectId);
-  bool GetObject(const std::string& objectId, SimObject* out) const;
+  bool FindObject(const std::string& objectId, SimObject* out) const;
   // Number held by an object (0 when absent or a string).
   DWORD Number(const std::string& objectId) const;
 
@@ -200,6 +200,7 @@ class SimPrinter {
 
   // Internal state, shared with the channels and ports (sim_printer.cpp).
   struct State;
+  State* InternalState() const { return state_.get(); }
 
  private:
   std::unique_ptr<State> state_;
@@ -231,9 +232,10 @@ class SimChannel {
   // Drops queued output and any partial input line; back to PJL mode.
   void Reset();
 
- private:
-  friend class SimPrinter;
+  // Internal: use SimPrinter::OpenChannel.
   explicit SimChannel(SimPrinter::State* state);
+
+ private:
   struct Impl;
   std::unique_ptr<Impl> impl_;
 };
