@@ -8,11 +8,27 @@ namespace langmon {
 // The monitor's GetPrinterDataFromPort: passes control requests and
 // "GetDeviceID" to the port monitor and serves "GetConfigObjects",
 // "SetConfigObjects" and "PrintTestPage" on parallel ports.
-BOOL WINAPI GetPrinterDataFromPort(HANDLE port, DWORD controlId, LPWSTR valueName,
-                                   LPWSTR inBuffer, DWORD cbInBuffer, LPWSTR outBuffer,
-                                   DWORD cbOutBuffer, LPDWORD cbReturned);
+BOOL WINAPI GetPrinterDataFromPort(HANDLE port, DWORD controlId, LPWSTR valueName, LPWSTR inBuffer,
+                                   DWORD cbInBuffer, LPWSTR outBuffer, DWORD cbOutBuffer,
+                                   LPDWORD cbReturned);
 
 // Sends the "@PJL SET TESTPAGE=" line that "dwTestPage" selects.
 BOOL RequestTestPage(PortEntry* entry);
+
+// The internal test page for a "dwTestPage" setting: "PCLTYPELIST",
+// "DEMOPAGE", "PSTYPEFACELIST", or "SELFTEST" for any unlisted value.
+const char* TestPageNameFor(DWORD setting);
+
+// PJL framing of the configuration requests: the entry text (UEL, "@PJL ",
+// a lone LF) and the exit text (UEL).
+inline constexpr char kEntryText[] = "\x1b%-12345X@PJL \n";
+inline constexpr char kExitText[] = "\x1b%-12345X";
+inline constexpr DWORD kEntryTextLength = sizeof kEntryText - 1;
+inline constexpr DWORD kExitTextLength = sizeof kExitText - 1;
+static_assert(kEntryTextLength == 15 && kExitTextLength == 9);
+
+// Read time-out for the configuration exchange when "dwTimeOut" is missing,
+// unreadable or 0, in milliseconds.
+inline constexpr DWORD kDefaultReadTimeOut = 10;
 
 }  // namespace langmon
