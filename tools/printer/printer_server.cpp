@@ -1,0 +1,233 @@
+#include "printer_server.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+namespace langmon::sim {
+
+namespace {
+
+constexpr int kIdlePollMs = 50;
+
+void CloseFd(int& fd) {
+  if (fd >= 0) ::close(fd);
+  fd = -1;
+}
+
+std::string Peer(int fd) {
+  sockaddr_in addr{};
+  socklen_t len = sizeof addr;
+  if (::getpeername(fd, reinterpret_cast<sockaddr*>(&addr), &len) != 0) return "?";
+  char text[INET_ADDRSTRLEN] = "?";
+  ::inet_ntop(AF_INET, &addr.sin_addr, text, sizeof text);
+  return std::string(text) + ":" + std::to_string(ntohs(addr.sin_port));
+}
+
+// Sends everything, waiting for room as needed; false when the peer is gone
+// or the server is stopping.
+bool SendAll(int fd, const char* data, std::size_t size, const std::atomic<bool>& stopping) {
+  while (size > 0) {
+    const ssize_t n = ::send(fd, data, size, MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (n > 0) {
+      data += n;
+      size -= static_cast<std::size_t>(n);
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      if (stopping.load()) return false;
+      pollfd p{fd, POLLOUT, 0};
+      ::poll(&p, 1, kIdlePollMs);
+      continue;
+    }
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+struct PrinterServer::Connection {
+  int fd = -1;
+  std::string peer;
+  std::thread thread;
+  std::atomic<bool> done{false};
+};
+
+PrinterServer::PrinterServer(SimPrinter& printer, ServerOptions options)
+    : printer_(printer), options_(std::move(options)) {}
+
+PrinterServer::~PrinterServer() {
+  Stop();
+  Reap(true);
+  CloseFd(listenFd_);
+  CloseFd(wakePipe_[0]);
+  CloseFd(wakePipe_[1]);
+}
+
+bool PrinterServer::Listen(std::string& error) {
+  if (::pipe2(wakePipe_, O_CLOEXEC | O_NONBLOCK) != 0) {
+    error = std::string("pipe: ") + std::strerror(errno);
+    return false;
+  }
+  listenFd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (listenFd_ < 0) {
+    error = std::string("socket: ") + std::strerror(errno);
+    return false;
+  }
+  const int one = 1;
+  ::setsockopt(listenFd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_port = htons(static_cast<std::uint16_t>(options_.port));
+  if (options_.port > 65535 ||
+      ::inet_pton(AF_INET, options_.address.c_str(), &addr.sin_addr) != 1) {
+    error = "bad address " + options_.address + ":" + std::to_string(options_.port);
+    return false;
+  }
+  if (::bind(listenFd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
+      ::listen(listenFd_, 16) != 0) {
+    error = "cannot listen on " + options_.address + ":" + std::to_string(options_.port) + ": " +
+            std::strerror(errno);
+    return false;
+  }
+  socklen_t len = sizeof addr;
+  ::getsockname(listenFd_, reinterpret_cast<sockaddr*>(&addr), &len);
+  port_ = ntohs(addr.sin_port);
+  return true;
+}
+
+void PrinterServer::Stop() {
+  stopping_.store(true);
+  if (wakePipe_[1] >= 0) {
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t n = ::write(wakePipe_[1], &byte, 1);
+  }
+}
+
+void PrinterServer::Reap(bool all) {
+  std::list<std::unique_ptr<Connection>> finished;
+  {
+    std::lock_guard<std::mutex> guard(mutex_);
+    for (auto it = connections_.begin(); it != connections_.end();) {
+      if (all || (*it)->done.load()) {
+        if (all && (*it)->fd >= 0) ::shutdown((*it)->fd, SHUT_RDWR);
+        finished.push_back(std::move(*it));
+        it = connections_.erase(it);
+      } else {
+        ++it;
+      }
+    }
+  }
+  for (auto& c : finished) {
+    if (c->thread.joinable()) c->thread.join();
+    CloseFd(c->fd);
+  }
+}
+
+void PrinterServer::Run() {
+  while (!stopping_.load()) {
+    pollfd fds[2] = {{listenFd_, POLLIN, 0}, {wakePipe_[0], POLLIN, 0}};
+    const int ready = ::poll(fds, 2, 200);
+    Reap(false);
+    if (ready <= 0 || stopping_.load()) continue;
+    if (!(fds[0].revents & POLLIN)) continue;
+    const int fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
+    if (fd < 0) continue;
+    std::lock_guard<std::mutex> guard(mutex_);
+    if (connections_.size() >= options_.maxConnections) {
+      if (options_.verbose)
+        std::fprintf(stderr, "refused %s: too many connections\n", Peer(fd).c_str());
+      ::close(fd);
+      continue;
+    }
+    ++accepted_;
+    const int one = 1;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    auto connection = std::make_unique<Connection>();
+    connection->fd = fd;
+    connection->peer = Peer(fd);
+    Connection* raw = connection.get();
+    connections_.push_back(std::move(connection));
+    raw->thread = std::thread([this, raw] { Serve(raw); });
+  }
+  // Connections still waiting in the backlog are refused from here on.
+  CloseFd(listenFd_);
+  Reap(true);
+}
+
+void PrinterServer::Serve(Connection* c) {
+  if (options_.verbose) std::fprintf(stderr, "connection from %s\n", c->peer.c_str());
+  std::unique_ptr<SimChannel> channel = printer_.OpenChannel();
+  const bool split = !printer_.Faults().splitSizes.empty();
+  bool peerClosed = false;
+  bool reset = false;
+  char buffer[8192];
+  while (!stopping_.load()) {
+    const auto wait = channel->TimeUntilReadable();
+    int timeout = kIdlePollMs;
+    if (wait.count() >= 0)
+      timeout = static_cast<int>(std::min<long long>(wait.count(), kIdlePollMs));
+    if (peerClosed) {
+      // The client sent all it will; deliver what is still owed, then close.
+      if (wait.count() < 0) break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(timeout));
+    } else {
+      pollfd p{c->fd, POLLIN, 0};
+      const int ready = ::poll(&p, 1, timeout);
+      if (ready > 0) {
+        const ssize_t n = ::recv(c->fd, buffer, sizeof buffer, MSG_DONTWAIT);
+        if (n > 0) {
+          channel->Write(buffer, static_cast<std::size_t>(n));
+        } else if (n == 0) {
+          peerClosed = true;
+        } else if (errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK) {
+          break;
+        }
+      }
+    }
+    bool failed = false;
+    for (;;) {
+      const std::size_t n = channel->Read(buffer, sizeof buffer, std::chrono::milliseconds(0));
+      if (n == 0) break;
+      if (!SendAll(c->fd, buffer, n, stopping_)) {
+        failed = true;
+        break;
+      }
+      if (split && options_.splitPauseMs > 0) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(options_.splitPauseMs));
+      }
+    }
+    if (failed) break;
+    if (options_.resetAfter > 0 && channel->Replies() >= options_.resetAfter &&
+        channel->Pending() == 0) {
+      reset = true;
+      break;
+    }
+  }
+  if (reset) {
+    // SO_LINGER with a zero time makes close() send RST instead of FIN.
+    linger off{1, 0};
+    ::setsockopt(c->fd, SOL_SOCKET, SO_LINGER, &off, sizeof off);
+  }
+  {
+    std::lock_guard<std::mutex> guard(mutex_);
+    CloseFd(c->fd);
+  }
+  if (options_.verbose) {
+    std::fprintf(stderr, "%s %s\n", reset ? "reset" : "closed", c->peer.c_str());
+  }
+  c->done.store(true);
+}
+
+}  // namespace langmon::sim

@@ -1,0 +1,64 @@
+// The TCP side of langmon-printer: serves one simulated printer to any
+// number of clients on a loopback port. Each connection gets its own channel
+// on the printer (its own parser and output) while all share the objects.
+#pragma once
+
+#include <atomic>
+#include <list>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "sim_printer.h"
+
+namespace langmon::sim {
+
+struct ServerOptions {
+  std::string address = "127.0.0.1";
+  unsigned port = 9100;  // 0: any free port
+  // Close a connection abruptly (RST, SO_LINGER 0) once this many replies
+  // have been sent on it; 0: never.
+  unsigned resetAfter = 0;
+  // Pause between the pieces of a split reply, so that each piece reaches
+  // the client in its own segment.
+  unsigned splitPauseMs = 5;
+  unsigned maxConnections = 64;
+  bool verbose = false;  // one line per connection on stderr
+};
+
+class PrinterServer {
+ public:
+  PrinterServer(SimPrinter& printer, ServerOptions options);
+  ~PrinterServer();
+  PrinterServer(const PrinterServer&) = delete;
+  PrinterServer& operator=(const PrinterServer&) = delete;
+
+  // Creates the listening socket. False with a message on failure.
+  bool Listen(std::string& error);
+  // The bound port (the chosen one when asked for port 0).
+  unsigned Port() const { return port_; }
+  // Serves until Stop(); then closes every connection and returns.
+  void Run();
+  // Makes Run() return. Safe from any thread and from a signal handler.
+  void Stop();
+  // Connections accepted so far.
+  unsigned long Accepted() const { return accepted_.load(); }
+
+ private:
+  struct Connection;
+  void Serve(Connection* connection);
+  void Reap(bool all);
+
+  SimPrinter& printer_;
+  ServerOptions options_;
+  int listenFd_ = -1;
+  int wakePipe_[2] = {-1, -1};
+  unsigned port_ = 0;
+  std::atomic<bool> stopping_{false};
+  std::atomic<unsigned long> accepted_{0};
+  std::mutex mutex_;
+  std::list<std::unique_ptr<Connection>> connections_;
+};
+
+}  // namespace langmon::sim
