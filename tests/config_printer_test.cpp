@@ -22,54 +22,7 @@ using testing::NumberReply;
 using testing::QueryLine;
 using testing::SeamScope;
 using testing::UniquePrinterName;
-
-// Object identifiers in the order the printer is asked.
-const char* const kCopies = "050103030104";
-const char* const kDarkCourier = "050103030126";
-const char* const kDensity = "050104010105";
-const char* const kFormLines = "05010303010b";
-const char* const kFuser1 = "070104010303010d";
-const char* const kFuser2 = "070104010303020d";
-const char* const kTray3 = "07020802010d0103";
-const char* const kFuser3 = "070104010303030d";
-const char* const kInstalledMem = "06030203010501";
-const char* const kIObuffer = "050102010105";
-const char* const kIObufSize = "050102010106";
-const char* const kLang = "06020501010201";
-const char* const kOrientation = "07020f0101070101";
-const char* const kPaperSize = "05010303010d";
-const char* const kPostScript = "07020f0101020105";
-const char* const kPSErrors = "05010303040b";
-const char* const kResourceSave = "050103030106";
-const char* const kResSaveSizePCL = "050103030302";
-const char* const kResSaveSizePS = "050103030402";
-const char* const kResolution = "050103030108";
-const char* const kSaverMode = "050104010607";
-const char* const kRePrint = "050103030124";
-const char* const kSmoothing = "050104010605";
-const char* const kTrayLock = "06010401030106";
-const char* const kWideA4 = "050103030125";
-
-const std::vector<std::string> kFullOrder = {
-    kCopies,    kDarkCourier,  kDensity,        kFormLines,     kFuser1,
-    kFuser2,    kTray3,        kFuser3,         kInstalledMem,  kIObuffer,
-    kIObufSize, kLang,         kOrientation,    kPaperSize,     kPostScript,
-    kPSErrors,  kResourceSave, kResSaveSizePCL, kResSaveSizePS, kResolution,
-    kSaverMode, kRePrint,      kSmoothing,      kTrayLock,      kWideA4};
-
-// What a printer that answers everything holds, in its own encoding. The
-// values make every dependent step run.
-std::map<std::string, DWORD> FullPrinter() {
-  return {{kCopies, 3},          {kDarkCourier, 0},     {kDensity, 2},
-          {kFormLines, 66},      {kFuser1, 1},          {kFuser2, 0},
-          {kTray3, 0},           {kFuser3, 0xFFFFFFFF}, {kInstalledMem, 0x800000},
-          {kIObuffer, 3},        {kIObufSize, 20},      {kLang, 1},
-          {kOrientation, 3},     {kPaperSize, 26},      {kPostScript, 6},
-          {kPSErrors, 1},        {kResourceSave, 3},    {kResSaveSizePCL, 200},
-          {kResSaveSizePS, 300}, {kResolution, 600},    {kSaverMode, 0},
-          {kRePrint, 1},         {kSmoothing, 2},       {kTrayLock, 1},
-          {kWideA4, 0}};
-}
+using namespace langmon::testing;  // object identifiers of the read order
 
 struct Outcome {
   ConfigRecord record;

@@ -7,10 +7,13 @@
 
 #include <atomic>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
+#include <map>
 #include <string>
 #include <vector>
 
+#include "config/settings.h"
 #include "fake_port_monitor.h"
 #include "monitor/monitor.h"
 #include "monitor_fixture.h"
@@ -91,18 +94,22 @@ inline long OpenKeyCount() {
 // A null printer name opens the port without one.
 class MonitorPort {
  public:
-  MonitorPort(FakePortMonitor& fake, const WString& port, const WString* printer) {
+  MonitorPort(MONITOR& table, const WString& port, const WString* printer) {
     EnsureMonitorInitialised();
     WString portCopy = port;
     WString printerCopy = printer ? *printer : WString();
     HANDLE handle = nullptr;
     if (MonitorTable()->Monitor.pfnOpenPortEx(
-            portCopy.data(), printer ? printerCopy.data() : nullptr, &handle, &fake.table))
+            portCopy.data(), printer ? printerCopy.data() : nullptr, &handle, &table))
       handle_ = handle;
     EXPECT_NE(handle_, nullptr) << "cannot open the port";
   }
+  MonitorPort(FakePortMonitor& fake, const WString& port, const WString* printer)
+      : MonitorPort(fake.table, port, printer) {}
   MonitorPort(FakePortMonitor& fake, const WString& port, const WString& printer)
-      : MonitorPort(fake, port, &printer) {}
+      : MonitorPort(fake.table, port, &printer) {}
+  MonitorPort(MONITOR& table, const WString& port, const WString& printer)
+      : MonitorPort(table, port, &printer) {}
   ~MonitorPort() {
     if (handle_) MonitorTable()->Monitor.pfnClosePort(handle_);
   }
@@ -123,6 +130,30 @@ class MonitorPort {
  private:
   HANDLE handle_ = nullptr;
 };
+
+// Runs a request (by default "GetConfigObjects") on a printer that never
+// answers; the virtual clock ends each exchange after a few reads. Checks
+// the last error and that no registry handle is left open.
+struct SilentRun {
+  BOOL result;
+  ConfigRecord record;
+};
+
+inline SilentRun GetConfigFromSilentPrinter(FakePortMonitor& fake, const WString& printer,
+                                            LPCWSTR port = LM_W("LPT1:"),
+                                            LPCWSTR name = LM_W("GetConfigObjects")) {
+  SeamScope scope(true);
+  scope.step = 1000;
+  MonitorPort opened(fake, port, printer);
+  SilentRun run{};
+  std::memset(&run.record, 0xEE, sizeof run.record);
+  const long keysBefore = OpenKeyCount();
+  SetLastError(0);
+  run.result = opened.Request(name, &run.record, sizeof run.record);
+  EXPECT_EQ(GetLastError(), DWORD{ERROR_INVALID_PARAMETER});
+  EXPECT_EQ(OpenKeyCount(), keysBefore);
+  return run;
+}
 
 // ---- PJL texts ----------------------------------------------------------------
 
@@ -178,5 +209,92 @@ inline std::vector<std::string> WrittenPieces(const FakePortMonitor& fake) {
 
 inline const std::string kEntry = std::string("\x1b%-12345X@PJL \n");
 inline const std::string kExit = std::string("\x1b%-12345X");
+
+// Object identifiers in the order the printer is asked.
+inline const char* const kCopies = "050103030104";
+inline const char* const kDarkCourier = "050103030126";
+inline const char* const kDensity = "050104010105";
+inline const char* const kFormLines = "05010303010b";
+inline const char* const kFuser1 = "070104010303010d";
+inline const char* const kFuser2 = "070104010303020d";
+inline const char* const kTray3 = "07020802010d0103";
+inline const char* const kFuser3 = "070104010303030d";
+inline const char* const kInstalledMem = "06030203010501";
+inline const char* const kIObuffer = "050102010105";
+inline const char* const kIObufSize = "050102010106";
+inline const char* const kLang = "06020501010201";
+inline const char* const kOrientation = "07020f0101070101";
+inline const char* const kPaperSize = "05010303010d";
+inline const char* const kPostScript = "07020f0101020105";
+inline const char* const kPSErrors = "05010303040b";
+inline const char* const kResourceSave = "050103030106";
+inline const char* const kResSaveSizePCL = "050103030302";
+inline const char* const kResSaveSizePS = "050103030402";
+inline const char* const kResolution = "050103030108";
+inline const char* const kSaverMode = "050104010607";
+inline const char* const kRePrint = "050103030124";
+inline const char* const kSmoothing = "050104010605";
+inline const char* const kTrayLock = "06010401030106";
+inline const char* const kWideA4 = "050103030125";
+
+inline const std::vector<std::string> kFullOrder = {
+    kCopies,    kDarkCourier,  kDensity,        kFormLines,     kFuser1,
+    kFuser2,    kTray3,        kFuser3,         kInstalledMem,  kIObuffer,
+    kIObufSize, kLang,         kOrientation,    kPaperSize,     kPostScript,
+    kPSErrors,  kResourceSave, kResSaveSizePCL, kResSaveSizePS, kResolution,
+    kSaverMode, kRePrint,      kSmoothing,      kTrayLock,      kWideA4};
+
+// What a printer that answers everything holds, in its own encoding. The
+// values make every dependent step run.
+inline std::map<std::string, DWORD> FullPrinter() {
+  return {{kCopies, 3},          {kDarkCourier, 0},     {kDensity, 2},
+          {kFormLines, 66},      {kFuser1, 1},          {kFuser2, 0},
+          {kTray3, 0},           {kFuser3, 0xFFFFFFFF}, {kInstalledMem, 0x800000},
+          {kIObuffer, 3},        {kIObufSize, 20},      {kLang, 1},
+          {kOrientation, 3},     {kPaperSize, 26},      {kPostScript, 6},
+          {kPSErrors, 1},        {kResourceSave, 3},    {kResSaveSizePCL, 200},
+          {kResSaveSizePS, 300}, {kResolution, 600},    {kSaverMode, 0},
+          {kRePrint, 1},         {kSmoothing, 2},       {kTrayLock, 1},
+          {kWideA4, 0}};
+}
+
+// The configuration that a printer answering everything above reports.
+inline ConfigRecord FullPrinterRecord() {
+  ConfigRecord r{};
+  r.CfgFlags = 0xDBFFFF;
+  r.Copies = 3;
+  r.DarkCourier = 0;
+  r.Density = 5;
+  r.SaverMode = 2;
+  r.FormLines = 66;
+  r.FuserTempTray1 = 59;
+  r.FuserTempTray2 = 60;
+  r.FuserTempTray3 = 61;
+  r.InstalledMem = 0x800000;
+  r.IObuffer = 3;
+  r.IObufSize = 20;
+  r.Lang = 23;
+  r.Orientation = 39;
+  r.PaperSize = 46;
+  r.PostScript = 1;
+  r.PSErrors = 1;
+  r.Resolution = 10;
+  r.ResourceSave = 3;
+  r.ResSaveSizePCL = 200;
+  r.ResSaveSizePS = 300;
+  r.RePrint = 1;
+  r.Smoothing = 2;
+  r.TestPage = 0;
+  r.Tray3Installed = 1;
+  r.TrayLock = 1;
+  r.WideA4 = 0;
+  return r;
+}
+
+inline std::vector<DWORD> RecordValues(const ConfigRecord& record) {
+  std::vector<DWORD> values(sizeof record / sizeof(DWORD));
+  std::memcpy(values.data(), &record, sizeof record);
+  return values;
+}
 
 }  // namespace langmon::testing
