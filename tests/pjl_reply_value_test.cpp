@@ -158,8 +158,9 @@ TEST(PjlReplyValue, RoundTripsWhatTheSetLineSends) {
   // The value digits of every number the monitor sends read back as sent
   // (NegativeNumber as the signed value).
   for (DWORD type : {Number, PaddedNumber, AltNumber, Number32, NegativeNumber}) {
-    for (DWORD value : {0u, 1u, 254u, 255u, 65535u, 0xFFFFFFu, 0x12345678u, 0xFFFFFFFFu,
-                        static_cast<DWORD>(-40)}) {
+    const DWORD values[] = {
+        0, 1, 254, 255, 65535, 0xFFFFFF, 0x12345678, 0xFFFFFFFF, static_cast<DWORD>(-40)};
+    for (DWORD value : values) {
       const std::int32_t signedValue = static_cast<std::int32_t>(value);
       if (type == NegativeNumber && (signedValue < -32768 || signedValue > 32767)) continue;
       char text[128] = "";

@@ -46,12 +46,12 @@ void FormatHexByte(char* out, BYTE value) {
 BOOL BuildQueryLine(char* buffer, const char* objectId) {
   if (!buffer || !objectId) return FALSE;
   char* end = buffer;
-  for (const char* s : {kQueryPrefix, objectId, kLineEnd}) {
-    const std::size_t n = std::strlen(s);
-    std::memmove(end, s, n);
-    end += n;
-  }
-  *end = '\0';
+  std::memcpy(end, kQueryPrefix, sizeof kQueryPrefix - 1);
+  end += sizeof kQueryPrefix - 1;
+  const std::size_t idLength = std::strlen(objectId);
+  std::memcpy(end, objectId, idLength);
+  end += idLength;
+  std::memcpy(end, kLineEnd, sizeof kLineEnd);
   return TRUE;
 }
 
@@ -135,7 +135,7 @@ void AppendSetLine(char* text, const char* objectId, DWORD type, PjlValue value)
   std::memcpy(end, kSetPrefix, sizeof kSetPrefix);
   end += sizeof kSetPrefix - 1;
   const std::size_t idLength = std::strlen(objectId);
-  std::memmove(end, objectId, idLength);
+  std::memcpy(end, objectId, idLength);
   end += idLength;
   FormatTypeLength(type, length, end);
   FormatValue(end, type, length, value);
