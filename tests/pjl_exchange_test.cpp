@@ -111,6 +111,8 @@ TEST_F(PjlExchange, PicksFirstMatchingReplyFromStream) {
       {"noise before @", "garbage\r\n\f" + Answer(q), Answer(q)},
       {"stale reply first", Answer("@PJL DMINFO ASCIIHEX=\"0000050103030108\"\r\n") + Answer(q),
        Answer(q)},
+      {"repeats the request up to its CR only", q.substr(0, q.size() - 1) + "data\f",
+       q.substr(0, q.size() - 1) + "data\f"},
       {"two matching replies", Answer(q, "0401aa") + Answer(q, "0401bb"), Answer(q, "0401aa")},
       {"echo ending in LF alone", Answer(lfOnly), ""},
       {"echo in other letter case", Answer(lower), ""},
