@@ -1,0 +1,263 @@
+#include "local_port.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <mutex>
+#include <optional>
+
+namespace langmon::host {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+struct LocalPort {
+  LocalPortTarget target;
+  int fd = -1;
+  COMMTIMEOUTS timeouts = kDefaultReadTimeouts;
+};
+
+std::mutex g_bindMutex;
+std::optional<LocalPortTarget> g_next;
+thread_local std::string t_lastMessage;
+
+// The usblp driver's request for the IEEE 1284 device ID: the answer is the
+// ID behind a 2-byte big-endian length that counts itself.
+constexpr std::size_t kDeviceIdCapacity = 1024;
+constexpr unsigned long kUsbGetDeviceId = _IOC(_IOC_READ, 'P', 1, kDeviceIdCapacity);
+
+const char* KindName(LocalPortKind kind) {
+  switch (kind) {
+    case LocalPortKind::Parallel:
+      return "parallel";
+    case LocalPortKind::Usb:
+      return "usb";
+    case LocalPortKind::File:
+      return "file";
+  }
+  return "local";
+}
+
+BOOL FailWith(DWORD code, std::string message) {
+  t_lastMessage = std::move(message);
+  SetLastError(code);
+  return FALSE;
+}
+
+BOOL FailErrno(const std::string& what, int error) {
+  return FailWith(Win32ErrorFromErrno(error), what + ": " + std::strerror(error));
+}
+
+LocalPort* PortOf(HANDLE handle) { return static_cast<LocalPort*>(handle); }
+
+int MillisecondsUntil(Clock::time_point deadline) {
+  const auto left =
+      std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+  return static_cast<int>(std::clamp<long long>(left, 0, 1 << 30));
+}
+
+// Waits for `events` on the descriptor until the deadline; true when ready.
+bool WaitFor(int fd, short events, Clock::time_point deadline, int& error) {
+  while (true) {
+    pollfd p{fd, events, 0};
+    const int rc = poll(&p, 1, MillisecondsUntil(deadline));
+    if (rc > 0) return true;
+    if (rc == 0) return false;
+    if (errno != EINTR) {
+      error = errno;
+      return false;
+    }
+  }
+}
+
+BOOL WINAPI LocalOpenPort(LPWSTR, PHANDLE handle) {
+  std::optional<LocalPortTarget> target;
+  {
+    std::lock_guard<std::mutex> guard(g_bindMutex);
+    target.swap(g_next);
+  }
+  if (!target) return FailWith(ERROR_INVALID_PARAMETER, "no device chosen for this port");
+  int fd;
+  if (target->kind == LocalPortKind::File) {
+    fd = open(target->path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd < 0) return FailErrno("open " + target->path, errno);
+  } else {
+    fd = open(target->path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return FailErrno("open " + target->path, errno);
+    struct stat st {};
+    if (fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode)) {
+      close(fd);
+      return FailWith(ERROR_INVALID_PARAMETER,
+                      "open " + target->path + ": not a character device (a " +
+                          KindName(target->kind) + ": port needs a printer device)");
+    }
+  }
+  auto* port = new (std::nothrow) LocalPort{*target, fd, kDefaultReadTimeouts};
+  if (!port) {
+    close(fd);
+    return FailWith(ERROR_NOT_ENOUGH_MEMORY, "out of memory");
+  }
+  *handle = port;
+  return TRUE;
+}
+
+BOOL WINAPI LocalStartDocPort(HANDLE, LPWSTR, DWORD, DWORD, LPBYTE) { return TRUE; }
+
+BOOL WINAPI LocalWritePort(HANDLE handle, LPBYTE data, DWORD count, LPDWORD written) {
+  LocalPort* port = PortOf(handle);
+  if (written) *written = 0;
+  const COMMTIMEOUTS& t = port->timeouts;
+  unsigned long long limit =
+      static_cast<unsigned long long>(t.WriteTotalTimeoutMultiplier) * count +
+      t.WriteTotalTimeoutConstant;
+  if (limit == 0) limit = kDefaultWriteLimitMs;
+  const auto deadline = Clock::now() + std::chrono::milliseconds(limit);
+  DWORD done = 0;
+  while (done < count) {
+    const ssize_t n = write(port->fd, data + done, count - done);
+    if (n > 0) {
+      done += static_cast<DWORD>(n);
+      if (written) *written = done;
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK)
+      return FailErrno("write " + port->target.path, errno);
+    int error = 0;
+    if (!WaitFor(port->fd, POLLOUT, deadline, error)) {
+      if (error) return FailErrno("write " + port->target.path, error);
+      return FailWith(kErrorTimeout, "write " + port->target.path + ": the device took " +
+                                         std::to_string(done) + " of " + std::to_string(count) +
+                                         " bytes within " + std::to_string(limit) + " ms");
+    }
+  }
+  return TRUE;
+}
+
+BOOL WINAPI LocalReadPort(HANDLE handle, LPBYTE buffer, DWORD size, LPDWORD read) {
+  LocalPort* port = PortOf(handle);
+  if (read) *read = 0;
+  // A file has no back channel: there is never anything to read.
+  if (port->target.kind == LocalPortKind::File || size == 0) return TRUE;
+
+  const COMMTIMEOUTS& t = port->timeouts;
+  const unsigned long long total =
+      static_cast<unsigned long long>(t.ReadTotalTimeoutMultiplier) * size +
+      t.ReadTotalTimeoutConstant;
+  const DWORD interval = t.ReadIntervalTimeout == 0xFFFFFFFF ? 0 : t.ReadIntervalTimeout;
+  const auto start = Clock::now();
+  const auto totalDeadline = start + std::chrono::milliseconds(total);
+  // Wait for the first byte up to the total time-out (or, with no total
+  // time-out, up to the interval time-out); then keep reading while bytes
+  // follow each other within the interval, until the buffer is full or the
+  // total time-out passes.
+  auto deadline = total ? totalDeadline : start + std::chrono::milliseconds(interval);
+  DWORD got = 0;
+  while (got < size) {
+    int error = 0;
+    if (!WaitFor(port->fd, POLLIN, deadline, error)) {
+      if (error) return FailErrno("read " + port->target.path, error);
+      break;
+    }
+    const ssize_t n = ::read(port->fd, buffer + got, size - got);
+    if (n < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK)) continue;
+    if (n < 0) return FailErrno("read " + port->target.path, errno);
+    if (n == 0) break;  // the device has nothing more for now
+    got += static_cast<DWORD>(n);
+    if (read) *read = got;
+    if (interval == 0) break;
+    auto next = Clock::now() + std::chrono::milliseconds(interval);
+    deadline = total ? std::min(next, totalDeadline) : next;
+  }
+  return TRUE;
+}
+
+BOOL WINAPI LocalEndDocPort(HANDLE) { return TRUE; }
+
+BOOL WINAPI LocalClosePort(HANDLE handle) {
+  LocalPort* port = PortOf(handle);
+  if (port->fd >= 0) close(port->fd);
+  delete port;
+  return TRUE;
+}
+
+BOOL WINAPI LocalSetPortTimeOuts(HANDLE handle, LPCOMMTIMEOUTS timeouts, DWORD) {
+  if (!timeouts) return FailWith(ERROR_INVALID_PARAMETER, "no time-outs given");
+  PortOf(handle)->timeouts = *timeouts;
+  return TRUE;
+}
+
+BOOL WINAPI LocalGetPrinterDataFromPort(HANDLE handle, DWORD controlId, LPWSTR, LPWSTR, DWORD,
+                                        LPWSTR outBuffer, DWORD cbOutBuffer, LPDWORD cbReturned) {
+  LocalPort* port = PortOf(handle);
+  if (cbReturned) *cbReturned = 0;
+  if (controlId != IOCTL_PAR_QUERY_DEVICE_ID || port->target.kind != LocalPortKind::Usb)
+    return FailWith(ERROR_NOT_SUPPORTED, std::string("a ") + KindName(port->target.kind) +
+                                             ": port cannot report a device ID");
+  unsigned char id[kDeviceIdCapacity] = {};
+  if (ioctl(port->fd, kUsbGetDeviceId, id) < 0)
+    return FailErrno("device ID of " + port->target.path, errno);
+  const std::size_t length = std::min<std::size_t>((id[0] << 8) | id[1], sizeof id);
+  if (!outBuffer || cbOutBuffer < length)
+    return FailWith(ERROR_INSUFFICIENT_BUFFER, "device ID longer than the buffer");
+  std::memcpy(outBuffer, id, length);
+  if (cbReturned) *cbReturned = static_cast<DWORD>(length);
+  return TRUE;
+}
+
+const MONITOR kTable = [] {
+  MONITOR table{};
+  table.pfnOpenPort = &LocalOpenPort;
+  table.pfnStartDocPort = &LocalStartDocPort;
+  table.pfnWritePort = &LocalWritePort;
+  table.pfnReadPort = &LocalReadPort;
+  table.pfnEndDocPort = &LocalEndDocPort;
+  table.pfnClosePort = &LocalClosePort;
+  table.pfnGetPrinterDataFromPort = &LocalGetPrinterDataFromPort;
+  table.pfnSetPortTimeOuts = &LocalSetPortTimeOuts;
+  return table;
+}();
+
+}  // namespace
+
+const MONITOR& LocalPortMonitorTable() { return kTable; }
+
+void BindNextOpen(const LocalPortTarget& target) {
+  std::lock_guard<std::mutex> guard(g_bindMutex);
+  g_next = target;
+}
+
+std::string LocalPortLastMessage() { return t_lastMessage; }
+
+DWORD Win32ErrorFromErrno(int error) {
+  switch (error) {
+    case ENOENT:
+    case ENOTDIR:
+      return ERROR_FILE_NOT_FOUND;
+    case EACCES:
+    case EPERM:
+    case EROFS:
+      return ERROR_ACCESS_DENIED;
+    case EBUSY:
+      return ERROR_BUSY;
+    case ENOMEM:
+      return ERROR_NOT_ENOUGH_MEMORY;
+    case ETIMEDOUT:
+      return kErrorTimeout;
+    case ENOTTY:
+    case EOPNOTSUPP:
+      return ERROR_NOT_SUPPORTED;
+    default:
+      return 31;  // ERROR_GEN_FAILURE
+  }
+}
+
+}  // namespace langmon::host

@@ -1,0 +1,51 @@
+// Port monitors for ports this machine reaches directly:
+//
+// - a character device with a back channel (parallel:/dev/lp0,
+//   usb:/dev/usb/lp0): opened read-write, writes wait for the device with a
+//   time limit, reads wait for data as the COMMTIMEOUTS read time-outs say;
+// - a file (file:PATH): created (or truncated) when the port opens, written
+//   to, and never read from, as a FILE: port: a read succeeds with 0 bytes.
+//
+// The port name handed to OpenPort is the spooler's (LPT1:, FILE: ...), not
+// the device, so the target of the next OpenPort is set beforehand with
+// BindNextOpen. Every port keeps its own descriptor and time-outs.
+#pragma once
+
+#include <string>
+
+#include "platform/platform.h"
+
+namespace langmon::host {
+
+enum class LocalPortKind { Parallel, Usb, File };
+
+struct LocalPortTarget {
+  LocalPortKind kind = LocalPortKind::Parallel;
+  std::string path;
+};
+
+// ERROR_TIMEOUT, for a write the device did not take in time.
+constexpr DWORD kErrorTimeout = 1460;
+// How long a write may wait for the device when the port's write time-outs
+// are 0 ("no limit" for a serial port, but a command must not hang forever).
+constexpr DWORD kDefaultWriteLimitMs = 30000;
+// Read time-outs of a port before anyone sets them.
+constexpr COMMTIMEOUTS kDefaultReadTimeouts = {0, 0, 1000, 0, 0};
+
+// The port-monitor table: OpenPort, StartDocPort, WritePort, ReadPort,
+// EndDocPort, ClosePort, SetPortTimeOuts and GetPrinterDataFromPort (which
+// returns the IEEE 1284 device ID of a USB printer-class device and fails
+// with ERROR_NOT_SUPPORTED elsewhere). The other slots are null.
+const MONITOR& LocalPortMonitorTable();
+
+// The device or file that the next OpenPort of the table opens.
+void BindNextOpen(const LocalPortTarget& target);
+
+// A readable account of the last failure of any call of the table on this
+// thread, e.g. "open /dev/lp0: No such file or directory".
+std::string LocalPortLastMessage();
+
+// Win32 error code for an errno value.
+DWORD Win32ErrorFromErrno(int error);
+
+}  // namespace langmon::host

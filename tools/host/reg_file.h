@@ -1,0 +1,67 @@
+// Reader for Windows registry export files (.reg) holding a printer driver's
+// stored settings, and the loader that puts them into the host registry.
+//
+// Both export formats are read: "REGEDIT4" (8-bit text) and "Windows
+// Registry Editor Version 5.00" (UTF-16LE with a byte-order mark as regedit
+// writes it; UTF-8 is accepted too). Only `dword:` values of a printer's
+// driver-data key are settings, the key being
+//   HKEY_LOCAL_MACHINE\System\CurrentControlSet\Control\Print\Printers\NAME\PrinterDriverData
+// with NAME the printer's name.
+// Anything else in the file is checked for syntax and then left out with a
+// warning.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/platform.h"
+
+namespace langmon::host {
+
+// One stored setting: a REG_DWORD value of a printer's driver-data key.
+struct RegDword {
+  std::string printer;  // UTF-8, as written in the key path
+  std::string name;     // UTF-8 value name, e.g. "dwCopies"
+  DWORD value = 0;
+  int line = 0;  // where it was set
+};
+
+struct RegFile {
+  // Surviving values in file order; a later line for the same printer and
+  // name replaces the earlier one, and deletions ("name"=- or [-key]) remove.
+  std::vector<RegDword> values;
+  // "line N: ..." notes about content that was left out.
+  std::vector<std::string> warnings;
+};
+
+struct RegFileError {
+  int line = 0;
+  std::string reason;
+};
+
+// Parses the raw bytes of a .reg file. Returns false and fills `error` (line
+// number and reason) when the file is malformed; nothing is half-read then.
+bool ParseRegFile(std::string_view bytes, RegFile& out, RegFileError& error);
+
+// Reads and parses a file. On failure `error` reads "PATH: reason" or
+// "PATH:LINE: reason".
+bool ReadRegFile(const std::string& path, RegFile& out, std::string& error);
+
+// The driver-data key path of a printer, relative to HKEY_LOCAL_MACHINE.
+std::u16string DriverDataKeyPath(const std::u16string& printer);
+
+// Writes the file's values for `printer` (compared without regard to letter
+// case, as registry key names are) into the host registry as REG_DWORD
+// values. Values stored for other printers are skipped, with one warning
+// per printer appended to `warnings`. Returns the number of values written,
+// or -1 with `error` set when the registry refused.
+int LoadPrinterSettings(const RegFile& file, const std::u16string& printer,
+                        std::vector<std::string>& warnings, std::string& error);
+
+// UTF-8 <-> UTF-16 for names (host side only). Invalid UTF-8 sequences
+// become U+FFFD.
+std::u16string Utf8ToUtf16(std::string_view text);
+std::string Utf16ToUtf8(std::u16string_view text);
+
+}  // namespace langmon::host

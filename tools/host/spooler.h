@@ -1,0 +1,101 @@
+// The spooler stand-in: drives the monitor through the table that
+// InitializePrintMonitor hands out, exactly as the print spooler would, and
+// supplies the spooler client calls (OpenPrinter, SetJob, ClosePrinter) the
+// monitor makes back into the spooler.
+//
+// One Spooler at a time per process: while it lives it owns the spooler
+// seams of the monitor.
+#pragma once
+
+#include <functional>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "config/settings.h"
+#include "monitor/monitor.h"
+#include "platform/platform.h"
+
+namespace langmon::host {
+
+// A spooler client call the monitor made.
+struct ClientCall {
+  std::string op;       // "OpenPrinter", "SetJob", "ClosePrinter"
+  std::string printer;  // OpenPrinter: the name asked for
+  DWORD jobId = 0;      // SetJob
+  DWORD command = 0;    // SetJob
+  bool ok = false;
+};
+
+// Reads the next piece of print data into the buffer; returns the number of
+// bytes (0 at the end) or -1 when the source failed.
+using JobSource = std::function<long(BYTE* buffer, DWORD capacity)>;
+
+struct JobResult {
+  bool started = false;       // StartDocPort accepted the document
+  bool complete = false;      // every byte was taken by the port
+  bool sourceFailed = false;  // the data could not be read
+  unsigned long long bytesSent = 0;
+  bool released = false;  // SetJob with JOB_CONTROL_CANCEL for the job arrived
+  DWORD error = 0;        // last error of the call that failed
+};
+
+class Spooler {
+ public:
+  // `printerName` is the spooler printer the port serves.
+  explicit Spooler(std::u16string printerName);
+  ~Spooler();  // closes the port if still open and gives the seams back
+  Spooler(const Spooler&) = delete;
+  Spooler& operator=(const Spooler&) = delete;
+
+  // Gets the monitor's table with InitializePrintMonitor.
+  bool Initialize(std::string& error);
+  const MONITOREX* Table() const { return table_; }
+
+  // Opens the port through the table's OpenPortEx, handing in the port
+  // monitor's table. False with the monitor's last error in `error`.
+  bool OpenPort(const std::u16string& portName, MONITOR* portMonitor, DWORD& error);
+  bool PortOpen() const { return port_ != nullptr; }
+  // The port handle is the monitor's port entry; a host may look at its kind.
+  const PortEntry* PortEntryForDiagnostics() const { return static_cast<PortEntry*>(port_); }
+  void ClosePort();
+
+  // The table's GetPrinterDataFromPort on the open port.
+  BOOL GetPrinterData(const std::u16string& valueName, DWORD controlId, void* out, DWORD cbOut,
+                      DWORD* returned);
+  // "GetConfigObjects" into a record-sized buffer.
+  BOOL GetConfigObjects(ConfigRecord& record);
+
+  // One print job: StartDocPort, WritePort until the source is drained (a
+  // short write continues with the rest), EndDocPort. EndDocPort runs
+  // whenever StartDocPort succeeded, also after a failed write.
+  JobResult PrintJob(DWORD jobId, const std::u16string& documentName, const JobSource& source);
+
+  // Told of every client call as it happens, e.g. to print "job 7 released".
+  void SetClientCallSink(std::function<void(const ClientCall&)> sink);
+  std::vector<ClientCall> ClientCalls() const;
+  // Printer handles the monitor holds open right now.
+  int OpenPrinterHandles() const;
+
+  const std::u16string& PrinterName() const { return printerName_; }
+
+  // Internal: the seams reach the live Spooler through these.
+  BOOL OnOpenPrinter(LPWSTR name, LPHANDLE printer);
+  BOOL OnSetJob(HANDLE printer, DWORD jobId, DWORD command);
+  BOOL OnClosePrinter(HANDLE printer);
+
+ private:
+  void Record(const ClientCall& call);
+
+  std::u16string printerName_;
+  const MONITOREX* table_ = nullptr;
+  HANDLE port_ = nullptr;
+  mutable std::mutex mutex_;
+  std::vector<ClientCall> calls_;
+  std::function<void(const ClientCall&)> sink_;
+  std::vector<HANDLE> openPrinters_;
+  std::uintptr_t nextHandle_ = 0x5000;
+  std::vector<DWORD> releasedJobs_;
+};
+
+}  // namespace langmon::host

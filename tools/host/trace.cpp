@@ -1,0 +1,210 @@
+#include "trace.h"
+
+#include <fmt/format.h>
+
+#include <cstring>
+
+#include "config/settings.h"
+#include "reg_file.h"
+
+namespace langmon::host {
+
+std::string VisibleBytes(std::string_view bytes) {
+  std::string out;
+  out.reserve(bytes.size());
+  for (char c : bytes) {
+    const auto b = static_cast<unsigned char>(c);
+    switch (b) {
+      case 0x1B:
+        out += "<ESC>";
+        break;
+      case '\r':
+        out += "<CR>";
+        break;
+      case '\n':
+        out += "<LF>";
+        break;
+      case 0x0C:
+        out += "<FF>";
+        break;
+      default:
+        if (b < 0x20 || b >= 0x7F)
+          out += fmt::format("<{:02X}>", b);
+        else
+          out += c;
+    }
+  }
+  return out;
+}
+
+// ---- TraceWriter --------------------------------------------------------------
+
+TraceWriter::TraceWriter(std::FILE* out) : out_(out), start_(std::chrono::steady_clock::now()) {}
+
+void TraceWriter::Line(std::string_view direction, std::string_view text) {
+  const double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
+  fmt::print(out_, "[{:8.3f}] {} {}\n", seconds, direction, text);
+  std::fflush(out_);
+}
+
+void TraceWriter::Lines(std::string_view direction, std::string_view bytes) {
+  while (!bytes.empty()) {
+    const std::size_t lf = bytes.find('\n');
+    const std::size_t n = lf == std::string_view::npos ? bytes.size() : lf + 1;
+    Line(direction, VisibleBytes(bytes.substr(0, n)));
+    bytes.remove_prefix(n);
+  }
+}
+
+void TraceWriter::OnOpen(std::u16string_view portName, bool ok) {
+  std::lock_guard<std::mutex> guard(mutex_);
+  Line("--", fmt::format("open port \"{}\": {}", Utf16ToUtf8(portName), ok ? "ok" : "failed"));
+}
+
+void TraceWriter::OnStartDoc(DWORD jobId, bool ok) {
+  std::lock_guard<std::mutex> guard(mutex_);
+  inDocument_ = ok;
+  Line("--", fmt::format("start document, job {}: {}", jobId, ok ? "ok" : "failed"));
+}
+
+void TraceWriter::OnWrite(const BYTE* data, DWORD requested, DWORD written, bool ok) {
+  std::lock_guard<std::mutex> guard(mutex_);
+  const std::string_view bytes(reinterpret_cast<const char*>(data), written);
+  if (inDocument_ && bytes.size() > kJobDataShown) {
+    Line("->", fmt::format("{} ... ({} bytes of print data)",
+                           VisibleBytes(bytes.substr(0, kJobDataHead)), bytes.size()));
+  } else {
+    Lines("->", bytes);
+  }
+  if (!ok || written != requested)
+    Line("--", fmt::format("write {}: {} of {} bytes taken", ok ? "short" : "failed", written,
+                           requested));
+}
+
+void TraceWriter::OnRead(const BYTE* data, DWORD got, bool ok) {
+  if (got == 0 && ok) return;  // the exchange polls; empty reads are noise
+  std::lock_guard<std::mutex> guard(mutex_);
+  Lines("<-", std::string_view(reinterpret_cast<const char*>(data), got));
+  if (!ok) Line("--", "read failed");
+}
+
+void TraceWriter::OnEndDoc() {
+  std::lock_guard<std::mutex> guard(mutex_);
+  inDocument_ = false;
+  Line("--", "end document");
+}
+
+void TraceWriter::OnClose() {
+  std::lock_guard<std::mutex> guard(mutex_);
+  Line("--", "close port");
+}
+
+void TraceWriter::OnTimeouts(const COMMTIMEOUTS& t) {
+  std::lock_guard<std::mutex> guard(mutex_);
+  Line("--", fmt::format("time-outs: read interval {} ms, total {} ms + {} ms/byte",
+                         t.ReadIntervalTimeout, t.ReadTotalTimeoutConstant,
+                         t.ReadTotalTimeoutMultiplier));
+}
+
+void TraceWriter::OnPrinterData(DWORD controlId, bool ok, DWORD returned) {
+  std::lock_guard<std::mutex> guard(mutex_);
+  Line("--", fmt::format("port monitor printer data, control 0x{:X}: {} ({} bytes)", controlId,
+                         ok ? "ok" : "failed", returned));
+}
+
+void TraceWriter::OnFailure(std::string_view operation, DWORD error, const std::string& message) {
+  std::lock_guard<std::mutex> guard(mutex_);
+  Line("!!", fmt::format("{} failed, error {}{}{}", operation, error, message.empty() ? "" : ": ",
+                         message));
+}
+
+void TraceWriter::Note(std::string_view text) {
+  std::lock_guard<std::mutex> guard(mutex_);
+  Line("--", text);
+}
+
+// ---- ConfigProgress ------------------------------------------------------------
+
+namespace {
+
+constexpr std::string_view kQueryPrefix = "@PJL DMINFO ASCIIHEX=\"0000";
+constexpr std::string_view kEchoPrefix = "@PJL ECHO ";
+
+}  // namespace
+
+ConfigProgress::ConfigProgress(std::FILE* out) : out_(out) {}
+
+ConfigProgress::~ConfigProgress() { Finish(); }
+
+int ConfigProgress::StepOf(std::string_view objectId) {
+  for (std::size_t i = 0; i < kPrinterReadStepCount; ++i) {
+    const char* id = SettingAt(kPrinterReadSteps[i].Position).ObjectId;
+    if (id && objectId == id) return static_cast<int>(i);
+  }
+  return -1;
+}
+
+const char* ConfigProgress::StepName(int step) {
+  if (step < 0 || static_cast<std::size_t>(step) >= kPrinterReadStepCount) return "?";
+  return SettingAt(kPrinterReadSteps[step].Position).FieldName;
+}
+
+void ConfigProgress::Show(const std::string& text) {
+  fmt::print(out_, "\r\x1b[K{}", text);
+  std::fflush(out_);
+  shown_ = true;
+}
+
+void ConfigProgress::OnWrite(const BYTE* data, DWORD, DWORD written, bool) {
+  const std::string_view bytes(reinterpret_cast<const char*>(data), written);
+  const std::size_t query = bytes.find(kQueryPrefix);
+  if (query != std::string_view::npos) {
+    std::string_view id = bytes.substr(query + kQueryPrefix.size());
+    id = id.substr(0, id.find('"'));
+    const int step = StepOf(id);
+    if (step >= 0)
+      Show(fmt::format("reading configuration: {} ({} of {})", StepName(step), step + 1,
+                       kPrinterReadStepCount));
+  } else if (bytes.find(kEchoPrefix) != std::string_view::npos) {
+    Show("reading configuration: waiting for the printer to answer");
+  }
+}
+
+void ConfigProgress::Finish() {
+  if (!shown_) return;
+  fmt::print(out_, "\r\x1b[K");
+  std::fflush(out_);
+  shown_ = false;
+}
+
+// ---- RequestRecorder ------------------------------------------------------------
+
+void RequestRecorder::OnStartDoc(DWORD, bool ok) {
+  std::lock_guard<std::mutex> guard(mutex_);
+  inDocument_ = ok;
+}
+
+void RequestRecorder::OnEndDoc() {
+  std::lock_guard<std::mutex> guard(mutex_);
+  inDocument_ = false;
+}
+
+void RequestRecorder::OnWrite(const BYTE* data, DWORD, DWORD written, bool) {
+  std::lock_guard<std::mutex> guard(mutex_);
+  if (inDocument_) return;
+  const std::size_t room = kLimit - std::min(kLimit, written_.size());
+  written_.append(reinterpret_cast<const char*>(data), std::min<std::size_t>(room, written));
+}
+
+std::string RequestRecorder::Written() const {
+  std::lock_guard<std::mutex> guard(mutex_);
+  return written_;
+}
+
+void RequestRecorder::Clear() {
+  std::lock_guard<std::mutex> guard(mutex_);
+  written_.clear();
+}
+
+}  // namespace langmon::host

@@ -1,0 +1,98 @@
+// Observers of the port: the wire trace, the progress line of a
+// configuration read, and a recorder of what was written between documents.
+#pragma once
+
+#include <chrono>
+#include <cstdio>
+#include <mutex>
+#include <string>
+#include <string_view>
+
+#include "observed_port.h"
+
+namespace langmon::host {
+
+// Bytes as text, control bytes made visible: ESC, CR, LF and FF as <ESC>,
+// <CR>, <LF>, <FF>, other bytes below 0x20 and from 0x7F on as <XX> in hex.
+std::string VisibleBytes(std::string_view bytes);
+
+// The whole conversation on the port, both directions, with the time since
+// the writer was made:
+//   [   0.004] -> @PJL DMINFO ASCIIHEX="0000050103030104"<CR><LF>
+//   [   0.015] <- @PJL DMINFO ASCIIHEX="0000050103030104"<CR><LF>
+//   [   0.004] -- time-outs: read interval 10 ms, total 10 ms + 0 ms/byte
+// Each written or read chunk is cut after every LF so one wire line makes
+// one trace line. Print data inside a document is shortened when long.
+class TraceWriter : public PortObserver {
+ public:
+  explicit TraceWriter(std::FILE* out);
+
+  void OnOpen(std::u16string_view portName, bool ok) override;
+  void OnStartDoc(DWORD jobId, bool ok) override;
+  void OnWrite(const BYTE* data, DWORD requested, DWORD written, bool ok) override;
+  void OnRead(const BYTE* data, DWORD got, bool ok) override;
+  void OnEndDoc() override;
+  void OnClose() override;
+  void OnTimeouts(const COMMTIMEOUTS& timeouts) override;
+  void OnPrinterData(DWORD controlId, bool ok, DWORD returned) override;
+  void OnFailure(std::string_view operation, DWORD error, const std::string& message) override;
+  // Any other event worth a line, e.g. the spooler calls the monitor makes.
+  void Note(std::string_view text);
+
+  // Longest print-data write shown in full; longer ones show their start.
+  static constexpr std::size_t kJobDataShown = 256;
+  static constexpr std::size_t kJobDataHead = 64;
+
+ private:
+  void Line(std::string_view direction, std::string_view text);
+  void Lines(std::string_view direction, std::string_view bytes);
+
+  std::FILE* out_;
+  std::chrono::steady_clock::time_point start_;
+  std::mutex mutex_;
+  bool inDocument_ = false;
+};
+
+// The setting being read while a configuration comes in, from the DMINFO
+// queries on the wire: "reading configuration: Density (3 of 25)". Written
+// over itself on one terminal line and wiped by Finish().
+class ConfigProgress : public PortObserver {
+ public:
+  explicit ConfigProgress(std::FILE* out);
+  ~ConfigProgress() override;
+
+  void OnWrite(const BYTE* data, DWORD requested, DWORD written, bool ok) override;
+  void Finish();
+
+  // The step of the read order that asks for an object identifier (0-based),
+  // or -1; and the setting name shown for it.
+  static int StepOf(std::string_view objectId);
+  static const char* StepName(int step);
+
+ private:
+  void Show(const std::string& text);
+
+  std::FILE* out_;
+  bool shown_ = false;
+};
+
+// Keeps what was written to the port outside documents (the PJL of the
+// printer-data requests), up to a limit.
+class RequestRecorder : public PortObserver {
+ public:
+  void OnStartDoc(DWORD jobId, bool ok) override;
+  void OnEndDoc() override;
+  void OnWrite(const BYTE* data, DWORD requested, DWORD written, bool ok) override;
+
+  std::string Written() const;
+  void Clear();
+
+  static constexpr std::size_t kLimit = 1 << 20;
+
+ private:
+  mutable std::mutex mutex_;
+  bool inDocument_ = false;
+  std::string written_;
+};
+
+}  // namespace langmon::host
