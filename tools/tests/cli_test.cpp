@@ -1,0 +1,275 @@
+// The langmon command run as a process against the in-process simulated
+// printer and the local port monitors.
+#include <gtest/gtest.h>
+
+#include <future>
+#include <nlohmann/json.hpp>
+#include <regex>
+
+#include "process.h"
+
+namespace langmon::host::testing {
+namespace {
+
+const std::string kCli = LANGMON_CLI_PATH;
+const std::string kGolden = LANGMON_GOLDEN_DIR;
+const std::string kExamples = LANGMON_EXAMPLES_DIR;
+
+ProcessResult Langmon(std::vector<std::string> args, const std::string& input = "") {
+  args.insert(args.begin(), kCli);
+  return Run(args, input);
+}
+
+std::string SettingsFile(const std::string& body) {
+  const std::string path = TempPath("settings.reg");
+  WriteFile(path,
+            "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Control\\Print\\Printers\\"
+            "langmon\\PrinterDriverData]\n" +
+                body);
+  return path;
+}
+
+TEST(Cli, ConfigTableMatchesTheGoldenFile) {
+  const ProcessResult r = Langmon({"config"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err, "");  // stderr is no terminal: no progress line
+  EXPECT_EQ(r.out, ReadFile(kGolden + "/config_sim.txt"));
+}
+
+TEST(Cli, ConfigJsonMatchesTheGoldenFile) {
+  const ProcessResult r = Langmon({"config", "--json", "--printer", "sim:"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  const auto json = nlohmann::json::parse(r.out, nullptr, false);
+  ASSERT_FALSE(json.is_discarded()) << r.out;
+  EXPECT_EQ(json, nlohmann::json::parse(ReadFile(kGolden + "/config_sim.json")));
+  EXPECT_EQ(json["cfgFlags"], 0xDBFFFF);
+  EXPECT_EQ(json["settings"].size(), 26u);
+}
+
+// A printer that does not answer costs the monitor its 5-second ECHO probe,
+// so the runs that need one go side by side.
+TEST(Cli, UnansweredProbeFallsBackToStoredSettingsOrDefaults) {
+  const std::string silent = TempPath("silent.json");
+  WriteFile(silent, R"({"faults": {"silent": true}})");
+  const std::string settings = SettingsFile(
+      "\"dwCfgFlags\"=dword:00000001\n\"dwCopies\"=dword:00000004\n\"dwPaperSize\"=dword:0000002b"
+      "\n");
+  auto defaults = std::async(std::launch::async, [&] {
+    return Langmon({"config", "--json", "--printer", "sim:" + silent});
+  });
+  auto stored = std::async(std::launch::async, [&] {
+    return Langmon({"config", "--json", "--printer", "sim:" + silent, "--settings", settings});
+  });
+  // Values of another printer's key do not count as stored settings.
+  auto otherPrinter = std::async(std::launch::async, [&] {
+    return Langmon({"config", "--printer", "sim:" + silent, "--settings", settings,
+                    "--printer-name", "Other"});
+  });
+
+  const ProcessResult d = defaults.get();
+  ASSERT_EQ(d.status, 0) << d.err;
+  const auto dj = nlohmann::json::parse(d.out);
+  EXPECT_EQ(dj["source"], "defaults");
+  EXPECT_EQ(dj["cfgFlags"], 0x0FFFFFFF);
+  EXPECT_EQ(dj["settings"][8]["value"], 2097152);  // InstalledMem default
+
+  const ProcessResult s = stored.get();
+  ASSERT_EQ(s.status, 0) << s.err;
+  const auto sj = nlohmann::json::parse(s.out);
+  EXPECT_EQ(sj["source"], "stored-settings");
+  EXPECT_EQ(sj["cfgFlags"], 0x0FFFFFFF);
+  EXPECT_EQ(sj["settings"][0]["value"], 4);         // dwCopies
+  EXPECT_EQ(sj["settings"][13]["value"], 43);       // dwPaperSize, never mapped
+  EXPECT_EQ(sj["settings"][8]["value"], 20480000);  // InstalledMem fallback
+
+  const ProcessResult o = otherPrinter.get();
+  EXPECT_EQ(o.status, 0) << o.err;
+  EXPECT_NE(o.out.find("Source:   built-in defaults"), std::string::npos) << o.out;
+  EXPECT_NE(
+      o.err.find("warning: " + settings + ": line 4: settings for printer \"langmon\" left out"),
+      std::string::npos)
+      << o.err;
+}
+
+TEST(Cli, ApplySendsTheSelectedSettingsInOneBlock) {
+  const std::string out = TempPath("apply.prn");
+  const ProcessResult r =
+      Langmon({"apply", "--settings", kExamples + "/settings.reg", "--printer", "file:" + out});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out,
+            "SetConfigObjects: sent 5 settings to the printer: Copies, Density, PaperSize, "
+            "Resolution, SaverMode\n");
+  EXPECT_EQ(ReadFile(out),
+            "\x1b%-12345X@PJL \n"
+            "@PJL DMCMD ASCIIHEX=\"040005010303010408020003\"\r\n"
+            "@PJL DMCMD ASCIIHEX=\"040005010401010508020005\"\r\n"
+            "@PJL DMCMD ASCIIHEX=\"040005010303010d040103\"\r\n"
+            "@PJL DMCMD ASCIIHEX=\"0400050103030108080300012C\"\r\n"
+            "@PJL DMCMD ASCIIHEX=\"040005010401060708020000\"\r\n"
+            "\x1b%-12345X");
+}
+
+TEST(Cli, ApplyTraceShowsTheSetLineAsSent) {
+  const ProcessResult r = Langmon({"apply", "--trace", "--settings",
+                                   SettingsFile("\"dwCfgFlags\"=dword:00000020\n"
+                                                "\"dwFuserTempTray1\"=dword:0000003d\n")});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "SetConfigObjects: sent 1 setting to the printer: FuserTempTray1\n");
+  // Driver 61 goes out as -1 with type 9: word 0x2402, value FFFF.
+  EXPECT_NE(r.err.find("-> @PJL DMCMD ASCIIHEX=\"0400070104010303010d2402FFFF\"<CR><LF>"),
+            std::string::npos)
+      << r.err;
+}
+
+TEST(Cli, TestPageFollowsTheStoredOrGivenPageNumber) {
+  const struct {
+    std::vector<std::string> args;
+    const char* page;
+  } cases[] = {
+      {{"testpage", "--page", "21"}, "PSTYPEFACELIST"},
+      {{"testpage", "--page", "18"}, "PCLTYPELIST"},
+      {{"testpage", "--page", "22"}, "DEMOPAGE"},
+      {{"testpage", "--page", "4294967295"}, "SELFTEST"},
+      {{"testpage", "--settings", kExamples + "/settings.reg"}, "PSTYPEFACELIST"},
+  };
+  for (const auto& c : cases) {
+    const ProcessResult r = Langmon(c.args);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out,
+              std::string("PrintTestPage: the printer was asked for test page ") + c.page + "\n");
+  }
+}
+
+TEST(Cli, DeviceIdComesFromTheSimulatedPrinter) {
+  const std::string objects = TempPath("id.json");
+  WriteFile(objects, R"({"deviceId": "MFG:Test;MDL:Model 7;"})");
+  ProcessResult r = Langmon({"device-id"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out.rfind("MFG:", 0), 0u) << r.out;
+  r = Langmon({"device-id", "--printer", "sim:" + objects});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "MFG:Test;MDL:Model 7;\n");
+}
+
+TEST(Cli, PrintSendsOneJobAndReportsItsRelease) {
+  const std::string out = TempPath("job.prn");
+  std::string data;
+  for (int i = 0; i < 5000; ++i) data += "line " + std::to_string(i) + "\r\n";
+  data += std::string("\0\x1b\xff", 3);
+  const ProcessResult r =
+      Langmon({"print", "-", "--job-id", "7", "--printer", "file:" + out, "--port", "FILE:"}, data);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "job 7: sent " + std::to_string(data.size()) + " bytes to FILE: (file:" + out +
+                       ")\njob 7 released\n");
+  EXPECT_EQ(ReadFile(out), data);
+
+  const std::string in = TempPath("job.txt");
+  WriteFile(in, "hello");
+  const ProcessResult t = Langmon({"print", in, "--trace"});
+  EXPECT_EQ(t.status, 0) << t.err;
+  EXPECT_EQ(t.out, "job 1: sent 5 bytes to LPT1: (sim:)\njob 1 released\n");
+  for (const char* line :
+       {"-- start document, job 1: ok", "-- spooler: OpenPrinter \"langmon\": ok", "-> hello",
+        "-- spooler: SetJob job 1, command 3 (JOB_CONTROL_CANCEL): ok",
+        "-- spooler: ClosePrinter: ok"})
+    EXPECT_NE(t.err.find(line), std::string::npos) << line << "\n" << t.err;
+}
+
+TEST(Cli, TraceShowsBothDirectionsWithTimestampsAndVisibleControlBytes) {
+  const ProcessResult r = Langmon({"config", "--trace", "--quiet"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, ReadFile(kGolden + "/config_sim.txt"));
+  const std::regex line(R"(\[ *\d+\.\d{3}\] (->|<-|--|!!) .*)");
+  std::size_t lines = 0, sent = 0, received = 0;
+  std::size_t start = 0;
+  while (start < r.err.size()) {
+    const std::size_t end = r.err.find('\n', start);
+    const std::string text = r.err.substr(start, end - start);
+    EXPECT_TRUE(std::regex_match(text, line)) << text;
+    sent += text.find("] -> ") != std::string::npos;
+    received += text.find("] <- ") != std::string::npos;
+    ++lines;
+    start = end + 1;
+  }
+  // Entry text, ECHO, 25 queries, exit text out; ECHO and 25 replies back.
+  EXPECT_EQ(sent, 28u);
+  EXPECT_EQ(received, 26u * 2 + 25);  // repeated line and <FF>, plus a record per query
+  EXPECT_NE(r.err.find("] -> <ESC>%-12345X@PJL <LF>\n"), std::string::npos);
+  EXPECT_NE(r.err.find("] -> <ESC>%-12345X\n"), std::string::npos);
+  EXPECT_NE(r.err.find("] <- <FF>\n"), std::string::npos);
+  EXPECT_NE(r.err.find("] -- time-outs: read interval 10 ms, total 10 ms"), std::string::npos);
+}
+
+struct Refusal {
+  std::vector<std::string> args;
+  int status;
+  std::string message;
+};
+
+TEST(Cli, ErrorsNameTheirCauseAndExitStatus) {
+  const std::string badReg = TempPath("bad.reg");
+  WriteFile(badReg, "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\X]\n\"dwCopies\"=dword:xyz\n");
+  const std::string badJson = TempPath("bad.json");
+  WriteFile(badJson, R"({"objects": {"zz": 1}})");
+  const std::string noTestPage = SettingsFile("\"dwCopies\"=dword:1\n");
+  const std::vector<Refusal> cases = {
+      {{}, 2, "A subcommand is required"},
+      {{"status"}, 2, "A subcommand is required"},
+      {{"config", "--printer", "lpd://host/queue"},
+       2,
+       "langmon: error: bad device URI \"lpd://host/queue\": unknown scheme \"lpd\""},
+      {{"config", "--printer", "socket://host:99999"}, 2, "1 to 65535"},
+      {{"config", "--settings", "/nonexistent.reg"},
+       2,
+       "langmon: error: /nonexistent.reg: cannot open: No such file or directory"},
+      {{"config", "--settings", badReg}, 2, badReg + ":4: dword value must be 1 to 8"},
+      {{"config", "--printer", "sim:" + badJson}, 2, "objects.zz"},
+      {{"config", "--printer", "sim:/nonexistent.json"}, 2, "/nonexistent.json"},
+      {{"print", "/nonexistent.prn"}, 2, "cannot open /nonexistent.prn: No such file"},
+      {{"print"}, 2, "FILE is required"},
+      {{"apply"}, 2, "apply needs the stored settings to send: --settings FILE.reg"},
+      {{"testpage", "--settings", noTestPage},
+       1,
+       "PrintTestPage failed: printer \"langmon\" has no stored \"dwTestPage\""},
+      {{"apply", "--settings", noTestPage},
+       1,
+       "SetConfigObjects failed: no stored settings are selected"},
+      {{"config", "--port", "COM1:"},
+       1,
+       "GetConfigObjects failed: the monitor serves this request on parallel ports (LPT1: to "
+       "LPT9:) only, and COM1: is not one"},
+      {{"testpage", "--page", "19", "--port", "FILE:"}, 1, "FILE: is not one"},
+      {{"device-id", "--printer", "file:/dev/null"},
+       1,
+       "GetDeviceID failed: a file: port cannot report a device ID"},
+      {{"config", "--printer", "parallel:/nonexistent/lp0"},
+       1,
+       "cannot open port LPT1: on parallel:/nonexistent/lp0: open /nonexistent/lp0: No such "
+       "file or directory"},
+      {{"config", "--printer", "usb:" + badReg}, 1, "not a character device"},
+  };
+  for (const Refusal& c : cases) {
+    std::string shown;
+    for (const std::string& a : c.args) shown += a + " ";
+    SCOPED_TRACE(shown);
+    const ProcessResult r = Langmon(c.args);
+    EXPECT_EQ(r.status, c.status) << r.err;
+    EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+    EXPECT_EQ(r.out, "");
+  }
+}
+
+TEST(Cli, ConfigOverAFilePortFallsBackAfterTheProbe) {
+  // A FILE: port has no back channel: the probe goes unanswered and the
+  // defaults come back; the file holds the request text.
+  const std::string out = TempPath("config.prn");
+  const ProcessResult r = Langmon({"config", "--json", "--printer", "file:" + out});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(nlohmann::json::parse(r.out)["source"], "defaults");
+  const std::string written = ReadFile(out);
+  EXPECT_EQ(written.rfind("\x1b%-12345X@PJL \n@PJL ECHO Getting Configuration", 0), 0u);
+  EXPECT_EQ(written.substr(written.size() - 9), "\x1b%-12345X");
+}
+
+}  // namespace
+}  // namespace langmon::host::testing

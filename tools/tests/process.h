@@ -1,0 +1,48 @@
+// Running the host programs as processes from the tests.
+#pragma once
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+namespace langmon::host::testing {
+
+struct ProcessResult {
+  int status = -1;  // exit status; 128 + signal when killed
+  std::string out;
+  std::string err;
+};
+
+// Runs a program to its end (killing it after `limit`), feeding `input` on
+// its standard input, and collects both output streams.
+ProcessResult Run(const std::vector<std::string>& argv, const std::string& input = "",
+                  std::chrono::milliseconds limit = std::chrono::seconds(120));
+
+// A langmon-printer server on a free loopback port for the life of the
+// object; stopped with SIGTERM.
+class PrinterServer {
+ public:
+  explicit PrinterServer(const std::vector<std::string>& options = {});
+  ~PrinterServer();
+  PrinterServer(const PrinterServer&) = delete;
+  PrinterServer& operator=(const PrinterServer&) = delete;
+
+  unsigned port() const { return port_; }
+  std::string Uri() const { return "socket://127.0.0.1:" + std::to_string(port_); }
+  // Stops the server; its exit status.
+  int Stop();
+
+ private:
+  pid_t pid_ = -1;
+  int out_ = -1;
+  unsigned port_ = 0;
+};
+
+std::string ReadFile(const std::string& path);
+void WriteFile(const std::string& path, const std::string& content);
+// A fresh file name in the temporary directory.
+std::string TempPath(const std::string& stem);
+
+}  // namespace langmon::host::testing
