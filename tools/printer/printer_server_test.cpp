@@ -131,12 +131,13 @@ TEST_F(ServerTest, SplitRepliesArriveInPiecesOfTheChosenSize) {
   Start(options);
   const int fd = Connect(server_->Port());
   ASSERT_GE(fd, 0);
-  Send(fd, kEntry + "@PJL ECHO abcdef\r\n");
+  Send(fd, kEntry + "@PJL ECHO abcdefg\r\n");
   const Received r = ReceiveReplies(fd, 1);
-  EXPECT_EQ(r.bytes, "@PJL ECHO abcdef\r\n\f");
-  ASSERT_FALSE(r.pieces.empty());
-  EXPECT_GE(r.pieces.size(), 3u);
-  for (std::size_t n : r.pieces) EXPECT_LE(n, 4u);
+  EXPECT_EQ(r.bytes, "@PJL ECHO abcdefg\r\n\f");
+  // Pieces that arrive while the client is not reading may merge; the ones
+  // read in time show the chosen size.
+  ASSERT_GE(r.pieces.size(), 2u);
+  EXPECT_EQ(*std::min_element(r.pieces.begin(), r.pieces.end()), 4u);
   ::close(fd);
 }
 
