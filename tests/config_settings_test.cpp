@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -37,68 +38,14 @@ TEST(ConfigSettings, EachRowNamesItsOwnRecordValue) {
   }
 }
 
-// Presence bits, send types, defaults and fallbacks are what the driver and
-// the printer rely on; each row is checked against the published layout.
-TEST(ConfigSettings, RowsCarryTheirBitsTypesAndDefaults) {
-  struct Row {
-    const char* field;
-    const char* objectId;
-    DWORD bit;
-    DWORD sendType;
-    DWORD defaultValue;
-    DWORD fallback;
-  };
-  const Row rows[kSettingCount] = {
-      {"Copies", "050103030104", 0x1, 2, 1, 1},
-      {"DarkCourier", "050103030126", 0x2, 1, 1, 1},
-      {"Density", "050104010105", 0x4, 2, 6, 6},
-      {"SaverMode", "050104010607", 0x8, 2, 1, 1},
-      {"FormLines", "05010303010b", 0x10, 2, 60, 60},
-      {"FuserTempTray1", "070104010303010d", 0x20, kSendTypeBySign, 60, 60},
-      {"FuserTempTray2", "070104010303020d", 0x40, kSendTypeBySign, 60, 60},
-      {"FuserTempTray3", "070104010303030d", 0x80, kSendTypeBySign, 60, 60},
-      {"InstalledMem", "06030203010501", 0, kNotSent, 2097152, 20480000},
-      {"IObuffer", "050102010105", 0x100, 1, 3, 3},
-      {"IObufSize", "050102010106", 0x200, 2, 10, 10},
-      {"Lang", "06020501010201", 0x400, 2, 23, 23},
-      {"Orientation", "07020f0101070101", 0x800, 1, 39, 39},
-      {"PaperSize", "05010303010d", 0x1000, 1, 42, 42},
-      {"PostScript", "07020f0101020105", 0, kNotSent, 0, 0},
-      {"PSErrors", "05010303040b", 0x2000, 1, 1, 1},
-      {"Resolution", "050103030108", 0x4000, 2, 11, 11},
-      {"ResourceSave", "050103030106", 0x8000, 1, 3, 3},
-      {"ResSaveSizePCL", "050103030302", 0x10000, 2, 102400, 100},
-      {"ResSaveSizePS", "050103030402", 0x20000, 2, 102400, 100},
-      {"RePrint", "050103030124", 0x80000, 1, 2, 2},
-      {"Smoothing", "050104010605", 0x100000, 1, 1, 1},
-      {"TestPage", nullptr, 0, kNotSent, 17, 17},
-      {"Tray3Installed", "07020802010d0103", 0, kNotSent, 0, 0},
-      {"TrayLock", "06010401030106", 0x400000, 8, 2, 2},
-      {"WideA4", "050103030125", 0x800000, 1, 1, 1},
-  };
-  for (std::size_t i = 0; i < kSettingCount; ++i) {
-    const Setting& s = kSettings[i];
-    SCOPED_TRACE(rows[i].field);
-    EXPECT_STREQ(s.FieldName, rows[i].field);
-    if (rows[i].objectId)
-      EXPECT_STREQ(s.ObjectId, rows[i].objectId);
-    else
-      EXPECT_EQ(s.ObjectId, nullptr);
-    EXPECT_EQ(s.PresenceBit, rows[i].bit);
-    EXPECT_EQ(s.SendType, rows[i].sendType);
-    EXPECT_EQ(s.Default, rows[i].defaultValue);
-    EXPECT_EQ(s.Fallback, rows[i].fallback);
-    EXPECT_EQ(s.ToPrinter == nullptr, rows[i].sendType == kNotSent);
-  }
-  EXPECT_EQ(KnownPresenceBits(), 0xDBFFFFu);
-}
-
 struct MapCase {
   const char* name;
   ValueMap map;
   DWORD in;
   DWORD out;
 };
+
+void PrintTo(const MapCase& c, std::ostream* os) { *os << c.name << "(" << c.in << ")"; }
 
 class ConfigMaps : public ::testing::TestWithParam<MapCase> {};
 
@@ -180,45 +127,6 @@ TEST(ConfigSettings, FuserTemperaturesSwitchSendTypeBySign) {
   // Other settings keep their own type whatever the value.
   EXPECT_EQ(SendTypeFor(SettingAt(12), 0xFFFFFFF4u), DWORD{PaddedNumber});
   EXPECT_EQ(SendTypeFor(SettingAt(25), 0xFFFFFFFFu), DWORD{AltNumber});
-}
-
-TEST(ConfigSettings, PrinterReadStepsAskInTheFixedOrder) {
-  const char* expected[] = {
-      "Copies",         "DarkCourier",    "Density",        "FormLines",     "FuserTempTray1",
-      "FuserTempTray2", "Tray3Installed", "FuserTempTray3", "InstalledMem",  "IObuffer",
-      "IObufSize",      "Lang",           "Orientation",    "PaperSize",     "PostScript",
-      "PSErrors",       "ResourceSave",   "ResSaveSizePCL", "ResSaveSizePS", "Resolution",
-      "SaverMode",      "RePrint",        "Smoothing",      "TrayLock",      "WideA4"};
-  ASSERT_EQ(std::size(expected), kPrinterReadStepCount);
-  for (std::size_t i = 0; i < kPrinterReadStepCount; ++i)
-    EXPECT_STREQ(SettingAt(kPrinterReadSteps[i].Position).FieldName, expected[i]) << i;
-  // Eighteen steps always run, seven depend on an earlier answer.
-  std::size_t unconditional = 0;
-  for (const ReadStep& step : kPrinterReadSteps)
-    if (step.Parent == kUnconditional) ++unconditional;
-  EXPECT_EQ(unconditional, 18u);
-}
-
-TEST(ConfigSettings, RegistryAndSendOrdersAreData) {
-  std::vector<std::string> registry;
-  for (DWORD position : kRegistryReadOrder)
-    registry.push_back(Narrow(SettingAt(position).ValueName));
-  const std::vector<std::string> recordOrder = {
-      "dwCopies",       "dwDarkCourier",    "dwDensity",        "dwSaverMode",
-      "dwFormLines",    "dwFuserTempTray1", "dwFuserTempTray2", "dwFuserTempTray3",
-      "dwInstalledMem", "dwIObuffer",       "dwIObufSize",      "dwLang",
-      "dwOrientation",  "dwPaperSize",      "dwPostScript",     "dwPSErrors",
-      "dwResolution",   "dwResourceSave",   "dwResSaveSizePCL", "dwResSaveSizePS",
-      "dwRePrint",      "dwSmoothing",      "dwTestPage",       "dwTray3Installed",
-      "dwTrayLock",     "dwWideA4"};
-  EXPECT_EQ(registry, recordOrder);
-
-  std::vector<DWORD> bits;
-  for (DWORD position : kSendOrder) bits.push_back(SettingAt(position).PresenceBit);
-  const std::vector<DWORD> sendBits = {
-      0x1,  0x2,    0x4,    0x20, 0x40,   0x80,    0x100,   0x200,   0x400,    0x800,    0x1000,
-      0x10, 0x2000, 0x4000, 0x8,  0x8000, 0x10000, 0x20000, 0x80000, 0x100000, 0x400000, 0x800000};
-  EXPECT_EQ(bits, sendBits);
 }
 
 // ---- key path ------------------------------------------------------------------

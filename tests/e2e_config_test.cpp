@@ -5,6 +5,7 @@
 
 #include <cstring>
 #include <ctime>
+#include <ostream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -181,6 +182,8 @@ struct SetCase {
   std::vector<std::pair<WString, DWORD>> values;
   std::string block;  // empty: nothing but the entry and exit texts
 };
+
+void PrintTo(const SetCase& c, std::ostream* os) { *os << c.what; }
 
 class E2eSetConfig : public ::testing::TestWithParam<SetCase> {};
 

@@ -1,9 +1,10 @@
-// GetConfigFromPrinter against scripted printer answers: the queries in step
+// "GetConfigObjects" against scripted printer answers: the queries in step
 // order, the dependent steps, the maps and the presence bits.
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <map>
+#include <ostream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -31,7 +32,8 @@ struct Outcome {
 
 // Queues one answer per query that `expectedOrder` says will be asked: the
 // printer's number, or the answer in `special` (an empty string queues
-// nothing: that query goes unanswered). Then runs GetConfigFromPrinter.
+// nothing: that query goes unanswered), behind the echo of the probe. Then
+// asks for "GetConfigObjects" through the monitor's table.
 Outcome AskPrinter(const std::vector<std::string>& expectedOrder,
                    std::map<std::string, DWORD> numbers,
                    const std::map<std::string, std::string>& special = {}) {
@@ -39,7 +41,7 @@ Outcome AskPrinter(const std::vector<std::string>& expectedOrder,
   scope.step = 1000;  // an unanswered query costs a handful of reads
   FakePortMonitor fake;
   MonitorPort port(fake, LM_W("LPT1:"), UniquePrinterName());
-  SetFlags(port.entry(), PortActive);
+  QueueEchoReply(fake);
   for (const std::string& id : expectedOrder) {
     auto it = special.find(id);
     if (it != special.end()) {
@@ -50,8 +52,14 @@ Outcome AskPrinter(const std::vector<std::string>& expectedOrder,
   }
   Outcome outcome;
   std::memset(&outcome.record, 0xEE, sizeof outcome.record);
-  GetConfigFromPrinter(port.entry(), &outcome.record);
-  outcome.asked = testing::WrittenPieces(fake);
+  EXPECT_TRUE(port.Request(LM_W("GetConfigObjects"), &outcome.record, sizeof outcome.record));
+  // Entry text, probe, the queries, exit text.
+  const std::vector<std::string> pieces = WrittenPieces(fake);
+  EXPECT_GE(pieces.size(), 3u);
+  if (pieces.size() < 3) return outcome;
+  EXPECT_EQ(pieces.front(), kEntry);
+  EXPECT_EQ(pieces.back(), kExit);
+  outcome.asked.assign(pieces.begin() + 2, pieces.end() - 1);
   return outcome;
 }
 
@@ -67,7 +75,7 @@ std::vector<std::string> Without(std::vector<std::string> ids,
   return ids;
 }
 
-TEST(ConfigFromPrinter, EveryObjectAnsweredFillsTheWholeRecord) {
+TEST(E2eFromPrinter, EveryObjectAnsweredFillsTheWholeRecord) {
   const Outcome out = AskPrinter(kFullOrder, FullPrinter());
   EXPECT_EQ(out.asked, QueriesFor(kFullOrder));
   const ConfigRecord& r = out.record;
@@ -111,9 +119,11 @@ struct DependentCase {
   DWORD mask;
 };
 
-class ConfigDependentSteps : public ::testing::TestWithParam<DependentCase> {};
+void PrintTo(const DependentCase& c, std::ostream* os) { *os << c.rule; }
 
-TEST_P(ConfigDependentSteps, FollowTheirParentsAnswers) {
+class E2eDependentSteps : public ::testing::TestWithParam<DependentCase> {};
+
+TEST_P(E2eDependentSteps, FollowTheirParentsAnswers) {
   const DependentCase& c = GetParam();
   std::map<std::string, DWORD> numbers = FullPrinter();
   for (const auto& [id, value] : c.numbers) numbers[id] = value;
@@ -240,9 +250,9 @@ const DependentCase kDependentCases[] = {
      0xDBFFFF & ~0x8u},
 };
 
-INSTANTIATE_TEST_SUITE_P(Rules, ConfigDependentSteps, ::testing::ValuesIn(kDependentCases));
+INSTANTIATE_TEST_SUITE_P(Rules, E2eDependentSteps, ::testing::ValuesIn(kDependentCases));
 
-TEST(ConfigFromPrinter, PrinterThatStopsAnsweringGivesZerosAndOnlyTheEighteenSteps) {
+TEST(E2eFromPrinter, PrinterThatStopsAnsweringGivesZerosAndOnlyTheEighteenSteps) {
   const Outcome out = AskPrinter({}, {});
   const std::vector<std::string> unconditional = Without(
       kFullOrder,
@@ -254,7 +264,7 @@ TEST(ConfigFromPrinter, PrinterThatStopsAnsweringGivesZerosAndOnlyTheEighteenSte
 
 // The reply buffer holds 256 bytes and the decoder needs a zero behind the
 // reply: the longest answer taken is 255 bytes; a longer one is not taken.
-TEST(ConfigFromPrinter, AnswerFillingTheReplyBufferIsNotTaken) {
+TEST(E2eFromPrinter, AnswerFillingTheReplyBufferIsNotTaken) {
   for (const std::size_t length : {std::size_t{255}, std::size_t{256}}) {
     SCOPED_TRACE(length);
     std::string reply = NumberReply(kCopies, 7);

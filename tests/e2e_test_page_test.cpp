@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -37,6 +38,8 @@ struct PageCase {
   DWORD setting;
   const char* page;
 };
+
+void PrintTo(const PageCase& c, std::ostream* os) { *os << "dwTestPage " << c.setting; }
 
 class E2eTestPage : public ::testing::TestWithParam<PageCase> {};
 

@@ -10,20 +10,13 @@ namespace {
 constexpr std::size_t kQueryTextSize = 256;
 
 // The decoder reads the reply as zero-terminated text, so a zero goes right
-// behind it. A reply that fills the whole buffer leaves no room: when its
-// last byte is the closing form feed the reply is complete and the zero can
-// stand in the form feed's place (the decoder never reads it); otherwise
-// the reply was cut short and its value cannot be trusted.
+// behind it. A reply that fills the whole buffer leaves no room for it; such
+// a reply may have been cut short, so its value is not taken and the step
+// counts as unanswered.
 BOOL TerminateReply(char* reply, DWORD length, DWORD capacity) {
-  if (length < capacity) {
-    reply[length] = '\0';
-    return TRUE;
-  }
-  if (length == capacity && reply[capacity - 1] == '\x0c') {
-    reply[capacity - 1] = '\0';
-    return TRUE;
-  }
-  return FALSE;
+  if (length >= capacity) return FALSE;
+  reply[length] = '\0';
+  return TRUE;
 }
 
 // One query for one object. TRUE with the decoded printer value when the

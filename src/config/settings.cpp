@@ -224,10 +224,4 @@ DWORD SendTypeFor(const Setting& setting, DWORD printerValue) {
   return setting.SendType;
 }
 
-DWORD KnownPresenceBits() {
-  DWORD bits = 0;
-  for (const Setting& setting : kSettings) bits |= setting.PresenceBit;
-  return bits;
-}
-
 }  // namespace langmon

@@ -143,9 +143,6 @@ const Setting& SettingAt(DWORD position);
 // the printer's encoding.
 DWORD SendTypeFor(const Setting& setting, DWORD printerValue);
 
-// Every presence bit that names a setting (0xDBFFFF).
-DWORD KnownPresenceBits();
-
 // ---- the three walks over the table -----------------------------------------
 
 // Reading from the printer: one DMINFO query per step, in table order. A step
