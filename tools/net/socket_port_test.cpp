@@ -16,7 +16,11 @@
 #include <thread>
 #include <vector>
 
+#include "config/config.h"
+#include "monitor_fixture.h"
+#include "port/port_ops.h"
 #include "printer_server.h"
+#include "requests/requests.h"
 
 namespace langmon::net {
 namespace {
@@ -392,6 +396,45 @@ TEST_F(SocketPrinterTest, ServerResetIsReportedOnTheNextRead) {
   while (ok && Clock::now() < end) ok = table_.pfnReadPort(handle_, buffer, sizeof buffer, &read);
   EXPECT_FALSE(ok);
   EXPECT_EQ(GetLastError(), kErrorNetnameDeleted);
+}
+
+TEST_F(SocketPrinterTest, MonitorReadsTheWholeConfigurationAndTestPageOverTcp) {
+  StartServer();
+  SocketTarget target;
+  target.host = "127.0.0.1";
+  target.port = server_->Port();
+  SetSocketTarget("LPT1:", target);
+  langmon::testing::EnsureMonitorInitialised();
+  langmon::testing::SeamScope seams;
+  // The test page the driver chose, in the printer's driver data.
+  HKEY key = nullptr;
+  ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE,
+                            LM_W("System\\CurrentControlSet\\Control\\Print\\Printers\\"
+                                 "Socket Test Printer\\PrinterDriverData"),
+                            0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
+            ERROR_SUCCESS);
+  const DWORD page = 17;
+  RegSetValueExW(key, LM_W("dwTestPage"), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&page),
+                 sizeof page);
+  RegCloseKey(key);
+  WCHAR portName[] = LM_W("LPT1:");
+  WCHAR printerName[] = LM_W("Socket Test Printer");
+  HANDLE port = nullptr;
+  ASSERT_TRUE(langmon::OpenPortEx(portName, printerName, &port, &table_));
+  DWORD record[27] = {};
+  DWORD returned = 0;
+  WCHAR value[] = LM_W("GetConfigObjects");
+  EXPECT_TRUE(langmon::GetPrinterDataFromPort(
+      port, 0, value, nullptr, 0, reinterpret_cast<LPWSTR>(record), sizeof record, &returned));
+  EXPECT_EQ(record[0], 0xDBFFFFu) << "every setting answered over the socket";
+  EXPECT_EQ(printer_.EchoCount(), 1u);
+  WCHAR testPage[] = LM_W("PrintTestPage");
+  langmon::GetPrinterDataFromPort(port, 0, testPage, nullptr, 0, nullptr, 0, &returned);
+  EXPECT_TRUE(langmon::ClosePort(port));
+  // The connection is closed with the port; the server has seen everything.
+  EXPECT_EQ(printer_.TestPages().size(), 1u);
+  RegDeleteTreeW(HKEY_LOCAL_MACHINE, LM_W("System\\CurrentControlSet\\Control\\Print\\Printers\\"
+                                          "Socket Test Printer"));
 }
 
 }  // namespace
