@@ -92,6 +92,9 @@ HANDLE OpenMonitorPort(FakePortMonitor& fake, const WString& port, const WString
 }
 
 std::size_t PortTableSize() {
+  // The lock is usable only once the monitor is initialised: on Windows,
+  // entering a critical section that was never initialised blocks for ever.
+  EnsureMonitorInitialised();
   LockMonitor();
   std::size_t n = 0;
   for (PortEntry* e = PortTableHead(); e; e = e->Next) ++n;
