@@ -43,12 +43,19 @@ DWORD RecordValue(const ConfigRecord& record, DWORD position) {
 
 namespace {
 
+// Every presence bit that names a setting.
+DWORD SettingBits() {
+  DWORD bits = 0;
+  for (const Setting& s : kSettings) bits |= s.PresenceBit;
+  return bits;
+}
+
 std::string SourceLine(const ConfigRecord& record, ConfigSource source) {
   switch (source) {
     case ConfigSource::Printer:
       return fmt::format("the printer ({} of {} settings with a presence bit answered)",
-                         std::popcount(record.CfgFlags & KnownPresenceBits()),
-                         std::popcount(KnownPresenceBits()));
+                         std::popcount(record.CfgFlags & SettingBits()),
+                         std::popcount(SettingBits()));
     case ConfigSource::StoredSettings:
       return "stored settings (the printer did not answer; values from its PrinterDriverData "
              "key)";

@@ -1,12 +1,19 @@
 // The langmon command run as a process against the in-process simulated
 // printer and the local port monitors.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <future>
 #include <nlohmann/json.hpp>
 #include <regex>
 
 #include "process.h"
+
+extern char** environ;
 
 namespace langmon::host::testing {
 namespace {
@@ -89,6 +96,54 @@ TEST(Cli, UnansweredProbeFallsBackToStoredSettingsOrDefaults) {
       o.err.find("warning: " + settings + ": line 4: settings for printer \"langmon\" left out"),
       std::string::npos)
       << o.err;
+}
+
+// Runs langmon with its standard error on a terminal; returns what the
+// terminal showed.
+std::string TerminalStderr(std::vector<std::string> args) {
+  args.insert(args.begin(), kCli);
+  const int master = posix_openpt(O_RDWR | O_NOCTTY);
+  grantpt(master);
+  unlockpt(master);
+  const std::string slave = ptsname(master);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 2, slave.c_str(), O_RDWR | O_NOCTTY, 0);
+  std::vector<char*> argv;
+  for (std::string& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  pid_t pid = -1;
+  EXPECT_EQ(posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ), 0);
+  posix_spawn_file_actions_destroy(&actions);
+  std::string shown;
+  pollfd p{master, POLLIN, 0};
+  while (poll(&p, 1, 10000) > 0) {
+    char buffer[4096];
+    const ssize_t n = read(master, buffer, sizeof buffer);
+    if (n <= 0) break;  // EIO once the program has closed the terminal
+    shown.append(buffer, static_cast<std::size_t>(n));
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  close(master);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  return shown;
+}
+
+TEST(Cli, ProgressLineOnlyOnATerminalAndNotWhenQuiet) {
+  const std::string shown = TerminalStderr({"config"});
+  EXPECT_NE(shown.find("\r\x1b[Kreading configuration: waiting for the printer to answer"),
+            std::string::npos)
+      << shown;
+  EXPECT_NE(shown.find("\r\x1b[Kreading configuration: Copies (1 of 25)"), std::string::npos);
+  EXPECT_NE(shown.find("\r\x1b[Kreading configuration: Tray3Installed (7 of 25)"),
+            std::string::npos);
+  EXPECT_NE(shown.find("\r\x1b[Kreading configuration: WideA4 (25 of 25)\r\x1b[K"),
+            std::string::npos);
+  EXPECT_EQ(shown.substr(shown.size() - 4), "\r\x1b[K");  // wiped at the end
+  EXPECT_EQ(TerminalStderr({"config", "--quiet"}), "");
+  EXPECT_EQ(TerminalStderr({"testpage", "--page", "17"}), "");  // only configuration reads
 }
 
 TEST(Cli, ApplySendsTheSelectedSettingsInOneBlock) {
