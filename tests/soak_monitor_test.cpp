@@ -271,10 +271,16 @@ TEST(SoakMonitor, ThreadsDrivingDocumentsRequestsAndPortsLeaveNothingBehind) {
         case 0: {
           ConfigRecord record;
           std::memset(&record, 0xEE, sizeof record);
-          if (Request(shared, LM_W("GetConfigObjects"), &record, sizeof record))
+          // An EndDocPort between the request setting PortActive and its
+          // entry text makes the request fail; the record is then untouched.
+          if (Request(shared, LM_W("GetConfigObjects"), &record, sizeof record)) {
             CheckConsistent(record, reference, failures);
-          else
-            failures.Add("GetConfigObjects failed on the shared port");
+          } else {
+            ConfigRecord untouched;
+            std::memset(&untouched, 0xEE, sizeof untouched);
+            if (std::memcmp(&record, &untouched, sizeof record) != 0)
+              failures.Add("a failed GetConfigObjects wrote the record");
+          }
           break;
         }
         case 1:
@@ -310,18 +316,22 @@ TEST(SoakMonitor, ThreadsDrivingDocumentsRequestsAndPortsLeaveNothingBehind) {
       const WString& own = t % 2 ? nameA : nameB;
       const WString& other = t % 2 ? nameB : nameA;
       HANDLE port = nullptr;
-      for (DWORD round = 1;; ++round) {
+      // A round counts once the port opened; a contended thread whose open
+      // was refused as busy tries again shortly, so that the two threads
+      // keep taking the port from each other.
+      for (DWORD round = 1, refused = 0;;) {
         const bool last = round == 40 || deadline.Passed();
         port = Open(portMonitor, portName, own);
         if (!port) {
           if (!contended || GetLastError() != ERROR_BUSY)
             failures.Add("OpenPortEx failed for " + Narrow(portName));
           ++busy;
-          if (last) break;
-          std::this_thread::yield();
+          if (deadline.Passed() || ++refused == 20000) break;
+          std::this_thread::sleep_for(std::chrono::microseconds(50));
           continue;
         }
-        if (!Document(port, round % 3 ? own : other, round, round % 4 == 0))
+        ++round;
+        if (!Document(port, round % 3 ? own : other, round, round % 4 == 1))
           failures.Add("document failed on " + Narrow(portName));
         ConfigRecord record;
         std::memset(&record, 0xEE, sizeof record);
