@@ -223,8 +223,9 @@ TEST(FaultHeap, EachAllocationOfOpenAndStartFailsInTurn) {
     ASSERT_NE(port, nullptr);
     EXPECT_EQ(PrinterNameOf(port), n == 2 ? WString() : a) << "the copy made by OpenPortEx";
 
-    // A request while the port has no printer name: no key path, nothing
-    // written, no registry handle left open.
+    // A test page request, which needs the printer's stored settings: when
+    // the port has no printer name (n = 2) there is no key path at all. It
+    // fails with nothing written and no registry handle left open.
     const long keys = OpenKeyCount();
     fake.ClearCalls();
     WCHAR testPage[] = LM_W("PrintTestPage");
