@@ -2,6 +2,8 @@
 // the one monitor lock that guards it.
 #pragma once
 
+#include <atomic>
+
 #include "platform/platform.h"
 
 namespace langmon {
@@ -33,7 +35,11 @@ struct PortEntry {
 
 // The flag word is changed with and without the monitor lock from several
 // threads, so every access is a single atomic operation on it.
-DWORD LoadFlags(const PortEntry* entry);
+// Inline: WritePort and ReadPort test the flag word on every call of a
+// print job, and an out-of-line call there costs more than the test.
+inline DWORD LoadFlags(const PortEntry* entry) {
+  return std::atomic_ref<DWORD>(const_cast<PortEntry*>(entry)->Flags).load();
+}
 // Sets bits; returns the flag word as it was before.
 DWORD SetFlags(PortEntry* entry, DWORD bits);
 // Clears bits; returns the flag word as it was before.

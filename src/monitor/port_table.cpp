@@ -18,7 +18,6 @@ std::atomic_ref<DWORD> FlagsOf(const PortEntry* entry) {
 
 }  // namespace
 
-DWORD LoadFlags(const PortEntry* entry) { return FlagsOf(entry).load(); }
 DWORD SetFlags(PortEntry* entry, DWORD bits) { return FlagsOf(entry).fetch_or(bits); }
 DWORD ClearFlags(PortEntry* entry, DWORD bits) { return FlagsOf(entry).fetch_and(~bits); }
 
