@@ -12,6 +12,7 @@
 #include <cstring>
 #include <mutex>
 #include <optional>
+#include <thread>
 
 namespace langmon::host {
 
@@ -145,8 +146,7 @@ BOOL WINAPI LocalWritePort(HANDLE handle, LPBYTE data, DWORD count, LPDWORD writ
 BOOL WINAPI LocalReadPort(HANDLE handle, LPBYTE buffer, DWORD size, LPDWORD read) {
   LocalPort* port = PortOf(handle);
   if (read) *read = 0;
-  // A file has no back channel: there is never anything to read.
-  if (port->target.kind == LocalPortKind::File || size == 0) return TRUE;
+  if (size == 0) return TRUE;
 
   const COMMTIMEOUTS& t = port->timeouts;
   const unsigned long long total =
@@ -154,6 +154,13 @@ BOOL WINAPI LocalReadPort(HANDLE handle, LPBYTE buffer, DWORD size, LPDWORD read
       t.ReadTotalTimeoutConstant;
   const DWORD interval = t.ReadIntervalTimeout == 0xFFFFFFFF ? 0 : t.ReadIntervalTimeout;
   const auto start = Clock::now();
+  if (port->target.kind == LocalPortKind::File) {
+    // A file has no back channel: nothing ever arrives. The read still takes
+    // its time-out, as a port with nothing to deliver does, so that a caller
+    // polling for a reply waits instead of spinning a core.
+    std::this_thread::sleep_until(start + std::chrono::milliseconds(total));
+    return TRUE;
+  }
   const auto totalDeadline = start + std::chrono::milliseconds(total);
   // Wait for the first byte up to the total time-out (or, with no total
   // time-out, up to the interval time-out); then keep reading while bytes
