@@ -19,6 +19,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/platform_testing.h"
 #include "reg_file.h"
 
 namespace {

@@ -18,6 +18,7 @@
 #include "monitor/monitor.h"
 #include "monitor_fixture.h"
 #include "pjl/pjl.h"
+#include "platform/platform_testing.h"
 
 namespace langmon::testing {
 

@@ -71,7 +71,7 @@ enum PortOp {
 // that the wrapped port is still closed. One instance at a time.
 class FaultyPortMonitor {
  public:
-  static constexpr DWORD kError = 31;  // ERROR_GEN_FAILURE
+  static constexpr DWORD kError = ERROR_GEN_FAILURE;
 
   explicit FaultyPortMonitor(const MONITOR& inner) : inner_(inner) {
     current_ = this;

@@ -6,6 +6,7 @@
 #include "fake_port_monitor.h"
 #include "monitor/monitor.h"
 #include "monitor_fixture.h"
+#include "platform/platform_testing.h"
 
 namespace langmon {
 namespace {
@@ -75,15 +76,24 @@ struct KindCase {
 TEST(PortTable, PortKindFollowsTheNameShape) {
   EnsureMonitorInitialised();
   const KindCase cases[] = {
-      {LM_W("LPT1"), ParallelPort},  {LM_W("lpt1"), ParallelPort},
-      {LM_W("Lpt9:"), ParallelPort}, {LM_W("LPT1:"), ParallelPort},
-      {LM_W("COM1"), SerialPort},    {LM_W("com9:"), SerialPort},
-      {LM_W("FILE:"), FilePort},     {LM_W("file:"), FilePort},
-      {LM_W("LPT0"), 0},             {LM_W("LPT10"), 0},
-      {LM_W("COM10"), 0},            {LM_W("LPT1::"), 0},
-      {LM_W("LPTA"), 0},             {LM_W("FILE"), 0},
-      {LM_W("\\\\server\\share"), 0}, {LM_W(""), 0},
-      {LM_W("LPT1;"), 0},            {LM_W("NUL:"), 0},
+      {LM_W("LPT1"), ParallelPort},
+      {LM_W("lpt1"), ParallelPort},
+      {LM_W("Lpt9:"), ParallelPort},
+      {LM_W("LPT1:"), ParallelPort},
+      {LM_W("COM1"), SerialPort},
+      {LM_W("com9:"), SerialPort},
+      {LM_W("FILE:"), FilePort},
+      {LM_W("file:"), FilePort},
+      {LM_W("LPT0"), 0},
+      {LM_W("LPT10"), 0},
+      {LM_W("COM10"), 0},
+      {LM_W("LPT1::"), 0},
+      {LM_W("LPTA"), 0},
+      {LM_W("FILE"), 0},
+      {LM_W("\\\\server\\share"), 0},
+      {LM_W(""), 0},
+      {LM_W("LPT1;"), 0},
+      {LM_W("NUL:"), 0},
   };
   for (const KindCase& c : cases) {
     LockMonitor();

@@ -19,10 +19,10 @@ namespace langmon::testing {
 using WString = std::basic_string<WCHAR>;
 
 struct FakeCall {
-  std::string op;           // "OpenPort", "StartDocPort", "WritePort", ...
+  std::string op;    // "OpenPort", "StartDocPort", "WritePort", ...
   WString name;      // port name (OpenPort) or printer name (StartDocPort)
-  DWORD number = 0;         // job id, byte count, control id, ...
-  std::string data;         // bytes written
+  DWORD number = 0;  // job id, byte count, control id, ...
+  std::string data;  // bytes written
 };
 
 class FakePortMonitor {
@@ -40,9 +40,9 @@ class FakePortMonitor {
   bool failStartDocPort = false;
   bool failWritePort = false;
   bool failReadPort = false;
-  DWORD failError = 31;        // last error set by a failing call (ERROR_GEN_FAILURE)
-  DWORD shortWriteBy = 0;      // report this many bytes fewer than asked (never below 0)
-  bool recordCalls = true;     // off for soak tests that make millions of calls
+  DWORD failError = ERROR_GEN_FAILURE;  // last error set by a failing call
+  DWORD shortWriteBy = 0;               // report this many bytes fewer than asked (never below 0)
+  bool recordCalls = true;              // off for soak tests that make millions of calls
 
   // Data the port delivers to ReadPort, one chunk per read (a chunk larger
   // than the read's buffer is split). An empty queue reads 0 bytes.

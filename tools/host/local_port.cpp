@@ -135,7 +135,7 @@ BOOL WINAPI LocalWritePort(HANDLE handle, LPBYTE data, DWORD count, LPDWORD writ
     int error = 0;
     if (!WaitFor(port->fd, POLLOUT, deadline, error)) {
       if (error) return FailErrno("write " + port->target.path, error);
-      return FailWith(kErrorTimeout, "write " + port->target.path + ": the device took " +
+      return FailWith(ERROR_TIMEOUT, "write " + port->target.path + ": the device took " +
                                          std::to_string(done) + " of " + std::to_string(count) +
                                          " bytes within " + std::to_string(limit) + " ms");
     }
@@ -258,12 +258,12 @@ DWORD Win32ErrorFromErrno(int error) {
     case ENOMEM:
       return ERROR_NOT_ENOUGH_MEMORY;
     case ETIMEDOUT:
-      return kErrorTimeout;
+      return ERROR_TIMEOUT;
     case ENOTTY:
     case EOPNOTSUPP:
       return ERROR_NOT_SUPPORTED;
     default:
-      return 31;  // ERROR_GEN_FAILURE
+      return ERROR_GEN_FAILURE;
   }
 }
 

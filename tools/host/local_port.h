@@ -24,8 +24,6 @@ struct LocalPortTarget {
   std::string path;
 };
 
-// ERROR_TIMEOUT, for a write the device did not take in time.
-constexpr DWORD kErrorTimeout = 1460;
 // How long a write may wait for the device when the port's write time-outs
 // are 0 ("no limit" for a serial port, but a command must not hang forever).
 constexpr DWORD kDefaultWriteLimitMs = 30000;

@@ -55,7 +55,7 @@ std::string Win32ErrorText(DWORD error) {
     case ERROR_NOT_ENOUGH_MEMORY:
     case ERROR_OUTOFMEMORY:
       return "out of memory";
-    case 31:
+    case ERROR_GEN_FAILURE:
       return "the device does not work";
     case ERROR_NOT_SUPPORTED:
       return "not supported";
@@ -63,7 +63,7 @@ std::string Win32ErrorText(DWORD error) {
       return "invalid parameter";
     case ERROR_BUSY:
       return "the port is in use";
-    case 1460:
+    case ERROR_TIMEOUT:
       return "timed out";
     case ERROR_INVALID_PRINT_MONITOR:
       return "the port monitor lacks a required operation";

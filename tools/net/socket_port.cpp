@@ -69,33 +69,33 @@ std::string Where(const SocketPort& port) {
 DWORD MapErrno(int error) {
   switch (error) {
     case ECONNREFUSED:
-      return kErrorConnectionRefused;
+      return ERROR_CONNECTION_REFUSED;
     case ETIMEDOUT:
-      return kErrorTimeout;
+      return ERROR_TIMEOUT;
     case ENETUNREACH:
     case ENETDOWN:
-      return kErrorNetworkUnreachable;
+      return ERROR_NETWORK_UNREACHABLE;
     case EHOSTUNREACH:
     case EHOSTDOWN:
-      return kErrorHostUnreachable;
+      return ERROR_HOST_UNREACHABLE;
     case ECONNRESET:
-      return kErrorNetnameDeleted;
+      return ERROR_NETNAME_DELETED;
     case EPIPE:
-      return kErrorBrokenPipe;
+      return ERROR_BROKEN_PIPE;
     case ECONNABORTED:
-      return kErrorConnectionAborted;
+      return ERROR_CONNECTION_ABORTED;
     case ENOMEM:
     case ENOBUFS:
-      return kErrorNotEnoughMemory;
+      return ERROR_NOT_ENOUGH_MEMORY;
     default:
-      return kErrorGenFailure;
+      return ERROR_GEN_FAILURE;
   }
 }
 
 SocketPort* PortOf(HANDLE handle) {
   auto* port = static_cast<SocketPort*>(handle);
   if (port == nullptr || port->magic != kPortMagic) {
-    Fail(kErrorInvalidHandle, "not a socket port handle");
+    Fail(ERROR_INVALID_HANDLE, "not a socket port handle");
     return nullptr;
   }
   return port;
@@ -141,11 +141,11 @@ BOOL Connect(SocketPort& port) {
   if (port.lost) {
     // Reconnecting in the middle of a document would hand the printer the
     // rest of a job as if it were a new one.
-    return Fail(kErrorConnectionAborted,
+    return Fail(ERROR_CONNECTION_ABORTED,
                 "connection to " + Where(port) + " was lost earlier in this document");
   }
   if (port.target.host.empty()) {
-    return Fail(kErrorBadNetName, "no socket target bound to port " + port.name);
+    return Fail(ERROR_BAD_NET_NAME, "no socket target bound to port " + port.name);
   }
   addrinfo hints{};
   hints.ai_family = AF_UNSPEC;
@@ -154,7 +154,8 @@ BOOL Connect(SocketPort& port) {
   const std::string service = std::to_string(port.target.port);
   const int rc = ::getaddrinfo(port.target.host.c_str(), service.c_str(), &hints, &found);
   if (rc != 0) {
-    return Fail(kErrorBadNetName, "cannot resolve " + port.target.host + ": " + ::gai_strerror(rc));
+    return Fail(ERROR_BAD_NET_NAME,
+                "cannot resolve " + port.target.host + ": " + ::gai_strerror(rc));
   }
   std::unique_ptr<addrinfo, decltype(&::freeaddrinfo)> list(found, &::freeaddrinfo);
   const auto deadline = Clock::now() + std::chrono::milliseconds(port.target.connectTimeoutMs);
@@ -201,7 +202,7 @@ BOOL Connect(SocketPort& port) {
 }
 
 BOOL WINAPI SocketOpenPort(LPWSTR name, PHANDLE handle) {
-  if (handle == nullptr) return Fail(kErrorInvalidParameter, "no handle to fill");
+  if (handle == nullptr) return Fail(ERROR_INVALID_PARAMETER, "no handle to fill");
   try {
     auto port = std::make_unique<SocketPort>();
     port->name = Narrow(name);
@@ -210,7 +211,7 @@ BOOL WINAPI SocketOpenPort(LPWSTR name, PHANDLE handle) {
       auto found = g_targets.find(Lower(port->name));
       if (found == g_targets.end()) found = g_targets.find("");
       if (found == g_targets.end()) {
-        return Fail(kErrorBadNetName, "no socket target bound to port " + port->name);
+        return Fail(ERROR_BAD_NET_NAME, "no socket target bound to port " + port->name);
       }
       port->target = found->second;
     }
@@ -218,7 +219,7 @@ BOOL WINAPI SocketOpenPort(LPWSTR name, PHANDLE handle) {
     t_lastMessage.clear();
     return TRUE;
   } catch (...) {
-    return Fail(kErrorNotEnoughMemory, "out of memory opening a socket port");
+    return Fail(ERROR_NOT_ENOUGH_MEMORY, "out of memory opening a socket port");
   }
 }
 
@@ -257,7 +258,7 @@ BOOL WINAPI SocketWritePort(HANDLE handle, LPBYTE buffer, DWORD size, LPDWORD wr
   if (written) *written = 0;
   SocketPort* port = PortOf(handle);
   if (port == nullptr) return FALSE;
-  if (buffer == nullptr && size != 0) return Fail(kErrorInvalidParameter, "no data buffer");
+  if (buffer == nullptr && size != 0) return Fail(ERROR_INVALID_PARAMETER, "no data buffer");
   std::lock_guard<std::mutex> guard(port->mutex);
   if (!Connect(*port)) return FALSE;
   std::uint64_t limit = port->timeouts.WriteTotalTimeoutConstant +
@@ -280,7 +281,7 @@ BOOL WINAPI SocketWritePort(HANDLE handle, LPBYTE buffer, DWORD size, LPDWORD wr
         // The printer takes no more data for now. What was sent counts; a
         // write that moved nothing fails so that the host can say why.
         if (sent > 0) return TRUE;
-        return Fail(kErrorTimeout, "printer at " + Where(*port) + " accepted no data within " +
+        return Fail(ERROR_TIMEOUT, "printer at " + Where(*port) + " accepted no data within " +
                                        std::to_string(limit) + " ms");
       }
       continue;
@@ -296,7 +297,7 @@ BOOL WINAPI SocketReadPort(HANDLE handle, LPBYTE buffer, DWORD size, LPDWORD rea
   if (read) *read = 0;
   SocketPort* port = PortOf(handle);
   if (port == nullptr) return FALSE;
-  if (buffer == nullptr && size != 0) return Fail(kErrorInvalidParameter, "no data buffer");
+  if (buffer == nullptr && size != 0) return Fail(ERROR_INVALID_PARAMETER, "no data buffer");
   std::lock_guard<std::mutex> guard(port->mutex);
   if (!Connect(*port)) return FALSE;
   const COMMTIMEOUTS& t = port->timeouts;
@@ -329,7 +330,7 @@ BOOL WINAPI SocketReadPort(HANDLE handle, LPBYTE buffer, DWORD size, LPDWORD rea
     return TRUE;
   }
   if (n == 0) {
-    return Broken(*port, kErrorGracefulDisconnect,
+    return Broken(*port, ERROR_GRACEFUL_DISCONNECT,
                   "printer at " + Where(*port) + " closed the connection");
   }
   if (errno == EAGAIN || errno == EWOULDBLOCK) return TRUE;
@@ -342,13 +343,13 @@ BOOL WINAPI SocketGetPrinterDataFromPort(HANDLE handle, DWORD, LPWSTR, LPWSTR, D
                                          LPDWORD returned) {
   if (returned) *returned = 0;
   if (PortOf(handle) == nullptr) return FALSE;
-  return Fail(kErrorNotSupported, "a raw TCP port has no device ID or port data");
+  return Fail(ERROR_NOT_SUPPORTED, "a raw TCP port has no device ID or port data");
 }
 
 BOOL WINAPI SocketSetPortTimeOuts(HANDLE handle, LPCOMMTIMEOUTS timeouts, DWORD) {
   SocketPort* port = PortOf(handle);
   if (port == nullptr) return FALSE;
-  if (timeouts == nullptr) return Fail(kErrorInvalidParameter, "no time-outs given");
+  if (timeouts == nullptr) return Fail(ERROR_INVALID_PARAMETER, "no time-outs given");
   std::lock_guard<std::mutex> guard(port->mutex);
   port->timeouts = *timeouts;
   return TRUE;

@@ -18,22 +18,6 @@
 
 namespace langmon::net {
 
-// Win32 codes this port monitor reports (winerror.h values).
-constexpr DWORD kErrorNetnameDeleted = 64;  // connection reset
-constexpr DWORD kErrorBadNetName = 67;      // host name not found
-constexpr DWORD kErrorBrokenPipe = 109;     // peer gone while sending
-constexpr DWORD kErrorConnectionRefused = 1225;
-constexpr DWORD kErrorGracefulDisconnect = 1226;  // printer closed the connection
-constexpr DWORD kErrorNetworkUnreachable = 1231;
-constexpr DWORD kErrorHostUnreachable = 1232;
-constexpr DWORD kErrorConnectionAborted = 1236;  // lost earlier in this document
-constexpr DWORD kErrorTimeout = 1460;
-constexpr DWORD kErrorNotSupported = 50;
-constexpr DWORD kErrorInvalidHandle = 6;
-constexpr DWORD kErrorInvalidParameter = 87;
-constexpr DWORD kErrorNotEnoughMemory = 8;
-constexpr DWORD kErrorGenFailure = 31;
-
 constexpr unsigned kDefaultSocketPort = 9100;
 
 struct SocketTarget {

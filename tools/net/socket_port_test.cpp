@@ -186,7 +186,7 @@ TEST_F(SocketPortTest, RefusedPortFailsWithConnectionRefusedAndAMessage) {
   DWORD written = 99;
   EXPECT_FALSE(Write("x", &written));
   EXPECT_EQ(written, 0u);
-  EXPECT_EQ(GetLastError(), kErrorConnectionRefused);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_CONNECTION_REFUSED));
   const std::string message = SocketPortLastMessage();
   EXPECT_NE(message.find("127.0.0.1:" + std::to_string(port)), std::string::npos) << message;
   EXPECT_NE(message.find("refused"), std::string::npos) << message;
@@ -194,7 +194,7 @@ TEST_F(SocketPortTest, RefusedPortFailsWithConnectionRefusedAndAMessage) {
   DWORD read = 0;
   SetLastError(0);
   EXPECT_FALSE(table_.pfnReadPort(handle_, buffer, sizeof buffer, &read));
-  EXPECT_EQ(GetLastError(), kErrorConnectionRefused);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_CONNECTION_REFUSED));
 }
 
 TEST_F(SocketPortTest, OpenPortWithoutATargetFails) {
@@ -203,7 +203,7 @@ TEST_F(SocketPortTest, OpenPortWithoutATargetFails) {
   HANDLE h = nullptr;
   SetLastError(0);
   EXPECT_FALSE(table_.pfnOpenPort(name, &h));
-  EXPECT_EQ(GetLastError(), kErrorBadNetName);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_BAD_NET_NAME));
   EXPECT_NE(std::string(SocketPortLastMessage()).find("LPT2:"), std::string::npos);
 }
 
@@ -286,7 +286,7 @@ TEST_F(SocketPortTest, WriteTimeOutReportsWhatWasSent) {
   }
   EXPECT_FALSE(more);
   EXPECT_EQ(written, 0u);
-  EXPECT_EQ(GetLastError(), kErrorTimeout);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_TIMEOUT));
   EXPECT_NE(std::string(SocketPortLastMessage()).find("accepted no data"), std::string::npos);
   ::close(peer);
 }
@@ -307,13 +307,13 @@ TEST_F(SocketPortTest, ResetFailsTheDocumentUntilEndDocPort) {
   DWORD read = 0;
   SetLastError(0);
   EXPECT_FALSE(table_.pfnReadPort(handle_, buffer, sizeof buffer, &read));
-  EXPECT_EQ(GetLastError(), kErrorNetnameDeleted);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NETNAME_DELETED));
   EXPECT_NE(std::string(SocketPortLastMessage()).find("reset"), std::string::npos)
       << SocketPortLastMessage();
   // The rest of the job must not go out on a fresh connection.
   SetLastError(0);
   EXPECT_FALSE(Write("part two"));
-  EXPECT_EQ(GetLastError(), kErrorConnectionAborted);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_CONNECTION_ABORTED));
   EXPECT_EQ(listener.Accept(100ms), -1);
   // After the document the port connects again.
   table_.pfnEndDocPort(handle_);
@@ -331,7 +331,7 @@ TEST_F(SocketPortTest, GetPrinterDataFromPortFailsCleanly) {
   SetLastError(0);
   EXPECT_FALSE(table_.pfnGetPrinterDataFromPort(handle_, IOCTL_PAR_QUERY_DEVICE_ID, nullptr,
                                                 nullptr, 0, out, sizeof out, &returned));
-  EXPECT_EQ(GetLastError(), kErrorNotSupported);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NOT_SUPPORTED));
   EXPECT_EQ(returned, 0u);
   EXPECT_EQ(listener.Accept(50ms), -1) << "no connection just to fail";
 }
@@ -395,7 +395,7 @@ TEST_F(SocketPrinterTest, ServerResetIsReportedOnTheNextRead) {
   const auto end = Clock::now() + 2000ms;
   while (ok && Clock::now() < end) ok = table_.pfnReadPort(handle_, buffer, sizeof buffer, &read);
   EXPECT_FALSE(ok);
-  EXPECT_EQ(GetLastError(), kErrorNetnameDeleted);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NETNAME_DELETED));
 }
 
 TEST_F(SocketPrinterTest, MonitorReadsTheWholeConfigurationAndTestPageOverTcp) {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/platform_testing.h"
 #include "reg_file.h"
 
 namespace langmon::host {

@@ -171,7 +171,7 @@ TEST(LocalPort, WriteThatTheDeviceDoesNotTakeTimesOut) {
   DWORD written = 0;
   const auto start = Clock::now();
   EXPECT_FALSE(Write(port, big, &written));
-  EXPECT_EQ(GetLastError(), kErrorTimeout);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_TIMEOUT));
   EXPECT_LT(written, big.size());
   EXPECT_LT(Clock::now() - start, 5000ms);
   EXPECT_NE(LocalPortLastMessage().find("within 100 ms"), std::string::npos)
@@ -265,8 +265,8 @@ TEST(LocalPort, ErrnoMapsToWin32Codes) {
   EXPECT_EQ(Win32ErrorFromErrno(ENOENT), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
   EXPECT_EQ(Win32ErrorFromErrno(EACCES), static_cast<DWORD>(ERROR_ACCESS_DENIED));
   EXPECT_EQ(Win32ErrorFromErrno(EBUSY), static_cast<DWORD>(ERROR_BUSY));
-  EXPECT_EQ(Win32ErrorFromErrno(ETIMEDOUT), kErrorTimeout);
-  EXPECT_EQ(Win32ErrorFromErrno(EIO), 31u);
+  EXPECT_EQ(Win32ErrorFromErrno(ETIMEDOUT), static_cast<DWORD>(ERROR_TIMEOUT));
+  EXPECT_EQ(Win32ErrorFromErrno(EIO), static_cast<DWORD>(ERROR_GEN_FAILURE));
 }
 
 }  // namespace

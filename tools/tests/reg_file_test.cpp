@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/platform_testing.h"
+
 namespace langmon::host {
 namespace {
 

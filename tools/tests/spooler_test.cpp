@@ -93,8 +93,8 @@ TEST_F(SpoolerTest, FailuresStillEndTheDocument) {
     DWORD error;
   };
   const Case cases[] = {
-      {"write fails", true, 0, false, 1236},
-      {"port takes nothing", false, 1u << 20, false, 1460},
+      {"write fails", true, 0, false, ERROR_CONNECTION_ABORTED},
+      {"port takes nothing", false, 1u << 20, false, ERROR_TIMEOUT},
       {"source fails", false, 0, true, 0},
   };
   DWORD job = 10;
@@ -130,7 +130,7 @@ TEST_F(SpoolerTest, ClientCallsKnowOnlyThisPrinterAndItsHandles) {
   HANDLE printer = nullptr;
   std::u16string other = u"Someone Else";
   EXPECT_FALSE(spooler.OnOpenPrinter(other.data(), &printer));
-  EXPECT_EQ(GetLastError(), 1801u);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PRINTER_NAME));
   EXPECT_EQ(printer, nullptr);
   std::u16string same = u"office LASER";  // printer names ignore letter case
   ASSERT_TRUE(spooler.OnOpenPrinter(same.data(), &printer));
