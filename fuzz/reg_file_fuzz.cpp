@@ -21,6 +21,7 @@
 
 #include "platform/platform_testing.h"
 #include "reg_file.h"
+#include "text_encoding.h"
 
 namespace {
 

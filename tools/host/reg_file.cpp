@@ -5,7 +5,8 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
-#include <sstream>
+
+#include "text_encoding.h"
 
 namespace langmon::host {
 
@@ -57,82 +58,22 @@ int LineAt(std::string_view text, std::size_t offset) {
   return 1 + static_cast<int>(std::count(text.begin(), text.begin() + offset, '\n'));
 }
 
-void AppendUtf8(std::string& out, char32_t cp) {
-  if (cp < 0x80) {
-    out += static_cast<char>(cp);
-  } else if (cp < 0x800) {
-    out += static_cast<char>(0xC0 | (cp >> 6));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else if (cp < 0x10000) {
-    out += static_cast<char>(0xE0 | (cp >> 12));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (cp >> 18));
-    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  }
-}
-
-// Decodes one UTF-8 sequence at `pos`; returns its length, or 0 when the
-// bytes there are not well-formed UTF-8.
-std::size_t DecodeUtf8At(std::string_view s, std::size_t pos, char32_t& cp) {
-  const auto b0 = static_cast<unsigned char>(s[pos]);
-  std::size_t len;
-  char32_t min;
-  if (b0 < 0x80) {
-    cp = b0;
-    return 1;
-  } else if ((b0 & 0xE0) == 0xC0) {
-    len = 2, cp = b0 & 0x1F, min = 0x80;
-  } else if ((b0 & 0xF0) == 0xE0) {
-    len = 3, cp = b0 & 0x0F, min = 0x800;
-  } else if ((b0 & 0xF8) == 0xF0) {
-    len = 4, cp = b0 & 0x07, min = 0x10000;
-  } else {
-    return 0;
-  }
-  if (pos + len > s.size()) return 0;
-  for (std::size_t i = 1; i < len; ++i) {
-    const auto b = static_cast<unsigned char>(s[pos + i]);
-    if ((b & 0xC0) != 0x80) return 0;
-    cp = (cp << 6) | (b & 0x3F);
-  }
-  if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
-  return len;
-}
-
-// Offset of the first byte that is not well-formed UTF-8, or npos.
-std::size_t FirstInvalidUtf8(std::string_view s) {
-  for (std::size_t pos = 0; pos < s.size();) {
-    char32_t cp;
-    const std::size_t n = DecodeUtf8At(s, pos, cp);
-    if (n == 0) return pos;
-    pos += n;
-  }
-  return std::string_view::npos;
-}
-
 // UTF-16LE bytes (without the byte-order mark) to UTF-8.
 bool DecodeUtf16Le(std::string_view bytes, std::string& out, Failure& failure) {
+  std::u16string units(bytes.size() / 2, u'\0');
+  for (std::size_t i = 0; i < units.size(); ++i)
+    units[i] = static_cast<char16_t>(static_cast<unsigned char>(bytes[2 * i]) |
+                                     (static_cast<unsigned char>(bytes[2 * i + 1]) << 8));
   out.clear();
-  const std::size_t units = bytes.size() / 2;
-  const auto unitAt = [&](std::size_t i) {
-    return static_cast<char16_t>(static_cast<unsigned char>(bytes[2 * i]) |
-                                 (static_cast<unsigned char>(bytes[2 * i + 1]) << 8));
-  };
-  for (std::size_t i = 0; i < units; ++i) {
-    char32_t cp = unitAt(i);
-    if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < units && unitAt(i + 1) >= 0xDC00 &&
-        unitAt(i + 1) <= 0xDFFF) {
-      cp = 0x10000 + ((cp - 0xD800) << 10) + (unitAt(i + 1) - 0xDC00);
-      ++i;
-    } else if (cp >= 0xD800 && cp <= 0xDFFF) {
+  for (std::size_t i = 0; i < units.size();) {
+    char32_t cp;
+    const std::size_t n = DecodeUtf16At(units, i, cp);
+    if (n == 0) {
       failure = {LineAt(out, out.size()), "unpaired UTF-16 surrogate"};
       return false;
     }
     AppendUtf8(out, cp);
+    i += n;
   }
   if (bytes.size() % 2 != 0) {
     failure = {LineAt(out, out.size()), "UTF-16 text ends in the middle of a character"};
@@ -529,43 +470,6 @@ int LoadPrinterSettings(const RegFile& file, const std::u16string& printer,
   }
   if (key) RegCloseKey(key);
   return written;
-}
-
-std::u16string Utf8ToUtf16(std::string_view text) {
-  std::u16string out;
-  for (std::size_t pos = 0; pos < text.size();) {
-    char32_t cp;
-    std::size_t n = DecodeUtf8At(text, pos, cp);
-    if (n == 0) {
-      cp = 0xFFFD;
-      n = 1;
-    }
-    pos += n;
-    if (cp >= 0x10000) {
-      cp -= 0x10000;
-      out += static_cast<char16_t>(0xD800 + (cp >> 10));
-      out += static_cast<char16_t>(0xDC00 + (cp & 0x3FF));
-    } else {
-      out += static_cast<char16_t>(cp);
-    }
-  }
-  return out;
-}
-
-std::string Utf16ToUtf8(std::u16string_view text) {
-  std::string out;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    char32_t cp = text[i];
-    if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
-        text[i + 1] <= 0xDFFF) {
-      cp = 0x10000 + ((cp - 0xD800) << 10) + (text[i + 1] - 0xDC00);
-      ++i;
-    } else if (cp >= 0xD800 && cp <= 0xDFFF) {
-      cp = 0xFFFD;
-    }
-    AppendUtf8(out, cp);
-  }
-  return out;
 }
 
 }  // namespace langmon::host

@@ -59,9 +59,4 @@ std::u16string DriverDataKeyPath(const std::u16string& printer);
 int LoadPrinterSettings(const RegFile& file, const std::u16string& printer,
                         std::vector<std::string>& warnings, std::string& error);
 
-// UTF-8 <-> UTF-16 for names (host side only). Invalid UTF-8 sequences
-// become U+FFFD.
-std::u16string Utf8ToUtf16(std::string_view text);
-std::string Utf16ToUtf8(std::u16string_view text);
-
 }  // namespace langmon::host

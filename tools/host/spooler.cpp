@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "reg_file.h"
+#include "text_encoding.h"
 
 namespace langmon::host {
 

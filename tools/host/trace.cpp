@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "config/settings.h"
-#include "reg_file.h"
+#include "text_encoding.h"
 
 namespace langmon::host {
 

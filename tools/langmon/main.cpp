@@ -20,6 +20,7 @@
 #include "port_monitors.h"
 #include "reg_file.h"
 #include "spooler.h"
+#include "text_encoding.h"
 #include "trace.h"
 
 namespace {

@@ -4,6 +4,7 @@
 
 #include "platform/platform_testing.h"
 #include "reg_file.h"
+#include "text_encoding.h"
 
 namespace langmon::host {
 namespace {
