@@ -6,6 +6,7 @@
 #include <fstream>
 #include <iterator>
 
+#include "config/config.h"
 #include "text_encoding.h"
 
 namespace langmon::host {
@@ -14,9 +15,6 @@ namespace {
 
 constexpr std::string_view kHeader5 = "Windows Registry Editor Version 5.00";
 constexpr std::string_view kHeader4 = "REGEDIT4";
-constexpr std::string_view kPrintersPrefix =
-    "HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Control\\Print\\Printers\\";
-constexpr std::string_view kDriverDataSuffix = "\\PrinterDriverData";
 
 struct Failure {
   int line;
@@ -52,6 +50,17 @@ int HexNibble(char c) {
   c = AsciiLower(c);
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
   return -1;
+}
+
+// The monitor's key path parts as they stand in a .reg file's key lines.
+const std::string& PrintersKeyPrefix() {
+  static const std::string prefix = "HKEY_LOCAL_MACHINE\\" + Utf16ToUtf8(kDriverDataKeyPrefix);
+  return prefix;
+}
+
+const std::string& DriverDataKeySuffix() {
+  static const std::string suffix = Utf16ToUtf8(kDriverDataKeySuffix);
+  return suffix;
 }
 
 int LineAt(std::string_view text, std::size_t offset) {
@@ -285,17 +294,17 @@ bool ParseText(std::string_view text, RegFile& out, Failure& failure) {
         failure = {lineNo, "unknown root key \"" + std::string(root) + "\""};
         return false;
       }
-      const bool printerKey = StartsWithNoCase(path, kPrintersPrefix) &&
-                              EndsWithNoCase(path, kDriverDataSuffix) &&
-                              path.size() > kPrintersPrefix.size() + kDriverDataSuffix.size();
+      const std::string& prefix = PrintersKeyPrefix();
+      const std::string& suffix = DriverDataKeySuffix();
+      const bool printerKey = StartsWithNoCase(path, prefix) && EndsWithNoCase(path, suffix) &&
+                              path.size() > prefix.size() + suffix.size();
       if (!printerKey) {
         warn(lineNo,
              "key [" + std::string(path) + "] is not a printer's PrinterDriverData key; left out");
         key = {deleting ? KeyState::Deleted : KeyState::Other, {}};
         continue;
       }
-      std::string printer(path.substr(
-          kPrintersPrefix.size(), path.size() - kPrintersPrefix.size() - kDriverDataSuffix.size()));
+      std::string printer(path.substr(prefix.size(), path.size() - prefix.size() - suffix.size()));
       if (deleting) {
         std::erase_if(out.values,
                       [&](const RegDword& v) { return EqualNoCase(v.printer, printer); });
@@ -427,8 +436,28 @@ bool ReadRegFile(const std::string& path, RegFile& out, std::string& error) {
 }
 
 std::u16string DriverDataKeyPath(const std::u16string& printer) {
-  return u"System\\CurrentControlSet\\Control\\Print\\Printers\\" + printer +
-         u"\\PrinterDriverData";
+  WCHAR path[kKeyPathCapacity];
+  if (!BuildDriverDataKeyPath(printer.c_str(), path, kKeyPathCapacity)) return {};
+  return path;
+}
+
+bool CreateDriverDataKey(const std::u16string& printer, HKEY& key, std::string& error) {
+  key = nullptr;
+  const std::u16string path = DriverDataKeyPath(printer);
+  if (path.empty()) {
+    error = "printer name \"" + Utf16ToUtf8(printer) +
+            "\" gives no driver-data key: it is empty or longer than " +
+            std::to_string(kMaxPrinterNameLength) + " characters";
+    return false;
+  }
+  const LONG rc = RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr,
+                                  REG_OPTION_NON_VOLATILE, KEY_WRITE, nullptr, &key, nullptr);
+  if (rc != ERROR_SUCCESS) {
+    key = nullptr;
+    error = "cannot create the printer's registry key (error " + std::to_string(rc) + ")";
+    return false;
+  }
+  return true;
 }
 
 int LoadPrinterSettings(const RegFile& file, const std::u16string& printer,
@@ -448,15 +477,7 @@ int LoadPrinterSettings(const RegFile& file, const std::u16string& printer,
       }
       continue;
     }
-    if (!key) {
-      const std::u16string path = DriverDataKeyPath(printer);
-      const LONG rc = RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr,
-                                      REG_OPTION_NON_VOLATILE, KEY_WRITE, nullptr, &key, nullptr);
-      if (rc != ERROR_SUCCESS) {
-        error = "cannot create the printer's registry key (error " + std::to_string(rc) + ")";
-        return -1;
-      }
-    }
+    if (!key && !CreateDriverDataKey(printer, key, error)) return -1;
     const std::u16string name = Utf8ToUtf16(v.name);
     const DWORD data = v.value;
     const LONG rc = RegSetValueExW(key, name.c_str(), 0, REG_DWORD,

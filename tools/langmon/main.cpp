@@ -109,14 +109,12 @@ class Session {
     }
     if (options_.page) {
       HKEY key = nullptr;
-      const std::u16string path = DriverDataKeyPath(printer);
       const DWORD page = *options_.page;
-      if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
-                          KEY_WRITE, nullptr, &key, nullptr) != ERROR_SUCCESS) {
-        Error("cannot store \"dwTestPage\" in the registry");
+      if (!CreateDriverDataKey(printer, key, error)) {
+        Error("cannot store \"dwTestPage\": " + error);
         return kFailed;
       }
-      RegSetValueExW(key, u"dwTestPage", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&page),
+      RegSetValueExW(key, kTestPageValueName, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&page),
                      sizeof page);
       RegCloseKey(key);
     }

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "config/config.h"
 #include "platform/platform_testing.h"
 #include "text_encoding.h"
 
@@ -233,6 +234,22 @@ TEST(RegFile, LoadsOnlyTheChosenPrintersValues) {
   EXPECT_FALSE(found);
   RegDeleteTreeW(HKEY_LOCAL_MACHINE,
                  u"System\\CurrentControlSet\\Control\\Print\\Printers\\Loader Test");
+}
+
+TEST(RegFile, PrinterNamesTheMonitorCannotFormAKeyPathForAreRefused) {
+  // The settings would be stored where the monitor never looks.
+  const std::string tooLong(kMaxPrinterNameLength + 1, 'p');
+  const RegFile file = Parse(
+      "REGEDIT4\n"
+      "[HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Control\\Print\\Printers\\" +
+      tooLong + "\\PrinterDriverData]\n\"dwCopies\"=dword:00000005\n");
+  std::vector<std::string> warnings;
+  std::string error;
+  EXPECT_EQ(LoadPrinterSettings(file, Utf8ToUtf16(tooLong), warnings, error), -1);
+  EXPECT_NE(error.find("longer than 189 characters"), std::string::npos) << error;
+  EXPECT_EQ(DriverDataKeyPath(u""), u"");
+  EXPECT_EQ(DriverDataKeyPath(std::u16string(kMaxPrinterNameLength, u'p')).size(),
+            kKeyPathCapacity - 1);
 }
 
 }  // namespace
