@@ -34,6 +34,7 @@
 
 #include "config/config.h"
 #include "monitor_fixture.h"
+#include "pjl/pjl.h"
 #include "requests/requests.h"
 
 namespace {
@@ -68,13 +69,13 @@ BOOL WINAPI ScriptEndDocPort(HANDLE) { return TRUE; }
 BOOL WINAPI ScriptClosePort(HANDLE) { return TRUE; }
 BOOL WINAPI ScriptSetPortTimeOuts(HANDLE, LPCOMMTIMEOUTS, DWORD) { return TRUE; }
 
-constexpr std::string_view kQueryPrefix = "@PJL DMINFO ASCIIHEX=\"0000";
+constexpr std::string_view kQuery = langmon::kQueryPrefix;
 
 BOOL WINAPI ScriptWritePort(HANDLE, LPBYTE data, DWORD count, LPDWORD written) {
   std::string text(reinterpret_cast<const char*>(data), count);
-  if (text.compare(0, kQueryPrefix.size(), kQueryPrefix) == 0) {
-    const std::size_t close = text.find('"', kQueryPrefix.size());
-    g_script.lastObjectId = text.substr(kQueryPrefix.size(), close - kQueryPrefix.size());
+  if (text.compare(0, kQuery.size(), kQuery) == 0) {
+    const std::size_t close = text.find('"', kQuery.size());
+    g_script.lastObjectId = text.substr(kQuery.size(), close - kQuery.size());
   }
   g_script.lastRequest = text;
   g_script.writes.push_back(std::move(text));
@@ -174,7 +175,7 @@ void CheckWire(bool fromPrinter) {
   Check(w.size() >= 3);
   Check(w.front() == langmon::kEntryText);
   Check(w.back() == langmon::kExitText);
-  Check(w[1].compare(0, 31, "@PJL ECHO Getting Configuration") == 0);
+  Check(w[1].rfind(langmon::kEchoPrefix, 0) == 0);
   if (!fromPrinter) {
     Check(w.size() == 3);
     return;
@@ -183,9 +184,9 @@ void CheckWire(bool fromPrinter) {
   std::size_t next = 0;
   for (std::size_t i = 2; i + 1 < w.size(); ++i) {
     const std::string& q = w[i];
-    Check(q.compare(0, kQueryPrefix.size(), kQueryPrefix) == 0);
+    Check(q.compare(0, kQuery.size(), kQuery) == 0);
     Check(q.size() >= 3 && q.compare(q.size() - 3, 3, "\"\r\n") == 0);
-    const std::string id = q.substr(kQueryPrefix.size(), q.size() - kQueryPrefix.size() - 3);
+    const std::string id = q.substr(kQuery.size(), q.size() - kQuery.size() - 3);
     while (next < std::size(kStepOrder) && id != kStepOrder[next]) ++next;
     Check(next < std::size(kStepOrder));
     ++next;

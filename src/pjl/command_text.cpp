@@ -9,8 +9,6 @@ namespace langmon {
 
 namespace {
 
-constexpr char kQueryPrefix[] = "@PJL DMINFO ASCIIHEX=\"0000";
-constexpr char kSetPrefix[] = "@PJL DMCMD ASCIIHEX=\"0400";
 constexpr char kLineEnd[] = "\"\r\n";
 constexpr char kNoDigits[] = "FFFF";      // value digits of a length of 0
 constexpr char kStringPrefix[] = "0115";  // leads every PrefixedString value

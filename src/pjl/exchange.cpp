@@ -16,7 +16,6 @@ namespace {
 
 constexpr char kReplyStart = '@';
 constexpr char kReplyEnd = '\x0C';  // form feed
-constexpr char kEchoPrefix[] = "@PJL ECHO Getting Configuration";
 
 }  // namespace
 

@@ -30,6 +30,12 @@ struct PjlValue {
 
 // ---- command texts --------------------------------------------------------
 
+// How the monitor's PJL lines begin: the DMINFO query and the DMCMD set line
+// up to the object identifier, the ECHO probe up to its token.
+inline constexpr char kQueryPrefix[] = "@PJL DMINFO ASCIIHEX=\"0000";
+inline constexpr char kSetPrefix[] = "@PJL DMCMD ASCIIHEX=\"0400";
+inline constexpr char kEchoPrefix[] = "@PJL ECHO Getting Configuration";
+
 // Longest string the 10-bit length can announce (two fewer for
 // PrefixedString, whose prefix counts too).
 constexpr DWORD kMaxStringLength = 1023;

@@ -23,7 +23,6 @@ constexpr TestPageName kTestPages[] = {
 };
 constexpr const char* kDefaultTestPage = "SELFTEST";
 
-constexpr char kTestPagePrefix[] = "@PJL SET TESTPAGE=";
 constexpr std::size_t kTestPageTextSize = 64;
 
 }  // namespace

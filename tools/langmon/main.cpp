@@ -16,9 +16,11 @@
 #include "config_report.h"
 #include "device_uri.h"
 #include "observed_port.h"
+#include "pjl/pjl.h"
 #include "port/port_ops.h"
 #include "port_monitors.h"
 #include "reg_file.h"
+#include "requests/requests.h"
 #include "spooler.h"
 #include "text_encoding.h"
 #include "trace.h"
@@ -234,7 +236,7 @@ int RunConfig(const Options& options) {
 
 // Names of the settings whose set lines are in the written text.
 std::vector<std::string> SentSettings(const std::string& written) {
-  constexpr std::string_view kSet = "@PJL DMCMD ASCIIHEX=\"0400";
+  constexpr std::string_view kSet = kSetPrefix;
   std::vector<std::string> names;
   for (std::size_t pos = written.find(kSet); pos != std::string::npos;
        pos = written.find(kSet, pos + 1)) {
@@ -296,7 +298,7 @@ int RunTestPage(const Options& options) {
     Error("PrintTestPage failed: " + session.RefusalCause(cause));
     return kFailed;
   }
-  constexpr std::string_view kLine = "@PJL SET TESTPAGE=";
+  constexpr std::string_view kLine = kTestPagePrefix;
   const std::string written = session.recorder().Written();
   const std::size_t pos = written.find(kLine);
   std::string page = pos == std::string::npos ? "" : written.substr(pos + kLine.size());
