@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "bench_support.h"
-#include "pjl/pjl.h"
+#include "pjl/pjl_internal.h"
 
 namespace {
 

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "bench_support.h"
-#include "pjl/pjl.h"
+#include "pjl/pjl_internal.h"
 #include "printer_server.h"
 #include "requests/requests.h"
 #include "socket_port.h"

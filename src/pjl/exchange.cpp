@@ -7,7 +7,7 @@
 #include <cstring>
 #include <ctime>
 
-#include "pjl/pjl.h"
+#include "pjl/pjl_internal.h"
 #include "port/port_ops.h"
 
 namespace langmon {
