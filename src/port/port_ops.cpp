@@ -23,8 +23,7 @@ void OpenJobPrinter(PortEntry* entry, LPWSTR printerName) {
 
 }  // namespace
 
-BOOL WINAPI OpenPortEx(LPWSTR portName, LPWSTR printerName, PHANDLE port,
-                       LPMONITOR portMonitor) {
+BOOL WINAPI OpenPortEx(LPWSTR portName, LPWSTR printerName, PHANDLE port, LPMONITOR portMonitor) {
   if (!portMonitor || !portMonitor->pfnOpenPort || !portMonitor->pfnStartDocPort ||
       !portMonitor->pfnWritePort || !portMonitor->pfnReadPort || !portMonitor->pfnClosePort) {
     SetLastError(ERROR_INVALID_PRINT_MONITOR);
@@ -121,6 +120,14 @@ BOOL WINAPI EndDocPort(HANDLE port) {
   ClearFlags(entry, InDocument);
   UnlockMonitor();
   return TRUE;
+}
+
+BOOL WriteWhole(PortEntry* entry, const char* text, DWORD length, WriteCheck check) {
+  DWORD written = 0;
+  const BOOL ok =
+      WritePort(entry, reinterpret_cast<LPBYTE>(const_cast<char*>(text)), length, &written);
+  if (check == WriteCheck::ResultAndCount && !ok) return FALSE;
+  return written == length ? TRUE : FALSE;
 }
 
 BOOL WINAPI ClosePort(HANDLE port) {
