@@ -27,7 +27,6 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <iterator>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -141,17 +140,10 @@ void Check(bool condition) {
   if (!condition) std::abort();
 }
 
-// The objects in the order a read asks them (dependants directly behind
-// their parent).
-constexpr const char* kStepOrder[] = {
-    "050103030104",     "050103030126",     "050104010105",     "05010303010b",
-    "070104010303010d", "070104010303020d", "07020802010d0103", "070104010303030d",
-    "06030203010501",   "050102010105",     "050102010106",     "06020501010201",
-    "07020f0101070101", "05010303010d",     "07020f0101020105", "05010303040b",
-    "050103030106",     "050103030302",     "050103030402",     "050103030108",
-    "050104010607",     "050103030124",     "050104010605",     "06010401030106",
-    "050103030125",
-};
+// The object a read step asks for.
+const char* StepObject(std::size_t step) {
+  return langmon::SettingAt(langmon::kPrinterReadSteps[step].Position).ObjectId;
+}
 
 void CheckRecord(const ConfigRecord& record, bool fromPrinter) {
   if (!fromPrinter) {
@@ -187,8 +179,8 @@ void CheckWire(bool fromPrinter) {
     Check(q.compare(0, kQuery.size(), kQuery) == 0);
     Check(q.size() >= 3 && q.compare(q.size() - 3, 3, "\"\r\n") == 0);
     const std::string id = q.substr(kQuery.size(), q.size() - kQuery.size() - 3);
-    while (next < std::size(kStepOrder) && id != kStepOrder[next]) ++next;
-    Check(next < std::size(kStepOrder));
+    while (next < langmon::kPrinterReadStepCount && id != StepObject(next)) ++next;
+    Check(next < langmon::kPrinterReadStepCount);
     ++next;
   }
 }

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "config/settings.h"
+
 namespace langmon::sim {
 namespace {
 
@@ -93,15 +95,8 @@ TEST(SimPrinter, DefaultObjectsAnswerEveryQueryOfAFullConfigurationRead) {
   EXPECT_EQ(printer.Number("07020f0101020105"), 6u);
   EXPECT_NE(printer.Number("050103030106"), 1u);
   EXPECT_EQ(printer.Number("050103030108"), 600u);
-  const std::vector<std::string> ids = {
-      "050103030104",     "050103030126",     "050104010105",     "05010303010b",
-      "070104010303010d", "070104010303020d", "07020802010d0103", "070104010303030d",
-      "06030203010501",   "050102010105",     "050102010106",     "06020501010201",
-      "07020f0101070101", "05010303010d",     "07020f0101020105", "05010303040b",
-      "050103030106",     "050103030302",     "050103030402",     "050103030108",
-      "050104010607",     "050103030124",     "050104010605",     "06010401030106",
-      "050103030125"};
-  for (const std::string& id : ids) {
+  for (const ReadStep& step : kPrinterReadSteps) {
+    const std::string id = SettingAt(step.Position).ObjectId;
     printer.Write(Query(id));
     const std::string reply = printer.ReadAll();
     EXPECT_NE(reply.find("\"800000" + id), std::string::npos) << id;
