@@ -34,6 +34,7 @@
 #include "config/config.h"
 #include "monitor_fixture.h"
 #include "pjl/pjl.h"
+#include "port_monitor_table.h"
 #include "requests/requests.h"
 
 namespace {
@@ -59,7 +60,7 @@ Script g_script;
 
 int g_portHandle;
 
-BOOL WINAPI ScriptOpenPort(LPWSTR, PHANDLE handle) {
+BOOL ScriptOpenPort(void*, LPWSTR, PHANDLE handle) {
   *handle = &g_portHandle;
   return TRUE;
 }
@@ -109,9 +110,19 @@ BOOL WINAPI ScriptReadPort(HANDLE, LPBYTE buffer, DWORD size, LPDWORD read) {
 
 // ---- the harness --------------------------------------------------------------------
 
+constexpr langmon::portmonitor::PortOperations kScriptOperations = {
+    .OpenPort = &ScriptOpenPort,
+    .StartDocPort = &ScriptStartDocPort,
+    .WritePort = &ScriptWritePort,
+    .ReadPort = &ScriptReadPort,
+    .EndDocPort = &ScriptEndDocPort,
+    .ClosePort = &ScriptClosePort,
+    .SetPortTimeOuts = &ScriptSetPortTimeOuts,
+};
+
 struct Harness {
   SeamScope scope{true};
-  MONITOR table{};
+  langmon::portmonitor::PortMonitorTable table{kScriptOperations, nullptr};
   HANDLE port = nullptr;
 };
 
@@ -119,17 +130,11 @@ Harness& TheHarness() {
   static Harness* harness = [] {
     auto* h = new Harness;
     h->scope.step = kTickStep;
-    h->table.pfnOpenPort = &ScriptOpenPort;
-    h->table.pfnStartDocPort = &ScriptStartDocPort;
-    h->table.pfnWritePort = &ScriptWritePort;
-    h->table.pfnReadPort = &ScriptReadPort;
-    h->table.pfnEndDocPort = &ScriptEndDocPort;
-    h->table.pfnClosePort = &ScriptClosePort;
-    h->table.pfnSetPortTimeOuts = &ScriptSetPortTimeOuts;
     langmon::testing::EnsureMonitorInitialised();
     WCHAR port[] = LM_W("LPT1:");
     WCHAR printer[] = LM_W("Fuzzed printer without stored settings");
-    if (!langmon::MonitorTable()->Monitor.pfnOpenPortEx(port, printer, &h->port, &h->table))
+    if (!langmon::MonitorTable()->Monitor.pfnOpenPortEx(port, printer, &h->port,
+                                                        h->table.ForOpenPortEx()))
       std::abort();
     return h;
   }();

@@ -583,9 +583,6 @@ struct SimPort {
   COMMTIMEOUTS timeouts{0, 0, SimPrinter::kDefaultReadTimeoutMs, 0, 0};
 };
 
-std::mutex g_slotMutex;
-SimPrinter::State* g_slots[SimPrinter::kMaxBoundPrinters] = {};
-
 SimPort* PortOf(HANDLE handle) {
   auto* port = static_cast<SimPort*>(handle);
   if (port == nullptr || port->magic != kPortMagic) return nullptr;
@@ -608,20 +605,12 @@ void RecordOp(SimPrinter::State* state, const char* op) {
   PushBounded(state->portOps, std::string(op));
 }
 
-BOOL OpenPortOn(int slot, PHANDLE handle) {
+BOOL SimOpenPort(void* context, LPWSTR, PHANDLE handle) {
   if (handle == nullptr) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return FALSE;
   }
-  SimPrinter::State* state = nullptr;
-  {
-    std::lock_guard<std::mutex> guard(g_slotMutex);
-    state = g_slots[slot];
-  }
-  if (state == nullptr) {
-    SetLastError(ERROR_INVALID_HANDLE);
-    return FALSE;
-  }
+  auto* state = static_cast<SimPrinter::State*>(context);
   try {
     auto port = std::make_unique<SimPort>();
     port->state = state;
@@ -635,11 +624,6 @@ BOOL OpenPortOn(int slot, PHANDLE handle) {
     SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     return FALSE;
   }
-}
-
-template <int Slot>
-BOOL WINAPI SimOpenPort(LPWSTR, PHANDLE handle) {
-  return OpenPortOn(Slot, handle);
 }
 
 BOOL WINAPI SimStartDocPort(HANDLE handle, LPWSTR, DWORD, DWORD, LPBYTE) {
@@ -749,14 +733,16 @@ BOOL WINAPI SimGetPrinterDataFromPort(HANDLE handle, DWORD controlId, LPWSTR, LP
   return TRUE;
 }
 
-template <int... Slots>
-constexpr auto MakeOpenPorts(std::integer_sequence<int, Slots...>) {
-  using OpenPortFn = BOOL(WINAPI*)(LPWSTR, PHANDLE);
-  return std::array<OpenPortFn, sizeof...(Slots)>{&SimOpenPort<Slots>...};
-}
-
-const auto kOpenPorts =
-    MakeOpenPorts(std::make_integer_sequence<int, SimPrinter::kMaxBoundPrinters>{});
+constexpr portmonitor::PortOperations kSimOperations = {
+    .OpenPort = &SimOpenPort,
+    .StartDocPort = &SimStartDocPort,
+    .WritePort = &SimWritePort,
+    .ReadPort = &SimReadPort,
+    .EndDocPort = &SimEndDocPort,
+    .ClosePort = &SimClosePort,
+    .GetPrinterDataFromPort = &SimGetPrinterDataFromPort,
+    .SetPortTimeOuts = &SimSetPortTimeOuts,
+};
 
 }  // namespace
 
@@ -765,13 +751,11 @@ const auto kOpenPorts =
 SimPrinter::SimPrinter() : state_(std::make_unique<State>()) {
   state_->objects = DefaultObjects();
   channel_ = std::make_unique<SimChannel>(state_.get());
+  table_ = std::make_unique<portmonitor::PortMonitorTable>(kSimOperations, state_.get());
 }
 
 SimPrinter::~SimPrinter() {
-  if (slot_ >= 0) {
-    std::lock_guard<std::mutex> guard(g_slotMutex);
-    g_slots[slot_] = nullptr;
-  }
+  table_.reset();  // no port opens on a printer that is going
   std::lock_guard<std::mutex> guard(state_->mutex);
   for (SimPort* port : state_->ports) {
     port->state = nullptr;
@@ -943,31 +927,6 @@ std::string SimPrinter::ReadAll(std::chrono::milliseconds timeout) {
 
 std::unique_ptr<SimChannel> SimPrinter::OpenChannel() {
   return std::make_unique<SimChannel>(state_.get());
-}
-
-MONITOR SimPrinter::MonitorTable() {
-  MONITOR table{};
-  {
-    std::lock_guard<std::mutex> guard(g_slotMutex);
-    if (slot_ < 0) {
-      for (int i = 0; i < kMaxBoundPrinters; ++i) {
-        if (g_slots[i] == nullptr) {
-          g_slots[i] = state_.get();
-          slot_ = i;
-          break;
-        }
-      }
-    }
-  }
-  table.pfnOpenPort = slot_ >= 0 ? kOpenPorts[static_cast<std::size_t>(slot_)] : nullptr;
-  table.pfnStartDocPort = &SimStartDocPort;
-  table.pfnWritePort = &SimWritePort;
-  table.pfnReadPort = &SimReadPort;
-  table.pfnEndDocPort = &SimEndDocPort;
-  table.pfnClosePort = &SimClosePort;
-  table.pfnGetPrinterDataFromPort = &SimGetPrinterDataFromPort;
-  table.pfnSetPortTimeOuts = &SimSetPortTimeOuts;
-  return table;
 }
 
 int SimPrinter::OpenPortCount() const {

@@ -30,6 +30,7 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "port_monitor_table.h"
 
 namespace langmon::sim {
 
@@ -188,13 +189,12 @@ class SimPrinter {
   // a total of 0 does not wait) and succeeds with 0 bytes when nothing came.
   // GetPrinterDataFromPort answers IOCTL_PAR_QUERY_DEVICE_ID with the device
   // ID behind a 2-byte big-endian length that counts itself (IEEE 1284) and
-  // fails with ERROR_NOT_SUPPORTED otherwise. Up to kMaxBoundPrinters
-  // printers may hold a table at once; beyond that pfnOpenPort is null. Ports
-  // still open when the printer is destroyed fail every later call except
-  // ClosePort.
-  MONITOR MonitorTable();
+  // fails with ERROR_NOT_SUPPORTED otherwise. The table is made with
+  // PortMonitorTable: with every OpenPort slot of the process taken,
+  // pfnOpenPort is null. Ports still open when the printer is destroyed fail
+  // every later call except ClosePort.
+  const MONITOR& MonitorTable() const { return table_->Table(); }
   static constexpr DWORD kDefaultReadTimeoutMs = 10;
-  static constexpr int kMaxBoundPrinters = 16;
   // Ports opened through MonitorTable() and not yet closed.
   int OpenPortCount() const;
 
@@ -205,7 +205,7 @@ class SimPrinter {
  private:
   std::unique_ptr<State> state_;
   std::unique_ptr<SimChannel> channel_;
-  int slot_ = -1;
+  std::unique_ptr<portmonitor::PortMonitorTable> table_;
 };
 
 // One connection to the printer: an input parser and an output queue.

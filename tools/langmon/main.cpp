@@ -154,8 +154,6 @@ class Session {
       Error(error);
       return kFailed;
     }
-    pm->BindNextOpen();
-    observed_->BindNextOpen();
     DWORD openError = 0;
     if (!spooler_->OpenPort(Utf8ToUtf16(options_.port), observed_->Table(), openError)) {
       const std::string cause = observed_->HasFailure() ? DescribeFailure(observed_->FirstFailure())

@@ -12,7 +12,6 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
-#include <map>
 #include <memory>
 #include <mutex>
 
@@ -25,9 +24,6 @@ using Clock = std::chrono::steady_clock;
 constexpr std::uint32_t kPortMagic = 0x534F434B;  // "SOCK"
 
 thread_local std::string t_lastMessage;
-
-std::mutex g_targetMutex;
-std::map<std::string, SocketTarget> g_targets;
 
 std::string Lower(std::string text) {
   for (char& c : text) {
@@ -144,9 +140,6 @@ BOOL Connect(SocketPort& port) {
     return Fail(ERROR_CONNECTION_ABORTED,
                 "connection to " + Where(port) + " was lost earlier in this document");
   }
-  if (port.target.host.empty()) {
-    return Fail(ERROR_BAD_NET_NAME, "no socket target bound to port " + port.name);
-  }
   addrinfo hints{};
   hints.ai_family = AF_UNSPEC;
   hints.ai_socktype = SOCK_STREAM;
@@ -201,20 +194,14 @@ BOOL Connect(SocketPort& port) {
   return Fail(MapErrno(lastError), "cannot connect to " + Where(port) + ": " + reason);
 }
 
-BOOL WINAPI SocketOpenPort(LPWSTR name, PHANDLE handle) {
+BOOL SocketOpenPort(void* context, LPWSTR name, PHANDLE handle) {
   if (handle == nullptr) return Fail(ERROR_INVALID_PARAMETER, "no handle to fill");
   try {
     auto port = std::make_unique<SocketPort>();
     port->name = Narrow(name);
-    {
-      std::lock_guard<std::mutex> guard(g_targetMutex);
-      auto found = g_targets.find(Lower(port->name));
-      if (found == g_targets.end()) found = g_targets.find("");
-      if (found == g_targets.end()) {
-        return Fail(ERROR_BAD_NET_NAME, "no socket target bound to port " + port->name);
-      }
-      port->target = found->second;
-    }
+    port->target = static_cast<const SocketPortMonitor*>(context)->Target();
+    if (port->target.host.empty())
+      return Fail(ERROR_BAD_NET_NAME, "no printer host for port " + port->name);
     *handle = port.release();
     t_lastMessage.clear();
     return TRUE;
@@ -355,6 +342,17 @@ BOOL WINAPI SocketSetPortTimeOuts(HANDLE handle, LPCOMMTIMEOUTS timeouts, DWORD)
   return TRUE;
 }
 
+constexpr portmonitor::PortOperations kSocketOperations = {
+    .OpenPort = &SocketOpenPort,
+    .StartDocPort = &SocketStartDocPort,
+    .WritePort = &SocketWritePort,
+    .ReadPort = &SocketReadPort,
+    .EndDocPort = &SocketEndDocPort,
+    .ClosePort = &SocketClosePort,
+    .GetPrinterDataFromPort = &SocketGetPrinterDataFromPort,
+    .SetPortTimeOuts = &SocketSetPortTimeOuts,
+};
+
 }  // namespace
 
 bool ParseSocketUri(const std::string& uri, SocketTarget& target, std::string& error) {
@@ -410,28 +408,8 @@ bool ParseSocketUri(const std::string& uri, SocketTarget& target, std::string& e
   return true;
 }
 
-void SetSocketTarget(const std::string& portName, const SocketTarget& target) {
-  std::lock_guard<std::mutex> guard(g_targetMutex);
-  g_targets[Lower(portName)] = target;
-}
-
-void ClearSocketTargets() {
-  std::lock_guard<std::mutex> guard(g_targetMutex);
-  g_targets.clear();
-}
-
-MONITOR SocketPortMonitorTable() {
-  MONITOR table{};
-  table.pfnOpenPort = &SocketOpenPort;
-  table.pfnStartDocPort = &SocketStartDocPort;
-  table.pfnWritePort = &SocketWritePort;
-  table.pfnReadPort = &SocketReadPort;
-  table.pfnEndDocPort = &SocketEndDocPort;
-  table.pfnClosePort = &SocketClosePort;
-  table.pfnGetPrinterDataFromPort = &SocketGetPrinterDataFromPort;
-  table.pfnSetPortTimeOuts = &SocketSetPortTimeOuts;
-  return table;
-}
+SocketPortMonitor::SocketPortMonitor(SocketTarget target)
+    : target_(std::move(target)), table_(kSocketOperations, this) {}
 
 const char* SocketPortLastMessage() { return t_lastMessage.c_str(); }
 

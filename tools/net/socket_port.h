@@ -2,8 +2,9 @@
 //
 // The spooler stand-in hands this table to the monitor's OpenPortEx with the
 // printer's port name ("LPT1:"), so the network target cannot travel in the
-// name: the host binds a target to the port name with SetSocketTarget before
-// OpenPortEx. OpenPort only records the target; the connection is opened on
+// name: each SocketPortMonitor serves the one target it was made for, and
+// its table's OpenPort binds a new port to that target whatever the port
+// name. OpenPort only records the target; the connection is opened on
 // the first WritePort or ReadPort after OpenPort or StartDocPort, and closed
 // at EndDocPort and ClosePort. Between documents the monitor writes its own
 // PJL requests without StartDocPort; they open a connection of their own.
@@ -15,6 +16,7 @@
 #include <string>
 
 #include "platform/platform.h"
+#include "port_monitor_table.h"
 
 namespace langmon::net {
 
@@ -30,15 +32,21 @@ struct SocketTarget {
 // message when the text is no such URI.
 bool ParseSocketUri(const std::string& uri, SocketTarget& target, std::string& error);
 
-// Binds a target to a port name (compared without regard to letter case).
-// An empty name binds the target used for any port without one of its own.
-void SetSocketTarget(const std::string& portName, const SocketTarget& target);
-void ClearSocketTargets();
+class SocketPortMonitor {
+ public:
+  explicit SocketPortMonitor(SocketTarget target);
 
-// The port-monitor table: OpenPort, StartDocPort, WritePort, ReadPort,
-// EndDocPort, ClosePort, GetPrinterDataFromPort (always fails:
-// ERROR_NOT_SUPPORTED, raw TCP has no device ID) and SetPortTimeOuts.
-MONITOR SocketPortMonitorTable();
+  // The port-monitor table: OpenPort, StartDocPort, WritePort, ReadPort,
+  // EndDocPort, ClosePort, GetPrinterDataFromPort (always fails:
+  // ERROR_NOT_SUPPORTED, raw TCP has no device ID) and SetPortTimeOuts.
+  const MONITOR& Table() const { return table_.Table(); }
+  MONITOR* ForOpenPortEx() { return table_.ForOpenPortEx(); }
+  const SocketTarget& Target() const { return target_; }
+
+ private:
+  SocketTarget target_;
+  portmonitor::PortMonitorTable table_;
+};
 
 // Read time-out of a port whose SetPortTimeOuts was never called, and the
 // write time-out used when the port's write time-outs are both 0.

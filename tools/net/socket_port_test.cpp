@@ -12,6 +12,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -71,19 +72,19 @@ std::string ReadUntilClosed(int fd, std::chrono::milliseconds limit = 3000ms) {
   return out;
 }
 
-// Opens a socket port named LPT1: bound to 127.0.0.1:port.
+// Opens a socket port named LPT1: on a port monitor for 127.0.0.1:port.
 class SocketPortTest : public ::testing::Test {
  protected:
   void TearDown() override {
     if (handle_ != nullptr) table_.pfnClosePort(handle_);
-    ClearSocketTargets();
   }
   HANDLE Open(unsigned port) {
     SocketTarget target;
     target.host = "127.0.0.1";
     target.port = port;
     target.connectTimeoutMs = 2000;
-    SetSocketTarget("lpt1:", target);
+    monitor_ = std::make_unique<SocketPortMonitor>(target);
+    table_ = monitor_->Table();
     WCHAR name[] = LM_W("LPT1:");
     EXPECT_TRUE(table_.pfnOpenPort(name, &handle_));
     return handle_;
@@ -102,7 +103,8 @@ class SocketPortTest : public ::testing::Test {
     t.WriteTotalTimeoutConstant = writeMs;
     ASSERT_TRUE(table_.pfnSetPortTimeOuts(handle_, &t, 0));
   }
-  MONITOR table_ = SocketPortMonitorTable();
+  std::unique_ptr<SocketPortMonitor> monitor_;
+  MONITOR table_{};
   HANDLE handle_ = nullptr;
 };
 
@@ -197,12 +199,12 @@ TEST_F(SocketPortTest, RefusedPortFailsWithConnectionRefusedAndAMessage) {
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_CONNECTION_REFUSED));
 }
 
-TEST_F(SocketPortTest, OpenPortWithoutATargetFails) {
-  ClearSocketTargets();
+TEST_F(SocketPortTest, OpenPortWithoutAHostFails) {
+  SocketPortMonitor monitor(SocketTarget{});
   WCHAR name[] = LM_W("LPT2:");
   HANDLE h = nullptr;
   SetLastError(0);
-  EXPECT_FALSE(table_.pfnOpenPort(name, &h));
+  EXPECT_FALSE(monitor.Table().pfnOpenPort(name, &h));
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_BAD_NET_NAME));
   EXPECT_NE(std::string(SocketPortLastMessage()).find("LPT2:"), std::string::npos);
 }
@@ -403,7 +405,7 @@ TEST_F(SocketPrinterTest, MonitorReadsTheWholeConfigurationAndTestPageOverTcp) {
   SocketTarget target;
   target.host = "127.0.0.1";
   target.port = server_->Port();
-  SetSocketTarget("LPT1:", target);
+  SocketPortMonitor monitor(target);
   langmon::testing::EnsureMonitorInitialised();
   langmon::testing::SeamScope seams;
   // The test page the driver chose, in the printer's driver data.
@@ -420,7 +422,7 @@ TEST_F(SocketPrinterTest, MonitorReadsTheWholeConfigurationAndTestPageOverTcp) {
   WCHAR portName[] = LM_W("LPT1:");
   WCHAR printerName[] = LM_W("Socket Test Printer");
   HANDLE port = nullptr;
-  ASSERT_TRUE(langmon::OpenPortEx(portName, printerName, &port, &table_));
+  ASSERT_TRUE(langmon::OpenPortEx(portName, printerName, &port, monitor.ForOpenPortEx()));
   DWORD record[27] = {};
   DWORD returned = 0;
   WCHAR value[] = LM_W("GetConfigObjects");

@@ -13,8 +13,10 @@
 #include <cstdio>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace langmon::host {
 namespace {
@@ -64,44 +66,59 @@ class FakeDevice {
   std::string path_;
 };
 
-HANDLE Open(LocalPortKind kind, const std::string& path) {
-  BindNextOpen({kind, path});
-  HANDLE handle = nullptr;
-  std::u16string name = u"LPT1:";
-  if (!LocalPortMonitorTable().pfnOpenPort(name.data(), &handle)) return nullptr;
-  return handle;
-}
+// Each test opens its ports on port monitors of its own, kept until it ends.
+class LocalPort : public ::testing::Test {
+ protected:
+  HANDLE Open(LocalPortKind kind, const std::string& path) {
+    monitors_.push_back(std::make_unique<LocalPortMonitor>(LocalPortTarget{kind, path}));
+    HANDLE handle = nullptr;
+    std::u16string name = u"LPT1:";
+    if (!Table().pfnOpenPort(name.data(), &handle)) return nullptr;
+    return handle;
+  }
 
-BOOL Write(HANDLE port, const std::string& bytes, DWORD* written) {
-  std::string copy = bytes;
-  return LocalPortMonitorTable().pfnWritePort(port, reinterpret_cast<BYTE*>(copy.data()),
-                                              static_cast<DWORD>(copy.size()), written);
-}
+  // The table of the port monitor made last; the others differ only in
+  // what their OpenPort opens.
+  const MONITOR& Table() {
+    if (monitors_.empty())
+      monitors_.push_back(std::make_unique<LocalPortMonitor>(LocalPortTarget{}));
+    return monitors_.back()->Table();
+  }
 
-std::string Read(HANDLE port, DWORD size, BOOL* ok = nullptr) {
-  std::string buffer(size, '\0');
-  DWORD got = 0xDEAD;
-  const BOOL result =
-      LocalPortMonitorTable().pfnReadPort(port, reinterpret_cast<BYTE*>(buffer.data()), size, &got);
-  if (ok) *ok = result;
-  EXPECT_LE(got, size);
-  buffer.resize(std::min<DWORD>(got, size));
-  return buffer;
-}
+  BOOL Write(HANDLE port, const std::string& bytes, DWORD* written) {
+    std::string copy = bytes;
+    return Table().pfnWritePort(port, reinterpret_cast<BYTE*>(copy.data()),
+                                static_cast<DWORD>(copy.size()), written);
+  }
 
-void SetTimeouts(HANDLE port, COMMTIMEOUTS t) {
-  EXPECT_TRUE(LocalPortMonitorTable().pfnSetPortTimeOuts(port, &t, 0));
-}
+  std::string Read(HANDLE port, DWORD size, BOOL* ok = nullptr) {
+    std::string buffer(size, '\0');
+    DWORD got = 0xDEAD;
+    const BOOL result =
+        Table().pfnReadPort(port, reinterpret_cast<BYTE*>(buffer.data()), size, &got);
+    if (ok) *ok = result;
+    EXPECT_LE(got, size);
+    buffer.resize(std::min<DWORD>(got, size));
+    return buffer;
+  }
 
-TEST(LocalPort, TableOffersWhatTheMonitorNeeds) {
-  const MONITOR& t = LocalPortMonitorTable();
+  void SetTimeouts(HANDLE port, COMMTIMEOUTS t) {
+    EXPECT_TRUE(Table().pfnSetPortTimeOuts(port, &t, 0));
+  }
+
+ private:
+  std::vector<std::unique_ptr<LocalPortMonitor>> monitors_;
+};
+
+TEST_F(LocalPort, TableOffersWhatTheMonitorNeeds) {
+  const MONITOR& t = Table();
   EXPECT_TRUE(t.pfnOpenPort && t.pfnStartDocPort && t.pfnWritePort && t.pfnReadPort &&
               t.pfnEndDocPort && t.pfnClosePort && t.pfnSetPortTimeOuts &&
               t.pfnGetPrinterDataFromPort);
   EXPECT_FALSE(t.pfnOpenPortEx || t.pfnEnumPorts || t.pfnAddPort);
 }
 
-TEST(LocalPort, DeviceCarriesBothDirections) {
+TEST_F(LocalPort, DeviceCarriesBothDirections) {
   FakeDevice device;
   HANDLE port = Open(LocalPortKind::Parallel, device.path());
   ASSERT_NE(port, nullptr) << LocalPortLastMessage();
@@ -115,10 +132,10 @@ TEST(LocalPort, DeviceCarriesBothDirections) {
   BOOL ok = FALSE;
   EXPECT_EQ(Read(port, 256, &ok), "@PJL ECHO x\r\n\f");
   EXPECT_TRUE(ok);
-  EXPECT_TRUE(LocalPortMonitorTable().pfnClosePort(port));
+  EXPECT_TRUE(Table().pfnClosePort(port));
 }
 
-TEST(LocalPort, ReadWithNothingToReadWaitsForTheTotalTimeout) {
+TEST_F(LocalPort, ReadWithNothingToReadWaitsForTheTotalTimeout) {
   FakeDevice device;
   HANDLE port = Open(LocalPortKind::Usb, device.path());
   ASSERT_NE(port, nullptr);
@@ -130,10 +147,10 @@ TEST(LocalPort, ReadWithNothingToReadWaitsForTheTotalTimeout) {
   EXPECT_TRUE(ok);
   EXPECT_GE(elapsed, 140ms);
   EXPECT_LT(elapsed, 2000ms);
-  LocalPortMonitorTable().pfnClosePort(port);
+  Table().pfnClosePort(port);
 }
 
-TEST(LocalPort, ReadKeepsCollectingWhileBytesFollowWithinTheInterval) {
+TEST_F(LocalPort, ReadKeepsCollectingWhileBytesFollowWithinTheInterval) {
   FakeDevice device;
   HANDLE port = Open(LocalPortKind::Parallel, device.path());
   ASSERT_NE(port, nullptr);
@@ -159,10 +176,10 @@ TEST(LocalPort, ReadKeepsCollectingWhileBytesFollowWithinTheInterval) {
   EXPECT_EQ(Read(port, 64), "early");
   late.join();
   EXPECT_EQ(Read(port, 64), "late");
-  LocalPortMonitorTable().pfnClosePort(port);
+  Table().pfnClosePort(port);
 }
 
-TEST(LocalPort, WriteThatTheDeviceDoesNotTakeTimesOut) {
+TEST_F(LocalPort, WriteThatTheDeviceDoesNotTakeTimesOut) {
   FakeDevice device;  // nobody reads the master side: the device fills up
   HANDLE port = Open(LocalPortKind::Parallel, device.path());
   ASSERT_NE(port, nullptr);
@@ -176,10 +193,10 @@ TEST(LocalPort, WriteThatTheDeviceDoesNotTakeTimesOut) {
   EXPECT_LT(Clock::now() - start, 5000ms);
   EXPECT_NE(LocalPortLastMessage().find("within 100 ms"), std::string::npos)
       << LocalPortLastMessage();
-  LocalPortMonitorTable().pfnClosePort(port);
+  Table().pfnClosePort(port);
 }
 
-TEST(LocalPort, OpenFailuresNameTheCause) {
+TEST_F(LocalPort, OpenFailuresNameTheCause) {
   EXPECT_EQ(Open(LocalPortKind::Parallel, "/nonexistent/lp0"), nullptr);
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
   EXPECT_EQ(LocalPortLastMessage(), "open /nonexistent/lp0: No such file or directory");
@@ -191,14 +208,9 @@ TEST(LocalPort, OpenFailuresNameTheCause) {
   EXPECT_EQ(Open(LocalPortKind::Usb, path), nullptr);
   EXPECT_NE(LocalPortLastMessage().find("not a character device"), std::string::npos);
   unlink(path);
-
-  // Without a target the port monitor does not guess one.
-  HANDLE handle = nullptr;
-  std::u16string name = u"LPT1:";
-  EXPECT_FALSE(LocalPortMonitorTable().pfnOpenPort(name.data(), &handle));
 }
 
-TEST(LocalPort, FilePortWritesAndNeverReads) {
+TEST_F(LocalPort, FilePortWritesAndNeverReads) {
   char path[] = "/tmp/langmon-file-XXXXXX";
   const int fd = mkstemp(path);
   ASSERT_GE(fd, 0);
@@ -214,14 +226,14 @@ TEST(LocalPort, FilePortWritesAndNeverReads) {
   // port with nothing to deliver does (a polling caller must not spin).
   COMMTIMEOUTS timeouts{};
   timeouts.ReadTotalTimeoutConstant = 50;
-  ASSERT_TRUE(LocalPortMonitorTable().pfnSetPortTimeOuts(port, &timeouts, 0));
+  ASSERT_TRUE(Table().pfnSetPortTimeOuts(port, &timeouts, 0));
   BOOL ok = FALSE;
   const auto start = Clock::now();
   EXPECT_EQ(Read(port, 256, &ok), "");
   EXPECT_TRUE(ok);
   EXPECT_GE(Clock::now() - start, 50ms);
   EXPECT_LT(Clock::now() - start, 900ms);
-  EXPECT_TRUE(LocalPortMonitorTable().pfnClosePort(port));
+  EXPECT_TRUE(Table().pfnClosePort(port));
 
   std::ifstream in(path, std::ios::binary);
   const std::string content((std::istreambuf_iterator<char>(in)), {});
@@ -229,7 +241,29 @@ TEST(LocalPort, FilePortWritesAndNeverReads) {
   unlink(path);
 }
 
-TEST(LocalPort, DeviceIdOnlyWhereTheDeviceReportsOne) {
+TEST_F(LocalPort, EachPortMonitorOpensItsOwnTargetWhateverThePortName) {
+  char first[] = "/tmp/langmon-first-XXXXXX";
+  char second[] = "/tmp/langmon-second-XXXXXX";
+  for (char* path : {first, second}) close(mkstemp(path));
+  LocalPortMonitor a({LocalPortKind::File, first});
+  LocalPortMonitor b({LocalPortKind::File, second});
+  std::u16string name = u"LPT1:";
+  HANDLE portB = nullptr, portA = nullptr;
+  ASSERT_TRUE(b.Table().pfnOpenPort(name.data(), &portB));
+  ASSERT_TRUE(a.Table().pfnOpenPort(name.data(), &portA));
+  DWORD written = 0;
+  EXPECT_TRUE(Write(portA, "to a", &written));
+  EXPECT_TRUE(Write(portB, "to b", &written));
+  a.Table().pfnClosePort(portA);
+  b.Table().pfnClosePort(portB);
+  for (const auto& [path, content] : {std::pair{first, "to a"}, std::pair{second, "to b"}}) {
+    std::ifstream in(path, std::ios::binary);
+    EXPECT_EQ(std::string((std::istreambuf_iterator<char>(in)), {}), content) << path;
+    unlink(path);
+  }
+}
+
+TEST_F(LocalPort, DeviceIdOnlyWhereTheDeviceReportsOne) {
   char path[] = "/tmp/langmon-id-XXXXXX";
   const int fd = mkstemp(path);
   close(fd);
@@ -251,17 +285,17 @@ TEST(LocalPort, DeviceIdOnlyWhereTheDeviceReportsOne) {
     char out[1024];
     DWORD returned = 77;
     std::u16string name = u"GetDeviceID";
-    EXPECT_FALSE(LocalPortMonitorTable().pfnGetPrinterDataFromPort(
-        port, IOCTL_PAR_QUERY_DEVICE_ID, name.data(), nullptr, 0, reinterpret_cast<LPWSTR>(out),
-        sizeof out, &returned));
+    EXPECT_FALSE(Table().pfnGetPrinterDataFromPort(port, IOCTL_PAR_QUERY_DEVICE_ID, name.data(),
+                                                   nullptr, 0, reinterpret_cast<LPWSTR>(out),
+                                                   sizeof out, &returned));
     EXPECT_EQ(returned, 0u);
     EXPECT_NE(LocalPortLastMessage().find(c.message), std::string::npos) << LocalPortLastMessage();
-    LocalPortMonitorTable().pfnClosePort(port);
+    Table().pfnClosePort(port);
   }
   unlink(path);
 }
 
-TEST(LocalPort, ErrnoMapsToWin32Codes) {
+TEST_F(LocalPort, ErrnoMapsToWin32Codes) {
   EXPECT_EQ(Win32ErrorFromErrno(ENOENT), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
   EXPECT_EQ(Win32ErrorFromErrno(EACCES), static_cast<DWORD>(ERROR_ACCESS_DENIED));
   EXPECT_EQ(Win32ErrorFromErrno(EBUSY), static_cast<DWORD>(ERROR_BUSY));

@@ -32,7 +32,6 @@ struct Seen : PortObserver {
 };
 
 HANDLE OpenThrough(ObservedPortMonitor& observed) {
-  observed.BindNextOpen();
   HANDLE handle = nullptr;
   std::u16string name = u"LPT1:";
   return observed.Table()->pfnOpenPort(name.data(), &handle) ? handle : nullptr;
@@ -109,13 +108,23 @@ TEST(ObservedPort, KeepsTheFirstFailureWithItsMessageAndLastError) {
   observed.Table()->pfnClosePort(port);
 }
 
-TEST(ObservedPort, OpenWithoutBindingFailsInsteadOfGuessing) {
-  FakePortMonitor fake;
-  ObservedPortMonitor observed(fake.table, nullptr);
-  HANDLE handle = nullptr;
-  std::u16string name = u"LPT1:";
-  EXPECT_FALSE(observed.Table()->pfnOpenPort(name.data(), &handle));
-  EXPECT_TRUE(fake.Calls().empty());
+TEST(ObservedPort, EachWrapperOpensThroughItsOwnInnerTable) {
+  FakePortMonitor first, second;
+  ObservedPortMonitor a(first.table, nullptr), b(second.table, nullptr);
+  Seen seenA, seenB;
+  a.AddObserver(&seenA);
+  b.AddObserver(&seenB);
+  HANDLE portB = OpenThrough(b);
+  HANDLE portA = OpenThrough(a);
+  ASSERT_TRUE(portA && portB);
+  EXPECT_EQ(first.Ops(), std::vector<std::string>{"OpenPort"});
+  EXPECT_EQ(second.Ops(), std::vector<std::string>{"OpenPort"});
+  EXPECT_EQ(seenA.events, std::vector<std::string>{"open"});
+  EXPECT_EQ(seenB.events, std::vector<std::string>{"open"});
+  a.Table()->pfnClosePort(portA);
+  b.Table()->pfnClosePort(portB);
+  EXPECT_EQ(first.Ops().back(), "ClosePort");
+  EXPECT_EQ(second.Ops().back(), "ClosePort");
 }
 
 TEST(Trace, ControlBytesAreMadeVisible) {
