@@ -25,13 +25,6 @@ constexpr std::uint32_t kPortMagic = 0x534F434B;  // "SOCK"
 
 thread_local std::string t_lastMessage;
 
-std::string Lower(std::string text) {
-  for (char& c : text) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return text;
-}
-
 std::string Narrow(LPCWSTR name) {
   std::string out;
   if (name == nullptr) return out;
@@ -354,59 +347,6 @@ constexpr portmonitor::PortOperations kSocketOperations = {
 };
 
 }  // namespace
-
-bool ParseSocketUri(const std::string& uri, SocketTarget& target, std::string& error) {
-  static const std::string kScheme = "socket://";
-  if (Lower(uri.substr(0, kScheme.size())) != kScheme) {
-    error = "\"" + uri + "\" does not start with socket://";
-    return false;
-  }
-  std::string rest = uri.substr(kScheme.size());
-  if (!rest.empty() && rest.back() == '/') rest.pop_back();
-  std::string host;
-  std::string port;
-  bool hasPort = false;
-  if (!rest.empty() && rest[0] == '[') {
-    const auto close = rest.find(']');
-    if (close == std::string::npos) {
-      error = "\"" + uri + "\": unclosed [ in the host";
-      return false;
-    }
-    host = rest.substr(1, close - 1);
-    const std::string after = rest.substr(close + 1);
-    if (!after.empty()) {
-      if (after[0] != ':') {
-        error = "\"" + uri + "\": junk after the host";
-        return false;
-      }
-      port = after.substr(1);
-      hasPort = true;
-    }
-  } else {
-    const auto colon = rest.find(':');
-    host = rest.substr(0, colon);
-    if (colon != std::string::npos) {
-      port = rest.substr(colon + 1);
-      hasPort = true;
-    }
-  }
-  if (host.empty() || host.find_first_of("/?#@ ") != std::string::npos) {
-    error = "\"" + uri + "\": no host name";
-    return false;
-  }
-  unsigned number = kDefaultSocketPort;
-  if (hasPort) {
-    if (port.empty() || port.size() > 5 ||
-        port.find_first_not_of("0123456789") != std::string::npos ||
-        (number = static_cast<unsigned>(std::stoul(port))) == 0 || number > 65535) {
-      error = "\"" + uri + "\": the port must be a number from 1 to 65535";
-      return false;
-    }
-  }
-  target.host = host;
-  target.port = number;
-  return true;
-}
 
 SocketPortMonitor::SocketPortMonitor(SocketTarget target)
     : target_(std::move(target)), table_(kSocketOperations, this) {}

@@ -20,17 +20,13 @@
 
 namespace langmon::net {
 
-constexpr unsigned kDefaultSocketPort = 9100;
-
+// Where the printer is: its host and TCP port as a socket:// device URI
+// gives them (tools/host/device_uri.h reads the URI).
 struct SocketTarget {
   std::string host;  // name or address
-  unsigned port = kDefaultSocketPort;
+  unsigned port = 0;
   DWORD connectTimeoutMs = 10000;
 };
-
-// Parses "socket://HOST[:PORT]" (IPv6 literals in brackets). False with a
-// message when the text is no such URI.
-bool ParseSocketUri(const std::string& uri, SocketTarget& target, std::string& error);
 
 class SocketPortMonitor {
  public:

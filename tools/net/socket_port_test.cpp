@@ -108,40 +108,6 @@ class SocketPortTest : public ::testing::Test {
   HANDLE handle_ = nullptr;
 };
 
-TEST(SocketUri, ParsesHostAndPort) {
-  struct Case {
-    const char* uri;
-    bool ok;
-    const char* host;
-    unsigned port;
-  };
-  const std::vector<Case> cases = {
-      {"socket://printer", true, "printer", 9100},
-      {"socket://127.0.0.1:9101", true, "127.0.0.1", 9101},
-      {"SOCKET://host:1/", true, "host", 1},
-      {"socket://[::1]:9102", true, "::1", 9102},
-      {"socket://[::1]", true, "::1", 9100},
-      {"socket://", false, "", 0},
-      {"socket://host:", false, "", 0},
-      {"socket://host:0", false, "", 0},
-      {"socket://host:65536", false, "", 0},
-      {"socket://host:12x", false, "", 0},
-      {"socket://[::1", false, "", 0},
-      {"lpd://host", false, "", 0},
-  };
-  for (const Case& c : cases) {
-    SocketTarget target;
-    std::string error;
-    EXPECT_EQ(ParseSocketUri(c.uri, target, error), c.ok) << c.uri;
-    if (c.ok) {
-      EXPECT_EQ(target.host, c.host) << c.uri;
-      EXPECT_EQ(target.port, c.port) << c.uri;
-    } else {
-      EXPECT_FALSE(error.empty()) << c.uri;
-    }
-  }
-}
-
 TEST_F(SocketPortTest, ConnectsOnFirstUseAndClosesAtEndDocPort) {
   Listener listener;
   Open(listener.Port());

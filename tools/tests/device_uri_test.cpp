@@ -22,6 +22,7 @@ TEST(DeviceUri, AcceptsEveryForm) {
       {"socket://printer.example", DeviceKind::Socket, "", "printer.example", 9100},
       {"socket://127.0.0.1:9101", DeviceKind::Socket, "", "127.0.0.1", 9101},
       {"socket://127.0.0.1:65535/", DeviceKind::Socket, "", "127.0.0.1", 65535},
+      {"SOCKET://host:1/", DeviceKind::Socket, "", "host", 1},
       {"socket://[::1]", DeviceKind::Socket, "", "::1", 9100},
       {"socket://[::1]:631", DeviceKind::Socket, "", "::1", 631},
       {"parallel:/dev/lp0", DeviceKind::Parallel, "/dev/lp0", "", 9100},
