@@ -191,7 +191,7 @@ struct PortEntryView {
 std::vector<PortEntryView> WalkPortTable() {
   std::vector<PortEntryView> entries;
   LockMonitor();
-  for (PortEntry* e = PortTableHead(); e; e = e->Next) {
+  for (const PortEntry* e = FirstPortEntry(); e; e = e->Next) {
     std::string name;
     for (LPCWSTR c = e->PortName; *c; ++c) name.push_back(static_cast<char>(*c));
     entries.push_back({name, LoadFlags(e)});

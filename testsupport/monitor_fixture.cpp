@@ -97,7 +97,7 @@ std::size_t PortTableSize() {
   EnsureMonitorInitialised();
   LockMonitor();
   std::size_t n = 0;
-  for (PortEntry* e = PortTableHead(); e; e = e->Next) ++n;
+  for (const PortEntry* e = FirstPortEntry(); e; e = e->Next) ++n;
   UnlockMonitor();
   return n;
 }

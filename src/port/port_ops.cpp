@@ -30,7 +30,7 @@ BOOL WINAPI OpenPortEx(LPWSTR portName, LPWSTR printerName, PHANDLE port, LPMONI
     return FALSE;
   }
   LockMonitor();
-  if (FindPortEntry(PortTableHead(), portName)) {
+  if (FindPortEntry(FirstPortEntry(), portName)) {
     UnlockMonitor();
     SetLastError(ERROR_BUSY);
     return FALSE;

@@ -17,7 +17,6 @@
 #include "device_uri.h"
 #include "observed_port.h"
 #include "pjl/pjl.h"
-#include "port/port_ops.h"
 #include "port_monitors.h"
 #include "reg_file.h"
 #include "requests/requests.h"
@@ -172,9 +171,7 @@ class Session {
   }
 
   bool PortIsParallel() const {
-    // The port handle is the monitor's port entry; its kind decides which
-    // requests the monitor serves.
-    return spooler_->PortOpen() && (LoadFlags(spooler_->PortEntryForDiagnostics()) & ParallelPort);
+    return ServesConfigurationRequests(Utf8ToUtf16(options_.port).c_str()) != FALSE;
   }
 
   // Why a request came back FALSE, as far as the host can tell.
