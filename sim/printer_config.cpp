@@ -1,28 +1,17 @@
 #include "printer_config.h"
 
-#include <cctype>
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <sstream>
+
+#include "wire_text.h"
 
 namespace langmon::sim {
 
 namespace {
 
 using Json = nlohmann::json;
-
-std::string Lower(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return text;
-}
-
-bool ValidIdentifier(const std::string& id) {
-  if (id.size() < 4 || id.size() % 2 != 0) return false;
-  for (char c : id) {
-    if (!std::isxdigit(static_cast<unsigned char>(c))) return false;
-  }
-  return std::stoul(id.substr(0, 2), nullptr, 16) * 2 + 2 == id.size();
-}
+using enum ValueType;
 
 bool ReadNumber(const Json& value, DWORD& out) {
   if (value.is_number_unsigned()) {
@@ -40,14 +29,71 @@ bool ReadNumber(const Json& value, DWORD& out) {
   return false;
 }
 
-bool IsStringType(DWORD type) {
-  return type == kTypeString || type == kTypePrefixedString || type == kTypeAltString;
+std::string TypeCode(ValueType type) { return std::to_string(static_cast<DWORD>(type)); }
+
+// {"type": T}: a value type code; NegativeNumber is kept as PaddedNumber.
+bool ReadType(const std::string& id, const Json& entry, SimObject& object, std::string& error) {
+  DWORD type = 0;
+  if (!ReadNumber(entry["type"], type) || type > static_cast<DWORD>(NegativeNumber)) {
+    error = "objects." + id + ".type: a value type code from 0 to 9 is expected";
+    return false;
+  }
+  object.type = type == static_cast<DWORD>(NegativeNumber) ? PaddedNumber : ValueType{type};
+  return true;
+}
+
+// The value itself: a string for the string types, else a number.
+bool ReadValue(const std::string& id, const Json& value, bool typeGiven, SimObject& object,
+               std::string& error) {
+  if (value.is_string()) {
+    if (!typeGiven) object.type = String;
+    if (!IsStringType(object.type)) {
+      error = "objects." + id + ".value: a number is expected for type " + TypeCode(object.type);
+      return false;
+    }
+    object.text = value.get<std::string>();
+    const DWORD longest =
+        object.type == PrefixedString ? kMaxPrefixedStringLength : kMaxStringLength;
+    if (object.text.size() > longest) {
+      error = "objects." + id + ".value: longer than the 10-bit length can announce";
+      return false;
+    }
+    return true;
+  }
+  if (IsStringType(object.type)) {
+    error = "objects." + id + ".value: a string is expected for type " + TypeCode(object.type);
+    return false;
+  }
+  if (!ReadNumber(value, object.number)) {
+    error = "objects." + id + ".value: a number from -2147483648 to 4294967295 is expected";
+    return false;
+  }
+  return true;
+}
+
+// {"type": T, "value": V}, or V alone.
+bool ReadEntry(const std::string& id, const Json& entry, SimObject& object, std::string& error) {
+  if (!entry.is_object()) return ReadValue(id, entry, false, object, error);
+  for (const auto& [name, member] : entry.items()) {
+    if (name != "type" && name != "value") {
+      error = "objects." + id + ": unknown member \"" + name + "\"";
+      return false;
+    }
+  }
+  if (entry.contains("type") && !ReadType(id, entry, object, error)) return false;
+  if (entry.contains("value"))
+    return ReadValue(id, entry["value"], entry.contains("type"), object, error);
+  if (object.type != Empty) {
+    error = "objects." + id + ": \"value\" is missing";
+    return false;
+  }
+  return true;
 }
 
 bool ParseObject(const std::string& id, const Json& entry, PrinterConfig& config,
                  std::string& error) {
   const std::string key = Lower(id);
-  if (!ValidIdentifier(key)) {
+  if (IdentifierDigits(key) != key.size()) {
     error = "objects." + id + ": not an object identifier (hex, first byte counts the rest)";
     return false;
   }
@@ -55,60 +101,12 @@ bool ParseObject(const std::string& id, const Json& entry, PrinterConfig& config
     config.objects.erase(key);
     return true;
   }
+  // A bare number keeps the type of the object it replaces (a number type).
   SimObject object;
   const auto existing = config.objects.find(key);
-  if (existing != config.objects.end() && !IsStringType(existing->second.type)) {
+  if (existing != config.objects.end() && !IsStringType(existing->second.type))
     object.type = existing->second.type;
-  }
-  const Json* value = &entry;
-  if (entry.is_object()) {
-    for (const auto& [name, member] : entry.items()) {
-      if (name != "type" && name != "value") {
-        error = "objects." + id + ": unknown member \"" + name + "\"";
-        return false;
-      }
-    }
-    if (entry.contains("type")) {
-      DWORD type = 0;
-      if (!ReadNumber(entry["type"], type) || type > kTypeNegativeNumber) {
-        error = "objects." + id + ".type: a value type code from 0 to 9 is expected";
-        return false;
-      }
-      object.type = type == kTypeNegativeNumber ? kTypePaddedNumber : type;
-    }
-    if (!entry.contains("value")) {
-      if (object.type != kTypeEmpty) {
-        error = "objects." + id + ": \"value\" is missing";
-        return false;
-      }
-      config.objects[key] = object;
-      return true;
-    }
-    value = &entry["value"];
-  }
-  if (value->is_string()) {
-    if (!entry.is_object() || !entry.contains("type")) object.type = kTypeString;
-    if (!IsStringType(object.type)) {
-      error =
-          "objects." + id + ".value: a number is expected for type " + std::to_string(object.type);
-      return false;
-    }
-    object.text = value->get<std::string>();
-    if (object.text.size() > (object.type == kTypePrefixedString ? 1021u : 1023u)) {
-      error = "objects." + id + ".value: longer than the 10-bit length can announce";
-      return false;
-    }
-  } else {
-    if (IsStringType(object.type)) {
-      error =
-          "objects." + id + ".value: a string is expected for type " + std::to_string(object.type);
-      return false;
-    }
-    if (!ReadNumber(*value, object.number)) {
-      error = "objects." + id + ".value: a number from -2147483648 to 4294967295 is expected";
-      return false;
-    }
-  }
+  if (!ReadEntry(id, entry, object, error)) return false;
   config.objects[key] = object;
   return true;
 }

@@ -16,58 +16,26 @@
 // The printer can also be driven as a port monitor: MonitorTable() returns a
 // MONITOR whose OpenPort opens a channel on this printer and whose ReadPort
 // waits up to the port's read time-out for output.
+//
+// The pieces: request_parser.h reads the input, object_store.h holds the
+// objects' wire form, sim_printer.cpp keeps the records and answers with the
+// faults applied, sim_port_monitor.cpp is the port-monitor table.
 #pragma once
 
 #include <chrono>
-#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
-#include <map>
 #include <memory>
-#include <mutex>
 #include <set>
 #include <string>
 #include <vector>
 
+#include "object_store.h"
 #include "platform/platform.h"
 #include "port_monitor_table.h"
+#include "request_parser.h"
 
 namespace langmon::sim {
-
-// Value type codes as they travel in the type/length word.
-constexpr DWORD kTypeString = 0;
-constexpr DWORD kTypeNumber = 1;
-constexpr DWORD kTypePaddedNumber = 2;
-constexpr DWORD kTypeNumber32 = 3;
-constexpr DWORD kTypePrefixedString = 4;
-constexpr DWORD kTypeAltString = 5;
-constexpr DWORD kTypeByte = 6;
-constexpr DWORD kTypeEmpty = 7;
-constexpr DWORD kTypeAltNumber = 8;
-constexpr DWORD kTypeNegativeNumber = 9;
-
-// One device-management object. Number types (1, 2, 3, 6, 8) use `number`,
-// string types (0, 4, 5) use `text`; type 7 carries nothing. A value set
-// with type 9 is kept as type 2 holding the 32-bit two's complement of the
-// negative number, so that it reads back as 4 bytes ("ffffffff" for -1).
-struct SimObject {
-  DWORD type = kTypeNumber;
-  DWORD number = 0;
-  std::string text;
-
-  bool operator==(const SimObject&) const = default;
-};
-
-// Object identifier (lowercase hex text) -> object.
-using SimObjectMap = std::map<std::string, SimObject>;
-
-// The objects a fresh printer holds: every object the monitor asks for, with
-// values chosen so that a full configuration read sets every presence bit
-// (IObuffer 3, PostScript 6, ResourceSave 3, Resolution 600, tray 3 present).
-SimObjectMap DefaultObjects();
-
-// The device ID a fresh printer reports (IEEE 1284 key/value text).
-extern const char* const kDefaultDeviceId;
 
 // A complete reply that matches no request the monitor sends: a late answer
 // to an object nobody asks for. Used by the stale-reply knob.
@@ -103,15 +71,6 @@ struct SimFaults {
   UnknownObjectReply unknown = UnknownObjectReply::Empty;
 };
 
-// One "@PJL DMCMD" line as received and what became of it.
-struct SimSetRecord {
-  std::string objectId;  // as written by the host
-  DWORD type = 0;        // type from the type/length word
-  DWORD length = 0;      // length from the type/length word
-  SimObject value;       // the value as it was stored (or would have been)
-  bool applied = false;  // false: unknown object or malformed payload
-};
-
 class SimChannel;
 
 class SimPrinter {
@@ -125,8 +84,8 @@ class SimPrinter {
   void SetObjects(SimObjectMap objects);  // replaces all
   SimObjectMap Objects() const;
   // Adds or replaces one object. The identifier may be given in any case.
-  void SetNumber(const std::string& objectId, DWORD type, DWORD value);
-  void SetString(const std::string& objectId, DWORD type, const std::string& value);
+  void SetNumber(const std::string& objectId, ValueType type, DWORD value);
+  void SetString(const std::string& objectId, ValueType type, const std::string& value);
   void RemoveObject(const std::string& objectId);
   bool FindObject(const std::string& objectId, SimObject* out) const;
   // Number held by an object (0 when absent or a string).

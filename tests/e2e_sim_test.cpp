@@ -109,7 +109,7 @@ TEST_P(E2eSimRules, DependentStepsFollowThePrintersAnswers) {
   SeamScope scope(true);  // unanswered queries end after a few reads
   scope.step = 1000;
   SimPrinter printer;
-  for (const auto& [id, value] : c.numbers) printer.SetNumber(id, sim::kTypePaddedNumber, value);
+  for (const auto& [id, value] : c.numbers) printer.SetNumber(id, ValueType::PaddedNumber, value);
   SimFaults faults;
   for (const std::string& id : c.silent) faults.silentObjects.insert(id);
   printer.SetFaults(faults);

@@ -36,26 +36,26 @@ TEST(SimRecord, EncodesEachValueTypeWithTheMonitorsLengthRules) {
     std::string expected;  // type/length word and digits
   };
   const std::vector<Case> cases = {
-      {{kTypeNumber, 0, {}}, "040100"},
-      {{kTypeNumber, 254, {}}, "0401fe"},
-      {{kTypeNumber, 255, {}}, "040200ff"},
-      {{kTypeNumber, 65535, {}}, "040300ffff"},
-      {{kTypeNumber, 0xFFFFFF, {}}, "040400ffffff"},
-      {{kTypePaddedNumber, 2, {}}, "08020002"},
-      {{kTypePaddedNumber, 600, {}}, "0803000258"},
-      {{kTypePaddedNumber, 0xFFFFFFFF, {}}, "0804ffffffff"},
-      {{kTypeNumber32, 2, {}}, "0c0400000002"},
-      {{kTypeByte, 2, {}}, "180102"},
-      {{kTypeEmpty, 5, {}}, "1c00ffff"},
-      {{kTypeAltNumber, 2, {}}, "200102"},
-      {{kTypeString, 0, "AB"}, "00024142"},
-      {{kTypeString, 0, ""}, "0000ffff"},
-      {{kTypePrefixedString, 0, "AB"}, "100401154142"},
-      {{kTypeAltString, 0, "z"}, "14017a"},
+      {{ValueType::Number, 0, {}}, "040100"},
+      {{ValueType::Number, 254, {}}, "0401fe"},
+      {{ValueType::Number, 255, {}}, "040200ff"},
+      {{ValueType::Number, 65535, {}}, "040300ffff"},
+      {{ValueType::Number, 0xFFFFFF, {}}, "040400ffffff"},
+      {{ValueType::PaddedNumber, 2, {}}, "08020002"},
+      {{ValueType::PaddedNumber, 600, {}}, "0803000258"},
+      {{ValueType::PaddedNumber, 0xFFFFFFFF, {}}, "0804ffffffff"},
+      {{ValueType::Number32, 2, {}}, "0c0400000002"},
+      {{ValueType::Byte, 2, {}}, "180102"},
+      {{ValueType::Empty, 5, {}}, "1c00ffff"},
+      {{ValueType::AltNumber, 2, {}}, "200102"},
+      {{ValueType::String, 0, "AB"}, "00024142"},
+      {{ValueType::String, 0, ""}, "0000ffff"},
+      {{ValueType::PrefixedString, 0, "AB"}, "100401154142"},
+      {{ValueType::AltString, 0, "z"}, "14017a"},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(EncodeRecord("050103030104", c.object), "800000050103030104" + c.expected)
-        << "type " << c.object.type << " value " << c.object.number;
+        << "type " << static_cast<DWORD>(c.object.type) << " value " << c.object.number;
   }
 }
 

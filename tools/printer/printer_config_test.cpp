@@ -24,11 +24,12 @@ TEST(PrinterConfig, OverlaysObjectsOnTheDefaults) {
     })",
                                  config, error))
       << error;
-  EXPECT_EQ(config.objects.at("050103030104"), (SimObject{kTypePaddedNumber, 3, {}}));
+  EXPECT_EQ(config.objects.at("050103030104"), (SimObject{ValueType::PaddedNumber, 3, {}}));
   // A bare number keeps the type the default object has.
-  EXPECT_EQ(config.objects.at("05010303010d"), (SimObject{kTypeNumber, 26, {}}));
-  EXPECT_EQ(config.objects.at("070104010303010d"), (SimObject{kTypePaddedNumber, 0xFFFFFFFFu, {}}));
-  EXPECT_EQ(config.objects.at("0401020304"), (SimObject{kTypeString, 0, "AB"}));
+  EXPECT_EQ(config.objects.at("05010303010d"), (SimObject{ValueType::Number, 26, {}}));
+  EXPECT_EQ(config.objects.at("070104010303010d"),
+            (SimObject{ValueType::PaddedNumber, 0xFFFFFFFFu, {}}));
+  EXPECT_EQ(config.objects.at("0401020304"), (SimObject{ValueType::String, 0, "AB"}));
   EXPECT_EQ(config.objects.count("050103030126"), 0u);
   EXPECT_EQ(config.objects.count("050103030108"), 1u) << "defaults kept";
   EXPECT_EQ(config.deviceId, "MFG:X;");
@@ -44,7 +45,8 @@ TEST(PrinterConfig, StartsEmptyWithoutDefaultsAndReadsFaults) {
                                  config, error))
       << error;
   ASSERT_EQ(config.objects.size(), 1u);
-  EXPECT_EQ(config.objects.at("050103030104"), (SimObject{kTypePaddedNumber, 0xFFFFFFFEu, {}}));
+  EXPECT_EQ(config.objects.at("050103030104"),
+            (SimObject{ValueType::PaddedNumber, 0xFFFFFFFEu, {}}));
   EXPECT_EQ(config.faults.replyDelayMs, 20u);
   EXPECT_EQ(config.faults.splitSizes, (std::vector<std::size_t>{5, 3}));
   EXPECT_EQ(config.faults.noise, "zz");
