@@ -187,7 +187,7 @@ Child Spawn(std::vector<std::string> args, std::string* firstLine) {
     ::close(pipeFds[0]);
     ::close(pipeFds[1]);
     std::vector<char*> argv;
-    std::string binary = LANGMON_PRINTER_BINARY;
+    std::string binary = LANGMON_PRINTER_PATH;
     argv.push_back(binary.data());
     for (std::string& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
