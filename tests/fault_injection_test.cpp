@@ -228,6 +228,50 @@ class FaultyPortMonitor {
 // OpenPortEx allocates the entry and the printer-name copy; each StartDocPort
 // for a different printer name allocates a new copy. Each allocation fails
 // in turn (n = 1, 2, ...) until a run allocates fewer times than n.
+// A test page request, which needs the printer's stored settings: when the
+// port has no printer name there is no key path at all. It fails with
+// nothing written and no registry handle left open.
+void ExpectTestPageRefusedCleanly(FakePortMonitor& fake, HANDLE port) {
+  const long keys = OpenKeyCount();
+  fake.ClearCalls();
+  WCHAR testPage[] = LM_W("PrintTestPage");
+  DWORD returned = 0;
+  EXPECT_EQ(Table().pfnGetPrinterDataFromPort(port, 0, testPage, nullptr, 0, nullptr, 0, &returned),
+            FALSE);
+  EXPECT_TRUE(fake.Written().empty());
+  EXPECT_EQ(OpenKeyCount(), keys);
+}
+
+// One document for `printer`. When its name copy fails, the entry is left
+// with a null name and the document goes on with the printer opened by the
+// name it was given.
+void ExpectDocumentDespiteTheCopy(SeamScope& spooler, HANDLE port, const WString& printer,
+                                  bool copyFails) {
+  DWORD written = 0;
+  spooler.ClearCalls();
+  EXPECT_TRUE(StartDoc(port, printer, 7));
+  EXPECT_EQ(PrinterNameOf(port), copyFails ? WString() : printer);
+  EXPECT_TRUE(WriteBytes(port, "page", &written));
+  EXPECT_EQ(written, 4u);
+  EXPECT_TRUE(Table().pfnEndDocPort(port));
+  const std::vector<SpoolerCall> calls = spooler.Calls();
+  ASSERT_EQ(calls.size(), 3u);
+  EXPECT_EQ(calls[0].op, "OpenPrinter");
+  EXPECT_EQ(calls[0].printer, printer);
+  EXPECT_EQ(calls[1].op, "SetJob");
+  EXPECT_EQ(calls[1].handle, calls[0].handle);
+  EXPECT_EQ(calls[2].op, "ClosePrinter");
+}
+
+// The countdown still running means the run made fewer than n allocations.
+bool AllocationCountdownUnused() {
+  LPWSTR probe = DuplicateWideString(LM_W("x"));
+  LmFailLocalAllocAfter(0);
+  const bool unused = probe == nullptr;
+  FreeWideString(probe);
+  return unused;
+}
+
 TEST(FaultHeap, EachAllocationOfOpenAndStartFailsInTurn) {
   SeamScope spooler;
   const WString a = LM_W("Heap printer A"), b = LM_W("Heap printer B");
@@ -253,50 +297,14 @@ TEST(FaultHeap, EachAllocationOfOpenAndStartFailsInTurn) {
     }
     ASSERT_NE(port, nullptr);
     EXPECT_EQ(PrinterNameOf(port), n == 2 ? WString() : a) << "the copy made by OpenPortEx";
-
-    // A test page request, which needs the printer's stored settings: when
-    // the port has no printer name (n = 2) there is no key path at all. It
-    // fails with nothing written and no registry handle left open.
-    const long keys = OpenKeyCount();
-    fake.ClearCalls();
-    WCHAR testPage[] = LM_W("PrintTestPage");
-    DWORD returned = 0;
-    EXPECT_EQ(
-        Table().pfnGetPrinterDataFromPort(port, 0, testPage, nullptr, 0, nullptr, 0, &returned),
-        FALSE);
-    EXPECT_TRUE(fake.Written().empty());
-    EXPECT_EQ(OpenKeyCount(), keys);
-
-    // Two documents, for B and then A again: each copies the new name. A
-    // copy that fails leaves a null name, and the document goes on with the
-    // printer opened by the name it was given.
-    DWORD written = 0;
-    for (const WString* printer : {&b, &a}) {
-      const bool copyFails = (printer == &b && n == 3) || (printer == &a && n == 4);
-      spooler.ClearCalls();
-      EXPECT_TRUE(StartDoc(port, *printer, 7));
-      EXPECT_EQ(PrinterNameOf(port), copyFails ? WString() : *printer);
-      EXPECT_TRUE(WriteBytes(port, "page", &written));
-      EXPECT_EQ(written, 4u);
-      EXPECT_TRUE(Table().pfnEndDocPort(port));
-      const std::vector<SpoolerCall> calls = spooler.Calls();
-      ASSERT_EQ(calls.size(), 3u);
-      EXPECT_EQ(calls[0].op, "OpenPrinter");
-      EXPECT_EQ(calls[0].printer, *printer);
-      EXPECT_EQ(calls[1].op, "SetJob");
-      EXPECT_EQ(calls[1].handle, calls[0].handle);
-      EXPECT_EQ(calls[2].op, "ClosePrinter");
-    }
+    ExpectTestPageRefusedCleanly(fake, port);
+    // Two documents, for B and then A again: each copies the new name.
+    ExpectDocumentDespiteTheCopy(spooler, port, b, n == 3);
+    ExpectDocumentDespiteTheCopy(spooler, port, a, n == 4);
     EXPECT_TRUE(Table().pfnClosePort(port));
     EXPECT_EQ(PortTableSize(), tableBefore);
     EXPECT_EQ(spooler.OpenPrinterHandles(), 0);
-
-    // The countdown still running means this run made fewer than n
-    // allocations: every allocation has had its turn.
-    LPWSTR probe = DuplicateWideString(LM_W("x"));
-    LmFailLocalAllocAfter(0);
-    sawEveryAllocation = probe == nullptr;
-    FreeWideString(probe);
+    sawEveryAllocation = AllocationCountdownUnused();
   }
   EXPECT_TRUE(sawEveryAllocation);
 }

@@ -36,16 +36,26 @@ int StatusOf(int wstatus) {
 
 }  // namespace
 
-ProcessResult Run(const std::vector<std::string>& args, const std::string& input,
-                  std::chrono::milliseconds limit) {
-  ProcessResult result;
-  // A program that exits before reading all its input must not take the
-  // test down with it.
-  signal(SIGPIPE, SIG_IGN);
+namespace {
+
+// The parent's ends of the child's standard streams; -1 once closed.
+struct ChildPipes {
+  int in = -1;
+  int out = -1;
+  int err = -1;
+};
+
+void CloseEnd(int& fd) {
+  if (fd >= 0) close(fd);
+  fd = -1;
+}
+
+// Starts the program with its standard streams on pipes; -1 when it cannot.
+pid_t Spawn(const std::vector<std::string>& args, ChildPipes& pipes) {
   int in[2], out[2], err[2];
   if (pipe2(in, O_CLOEXEC) || pipe2(out, O_CLOEXEC) || pipe2(err, O_CLOEXEC)) {
     ADD_FAILURE() << "pipe failed";
-    return result;
+    return -1;
   }
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
@@ -59,23 +69,55 @@ ProcessResult Run(const std::vector<std::string>& args, const std::string& input
   close(in[0]);
   close(out[1]);
   close(err[1]);
+  pipes = {in[1], out[0], err[0]};
   if (rc != 0) {
     ADD_FAILURE() << "cannot start " << args[0] << ": " << strerror(rc);
-    close(in[1]);
-    close(out[0]);
-    close(err[0]);
-    return result;
+    CloseEnd(pipes.in);
+    CloseEnd(pipes.out);
+    CloseEnd(pipes.err);
+    return -1;
   }
-  fcntl(in[1], F_SETFL, O_NONBLOCK);
+  fcntl(pipes.in, F_SETFL, O_NONBLOCK);
+  return pid;
+}
+
+// Reads what is there; closes the end at the end of the stream.
+void ReadSome(int& fd, short revents, std::string& to) {
+  if (fd < 0 || !(revents & (POLLIN | POLLHUP | POLLERR))) return;
+  char buffer[8192];
+  const ssize_t n = read(fd, buffer, sizeof buffer);
+  if (n > 0) {
+    to.append(buffer, static_cast<std::size_t>(n));
+  } else if (n == 0 || errno != EINTR) {
+    CloseEnd(fd);
+  }
+}
+
+// Writes what the pipe takes; closes the end once everything is fed.
+void FeedSome(int& fd, short revents, const std::string& input, std::size_t& fed) {
+  if (fd < 0 || !(revents & (POLLOUT | POLLERR | POLLHUP))) return;
+  const ssize_t n = write(fd, input.data() + fed, input.size() - fed);
+  if (n > 0) fed += static_cast<std::size_t>(n);
+  if (n < 0 || fed == input.size()) CloseEnd(fd);
+}
+
+}  // namespace
+
+ProcessResult Run(const std::vector<std::string>& args, const std::string& input,
+                  std::chrono::milliseconds limit) {
+  ProcessResult result;
+  // A program that exits before reading all its input must not take the
+  // test down with it.
+  signal(SIGPIPE, SIG_IGN);
+  ChildPipes pipes;
+  const pid_t pid = Spawn(args, pipes);
+  if (pid < 0) return result;
+  if (input.empty()) CloseEnd(pipes.in);
   std::size_t fed = 0;
-  if (input.empty()) {
-    close(in[1]);
-    in[1] = -1;
-  }
   const auto deadline = Clock::now() + limit;
   bool killed = false;
-  while (out[0] >= 0 || err[0] >= 0) {
-    pollfd fds[3] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}, {in[1], POLLOUT, 0}};
+  while (pipes.out >= 0 || pipes.err >= 0) {
+    pollfd fds[3] = {{pipes.out, POLLIN, 0}, {pipes.err, POLLIN, 0}, {pipes.in, POLLOUT, 0}};
     const auto left =
         std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
     if (left <= 0 && !killed) {
@@ -86,28 +128,11 @@ ProcessResult Run(const std::vector<std::string>& args, const std::string& input
     if (poll(fds, 3, left > 0 ? static_cast<int>(std::min<long long>(left, 1000)) : 100) < 0 &&
         errno != EINTR)
       break;
-    for (int i = 0; i < 2; ++i) {
-      int& fd = i == 0 ? out[0] : err[0];
-      if (fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
-      char buffer[8192];
-      const ssize_t n = read(fd, buffer, sizeof buffer);
-      if (n > 0) {
-        (i == 0 ? result.out : result.err).append(buffer, static_cast<std::size_t>(n));
-      } else if (n == 0 || errno != EINTR) {
-        close(fd);
-        fd = -1;
-      }
-    }
-    if (in[1] >= 0 && (fds[2].revents & (POLLOUT | POLLERR | POLLHUP))) {
-      const ssize_t n = write(in[1], input.data() + fed, input.size() - fed);
-      if (n > 0) fed += static_cast<std::size_t>(n);
-      if (n < 0 || fed == input.size()) {
-        close(in[1]);
-        in[1] = -1;
-      }
-    }
+    ReadSome(pipes.out, fds[0].revents, result.out);
+    ReadSome(pipes.err, fds[1].revents, result.err);
+    FeedSome(pipes.in, fds[2].revents, input, fed);
   }
-  if (in[1] >= 0) close(in[1]);
+  CloseEnd(pipes.in);
   int wstatus = 0;
   waitpid(pid, &wstatus, 0);
   result.status = StatusOf(wstatus);

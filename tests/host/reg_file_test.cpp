@@ -150,6 +150,7 @@ TEST(RegFile, MalformedFilesAreRefusedWithLineAndReason) {
       {"bad hex byte", v5 + kKey + "\n\"b\"=hex:01,zz\n", 3, "bad byte"},
       {"bad hex type", v5 + kKey + "\n\"b\"=hex(q):01\n", 3, "hex(type)"},
       {"hex continues past end", v5 + kKey + "\n\"b\"=hex:01,\\", 3, "past the end"},
+      {"hex continued, then past end", v5 + kKey + "\n\"b\"=hex:01,\\\n  02,\\", 3, "past the end"},
       {"value under deletion", v5 + "[-" + kKey.substr(1) + "\n\"dwCopies\"=dword:1\n", 3,
        "key deletion"},
       {"odd UTF-16", Utf16Le(v5 + kKey + "\n") + "x", 3, "middle of a character"},

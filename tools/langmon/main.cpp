@@ -11,6 +11,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "config/config.h"
 #include "config_report.h"
@@ -95,72 +96,14 @@ class Session {
       return kUsage;
     }
     const std::u16string printer = Utf8ToUtf16(options_.printerName);
-    if (!options_.settings.empty()) {
-      RegFile file;
-      if (!ReadRegFile(options_.settings, file, error)) {
-        Error(error);
-        return kUsage;
-      }
-      std::vector<std::string> warnings = file.warnings;
-      if (LoadPrinterSettings(file, printer, warnings, error) < 0) {
-        Error(options_.settings + ": " + error);
-        return kFailed;
-      }
-      for (const std::string& w : warnings) Warning(options_.settings + ": " + w);
-    }
-    if (options_.page) {
-      HKEY key = nullptr;
-      const DWORD page = *options_.page;
-      if (!CreateDriverDataKey(printer, key, error)) {
-        Error("cannot store \"dwTestPage\": " + error);
-        return kFailed;
-      }
-      RegSetValueExW(key, kTestPageValueName, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&page),
-                     sizeof page);
-      RegCloseKey(key);
-    }
-
+    if (int rc = StoreSettings(printer)) return rc;
     portMonitor_ = MakePortMonitor(uri, error);
     if (!portMonitor_) {
       Error(error);
       return kUsage;
     }
-    PortMonitor* pm = portMonitor_.get();
-    observed_ =
-        std::make_unique<ObservedPortMonitor>(pm->Table(), [pm] { return pm->LastMessage(); });
-    observed_->AddObserver(&recorder_);
-    if (options_.trace) {
-      trace_ = std::make_unique<TraceWriter>(stderr);
-      observed_->AddObserver(trace_.get());
-    } else if (showProgress && !options_.quiet && isatty(STDERR_FILENO)) {
-      progress_ = std::make_unique<ConfigProgress>(stderr);
-      observed_->AddObserver(progress_.get());
-    }
-
-    spooler_ = std::make_unique<Spooler>(printer);
-    if (trace_) {
-      TraceWriter* trace = trace_.get();
-      spooler_->SetClientCallSink([trace](const ClientCall& call) {
-        std::string text = "spooler: " + call.op;
-        if (call.op == "OpenPrinter") text += " \"" + call.printer + "\"";
-        if (call.op == "SetJob")
-          text += fmt::format(" job {}, command {}{}", call.jobId, call.command,
-                              call.command == JOB_CONTROL_CANCEL ? " (JOB_CONTROL_CANCEL)" : "");
-        trace->Note(text + (call.ok ? ": ok" : ": failed"));
-      });
-    }
-    if (!spooler_->Initialize(error)) {
-      Error(error);
-      return kFailed;
-    }
-    DWORD openError = 0;
-    if (!spooler_->OpenPort(Utf8ToUtf16(options_.port), observed_->Table(), openError)) {
-      const std::string cause = observed_->HasFailure() ? DescribeFailure(observed_->FirstFailure())
-                                                        : Win32ErrorText(openError);
-      Error(fmt::format("cannot open port {} on {}: {}", options_.port, options_.device, cause));
-      return kFailed;
-    }
-    return kSuccess;
+    WatchThePort(showProgress);
+    return StartSpoolerAndOpenPort(printer);
   }
 
   Spooler& spooler() { return *spooler_; }
@@ -186,6 +129,83 @@ class Session {
   }
 
  private:
+  // The stored settings of --settings and --page, in the host registry.
+  int StoreSettings(const std::u16string& printer) {
+    std::string error;
+    if (!options_.settings.empty()) {
+      RegFile file;
+      if (!ReadRegFile(options_.settings, file, error)) {
+        Error(error);
+        return kUsage;
+      }
+      std::vector<std::string> warnings = file.warnings;
+      if (LoadPrinterSettings(file, printer, warnings, error) < 0) {
+        Error(options_.settings + ": " + error);
+        return kFailed;
+      }
+      for (const std::string& w : warnings) Warning(options_.settings + ": " + w);
+    }
+    if (!options_.page) return kSuccess;
+    HKEY key = nullptr;
+    const DWORD page = *options_.page;
+    if (!CreateDriverDataKey(printer, key, error)) {
+      Error("cannot store \"dwTestPage\": " + error);
+      return kFailed;
+    }
+    RegSetValueExW(key, kTestPageValueName, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&page),
+                   sizeof page);
+    RegCloseKey(key);
+    return kSuccess;
+  }
+
+  // Wraps the port monitor so that the run sees what goes over the port:
+  // always the recorder, and the trace or the progress line when asked.
+  void WatchThePort(bool showProgress) {
+    PortMonitor* pm = portMonitor_.get();
+    observed_ =
+        std::make_unique<ObservedPortMonitor>(pm->Table(), [pm] { return pm->LastMessage(); });
+    observed_->AddObserver(&recorder_);
+    if (options_.trace) {
+      trace_ = std::make_unique<TraceWriter>(stderr);
+      observed_->AddObserver(trace_.get());
+    } else if (showProgress && !options_.quiet && isatty(STDERR_FILENO)) {
+      progress_ = std::make_unique<ConfigProgress>(stderr);
+      observed_->AddObserver(progress_.get());
+    }
+  }
+
+  // The spooler calls the monitor makes, on the trace.
+  static void TraceClientCall(TraceWriter& trace, const ClientCall& call) {
+    std::string text = "spooler: " + call.op;
+    if (call.op == "OpenPrinter") text += " \"" + call.printer + "\"";
+    if (call.op == "SetJob")
+      text += fmt::format(" job {}, command {}{}", call.jobId, call.command,
+                          call.command == JOB_CONTROL_CANCEL ? " (JOB_CONTROL_CANCEL)" : "");
+    trace.Note(text + (call.ok ? ": ok" : ": failed"));
+  }
+
+  int StartSpoolerAndOpenPort(const std::u16string& printer) {
+    spooler_ = std::make_unique<Spooler>(printer);
+    if (trace_) {
+      TraceWriter* trace = trace_.get();
+      spooler_->SetClientCallSink(
+          [trace](const ClientCall& call) { TraceClientCall(*trace, call); });
+    }
+    std::string error;
+    if (!spooler_->Initialize(error)) {
+      Error(error);
+      return kFailed;
+    }
+    DWORD openError = 0;
+    if (!spooler_->OpenPort(Utf8ToUtf16(options_.port), observed_->Table(), openError)) {
+      const std::string cause = observed_->HasFailure() ? DescribeFailure(observed_->FirstFailure())
+                                                        : Win32ErrorText(openError);
+      Error(fmt::format("cannot open port {} on {}: {}", options_.port, options_.device, cause));
+      return kFailed;
+    }
+    return kSuccess;
+  }
+
   const Options& options_;
   std::unique_ptr<PortMonitor> portMonitor_;
   std::unique_ptr<ObservedPortMonitor> observed_;
@@ -386,6 +406,49 @@ int RunPrint(const Options& options) {
   return status;
 }
 
+// The subcommands, each with what runs it.
+struct Command {
+  CLI::App* app;
+  int (*run)(const Options& options);
+};
+
+void AddGlobalOptions(CLI::App& app, Options& options) {
+  app.require_subcommand(1);
+  app.option_defaults()->always_capture_default();
+  app.add_option("--printer", options.device, "device URI of the printer")->capture_default_str();
+  app.add_option("--port", options.port, "spooler port name");
+  app.add_option("--printer-name", options.printerName, "spooler printer name");
+  app.add_option("--settings", options.settings, "stored driver settings to load from a .reg file");
+  app.add_flag("--trace", options.trace, "show the conversation on the port on stderr");
+  app.add_flag("-q,--quiet", options.quiet, "no progress line");
+}
+
+std::vector<Command> AddCommands(CLI::App& app, Options& options) {
+  CLI::App* config =
+      app.add_subcommand("config", "read the printer's configuration (GetConfigObjects)");
+  config->add_flag("--json", options.json, "print one JSON object");
+  CLI::App* apply =
+      app.add_subcommand("apply", "send the stored settings to the printer (SetConfigObjects)");
+  CLI::App* testpage =
+      app.add_subcommand("testpage", "have the printer print a test page (PrintTestPage)");
+  testpage->add_option("--page", options.page,
+                       "store this \"dwTestPage\" first (18 PCL fonts, 19 or 22 demo page, 21 "
+                       "PostScript fonts, else self test)");
+  CLI::App* deviceId = app.add_subcommand("device-id", "read the device ID (GetDeviceID)");
+  CLI::App* print = app.add_subcommand("print", "send a file as one print job");
+  print->add_option("FILE", options.file, "file to print, - for standard input")->required();
+  print->add_option("--job-id", options.jobId, "spooler job id");
+  print->add_option("--document", options.document, "document name");
+  const std::vector<Command> commands = {{config, &RunConfig},
+                                         {apply, &RunApply},
+                                         {testpage, &RunTestPage},
+                                         {deviceId, &RunDeviceId},
+                                         {print, &RunPrint}};
+  // The global options may stand after the command too.
+  for (const Command& command : commands) command.app->fallthrough();
+  return commands;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -395,40 +458,8 @@ int main(int argc, char** argv) {
       "Device URIs: sim:, sim:FILE.json, socket://HOST[:PORT], parallel:/dev/lpN,\n"
       "usb:/dev/usb/lpN, file:PATH.",
       "langmon"};
-  app.require_subcommand(1);
-  app.option_defaults()->always_capture_default();
-  app.add_option("--printer", options.device, "device URI of the printer")->capture_default_str();
-  app.add_option("--port", options.port, "spooler port name");
-  app.add_option("--printer-name", options.printerName, "spooler printer name");
-  app.add_option("--settings", options.settings, "stored driver settings to load from a .reg file");
-  app.add_flag("--trace", options.trace, "show the conversation on the port on stderr");
-  app.add_flag("-q,--quiet", options.quiet, "no progress line");
-
-  CLI::App* config =
-      app.add_subcommand("config", "read the printer's configuration (GetConfigObjects)");
-  config->fallthrough();
-  config->add_flag("--json", options.json, "print one JSON object");
-
-  CLI::App* apply =
-      app.add_subcommand("apply", "send the stored settings to the printer (SetConfigObjects)");
-  apply->fallthrough();
-
-  CLI::App* testpage =
-      app.add_subcommand("testpage", "have the printer print a test page (PrintTestPage)");
-  testpage->fallthrough();
-  testpage->add_option("--page", options.page,
-                       "store this \"dwTestPage\" first (18 PCL fonts, 19 or 22 demo page, 21 "
-                       "PostScript fonts, else self test)");
-
-  CLI::App* deviceId = app.add_subcommand("device-id", "read the device ID (GetDeviceID)");
-  deviceId->fallthrough();
-
-  CLI::App* print = app.add_subcommand("print", "send a file as one print job");
-  print->fallthrough();
-  print->add_option("FILE", options.file, "file to print, - for standard input")->required();
-  print->add_option("--job-id", options.jobId, "spooler job id");
-  print->add_option("--document", options.document, "document name");
-
+  AddGlobalOptions(app, options);
+  const std::vector<Command> commands = AddCommands(app, options);
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp& e) {
@@ -439,13 +470,9 @@ int main(int argc, char** argv) {
     app.exit(e);
     return kUsage;
   }
-
   try {
-    if (config->parsed()) return RunConfig(options);
-    if (apply->parsed()) return RunApply(options);
-    if (testpage->parsed()) return RunTestPage(options);
-    if (deviceId->parsed()) return RunDeviceId(options);
-    if (print->parsed()) return RunPrint(options);
+    for (const Command& command : commands)
+      if (command.app->parsed()) return command.run(options);
   } catch (const std::exception& e) {
     Error(e.what());
     return kFailed;

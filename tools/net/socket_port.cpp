@@ -125,6 +125,43 @@ BOOL Broken(SocketPort& port, DWORD code, const std::string& message) {
   return Fail(code, message);
 }
 
+// Connects a non-blocking socket to one address within the deadline; 0 on
+// success, else the errno that stopped it.
+int ConnectOne(int fd, const addrinfo& address, Clock::time_point deadline) {
+  if (::connect(fd, address.ai_addr, address.ai_addrlen) == 0) return 0;
+  int error = errno;
+  if (error != EINPROGRESS) return error;
+  pollfd p{fd, POLLOUT, 0};
+  int ready;
+  do {
+    ready = ::poll(&p, 1, Remaining(deadline));
+  } while (ready < 0 && errno == EINTR);
+  socklen_t len = sizeof error;
+  if (ready == 0) return ETIMEDOUT;
+  if (ready < 0 || ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &len) != 0) return errno;
+  return error;
+}
+
+// Tries the addresses in turn, all within the one connect time-out; the
+// connected socket, or -1 with `lastError` set.
+int ConnectAny(const addrinfo* addresses, DWORD timeoutMs, int& lastError) {
+  const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+  lastError = ETIMEDOUT;
+  for (const addrinfo* a = addresses; a != nullptr; a = a->ai_next) {
+    const int fd =
+        ::socket(a->ai_family, a->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, a->ai_protocol);
+    if (fd < 0) {
+      lastError = errno;
+      continue;
+    }
+    lastError = ConnectOne(fd, *a, deadline);
+    if (lastError == 0) return fd;
+    ::close(fd);
+    if (lastError == ETIMEDOUT) break;  // the time-out covers all addresses
+  }
+  return -1;
+}
+
 BOOL Connect(SocketPort& port) {
   if (port.fd >= 0) return TRUE;
   if (port.lost) {
@@ -144,41 +181,13 @@ BOOL Connect(SocketPort& port) {
                 "cannot resolve " + port.target.host + ": " + ::gai_strerror(rc));
   }
   std::unique_ptr<addrinfo, decltype(&::freeaddrinfo)> list(found, &::freeaddrinfo);
-  const auto deadline = Clock::now() + std::chrono::milliseconds(port.target.connectTimeoutMs);
-  int lastError = ETIMEDOUT;
-  for (addrinfo* a = found; a != nullptr; a = a->ai_next) {
-    const int fd =
-        ::socket(a->ai_family, a->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, a->ai_protocol);
-    if (fd < 0) {
-      lastError = errno;
-      continue;
-    }
-    int error = 0;
-    if (::connect(fd, a->ai_addr, a->ai_addrlen) != 0) {
-      error = errno;
-      if (error == EINPROGRESS) {
-        pollfd p{fd, POLLOUT, 0};
-        int ready;
-        do {
-          ready = ::poll(&p, 1, Remaining(deadline));
-        } while (ready < 0 && errno == EINTR);
-        socklen_t len = sizeof error;
-        if (ready == 0) {
-          error = ETIMEDOUT;
-        } else if (ready < 0 || ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &len) != 0) {
-          error = errno;
-        }
-      }
-    }
-    if (error == 0) {
-      const int one = 1;
-      ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-      port.fd = fd;
-      return TRUE;
-    }
-    ::close(fd);
-    lastError = error;
-    if (error == ETIMEDOUT) break;  // the time-out covers all addresses
+  int lastError = 0;
+  const int fd = ConnectAny(found, port.target.connectTimeoutMs, lastError);
+  if (fd >= 0) {
+    const int one = 1;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    port.fd = fd;
+    return TRUE;
   }
   const std::string reason =
       lastError == ETIMEDOUT
