@@ -117,10 +117,10 @@ TEST_F(SpoolerTest, FailuresStillEndTheDocument) {
 TEST_F(SpoolerTest, RefusedDocumentIsNotEnded) {
   Open();
   fake.failStartDocPort = true;
-  fake.failError = 5;
+  fake.failError = ERROR_ACCESS_DENIED;
   const JobResult result = spooler.PrintJob(3, u"doc", Source("x", 1));
   EXPECT_FALSE(result.started);
-  EXPECT_EQ(result.error, 5u);
+  EXPECT_EQ(result.error, static_cast<DWORD>(ERROR_ACCESS_DENIED));
   EXPECT_EQ(fake.Ops().back(), "StartDocPort");
   EXPECT_FALSE(result.released);
 }
