@@ -60,7 +60,7 @@ BOOL WINAPI FakeReadPort(HANDLE port, LPBYTE buffer, DWORD size, LPDWORD read) {
   std::memcpy(buffer, chunk.data(), n);
   chunk.erase(0, n);
   if (chunk.empty()) m->reads.pop_front();
-  if (read) *read = n;
+  if (read) *read = n + m->overReportReadBy;
   return TRUE;
 }
 
@@ -87,13 +87,12 @@ BOOL WINAPI FakeGetPrinterDataFromPort(HANDLE port, DWORD controlId, LPWSTR valu
   return TRUE;
 }
 
-BOOL WINAPI FakeSetPortTimeOuts(HANDLE port, LPCOMMTIMEOUTS timeouts, DWORD) {
+BOOL WINAPI FakeSetPortTimeOuts(HANDLE port, LPCOMMTIMEOUTS timeouts, DWORD reserved) {
   FakePortMonitor* m = OwnerOf(port);
   m->Record({"SetPortTimeOuts", {}, timeouts ? timeouts->ReadTotalTimeoutConstant : 0, {}});
-  if (timeouts) {
-    std::lock_guard<std::mutex> guard(m->mutex);
-    m->lastTimeouts = *timeouts;
-  }
+  std::lock_guard<std::mutex> guard(m->mutex);
+  m->lastTimeoutsReserved = reserved;
+  if (timeouts) m->lastTimeouts = *timeouts;
   return TRUE;
 }
 

@@ -42,7 +42,8 @@ class FakePortMonitor {
   bool failReadPort = false;
   DWORD failError = ERROR_GEN_FAILURE;  // last error set by a failing call
   DWORD shortWriteBy = 0;               // report this many bytes fewer than asked (never below 0)
-  bool recordCalls = true;              // off for soak tests that make millions of calls
+  DWORD overReportReadBy = 0;  // a faulty port monitor: report this many bytes more than read
+  bool recordCalls = true;     // off for soak tests that make millions of calls
 
   // Data the port delivers to ReadPort, one chunk per read (a chunk larger
   // than the read's buffer is split). An empty queue reads 0 bytes.
@@ -56,6 +57,7 @@ class FakePortMonitor {
   std::vector<std::string> Ops() const;
   std::string Written() const;  // all bytes written, concatenated
   COMMTIMEOUTS lastTimeouts{};
+  DWORD lastTimeoutsReserved = 0xFFFFFFFF;  // SetPortTimeOuts' reserved argument, as passed
   void ClearCalls();
 
   // Used by the C entry points.
