@@ -159,7 +159,11 @@ endforeach()
 # --- Code ---------------------------------------------------------------------
 
 objdump(code -d --no-show-raw-insn -w)
-string(APPEND code "\n")
+# A blank at the end of every line, so that an address that ends a line
+# (i686 operands, and the RIP-relative targets of a stripped x86_64 DLL) has
+# a character behind it like any other.
+string(REPLACE "\n" " \n" code "${code}")
+string(APPEND code " \n")
 
 # Instructions (address; text) that mention one of the addresses, with hex
 # digits on neither side of it.
