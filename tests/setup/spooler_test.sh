@@ -13,6 +13,8 @@
 #   file_in_the_way  a different file of the DLL's name in the system folder
 #                    stays unless --force replaces it
 #   usage            --version and wrong command lines, through the program
+#   from_the_kit     the ZIP kit unpacked, its langmon-setup installing the
+#                    DLL beside it
 #
 # Wine runs the spooler inside the calling process (winspool.drv loads
 # localspl.dll), so AddMonitorW loads the DLL into langmon-setup itself; the
@@ -25,6 +27,7 @@
 #   SETUP_EXE LANGMON_DLL           the built langmon-setup.exe and langmon.dll
 #   NO_EXPORT_DLL NULL_TABLE_DLL    the two DLLs that are no monitors
 #   VERSION                         the project version
+#   KIT_ZIP                         the kit (from_the_kit)
 #   SCRATCH                         a folder of the case's own
 # Exit status: 0 passed, 1 failed, 77 skipped (wine-run cannot run the
 # architecture here).
@@ -187,6 +190,24 @@ case_usage() {
   printf 'not a DLL\r\n' > "$SCRATCH/text.dll"
   setup install --dll "$(win "$SCRATCH/text.dll")" --name lm-test-usage
   expect 1 err "text.dll is not a Windows DLL"
+}
+
+case_from_the_kit() {
+  : "${KIT_ZIP:?}"
+  local name=lm-test-kit kit
+  (cd "$SCRATCH" && cmake -E tar xf "$KIT_ZIP") || fail "cannot unpack $KIT_ZIP"
+  kit=$(find "$SCRATCH" -name langmon-setup.exe -printf '%h\n')
+  [[ -n $kit ]] || fail "no langmon-setup.exe in $KIT_ZIP"
+  clear_monitor "$name" langmon.dll
+  setup --exe "$kit/langmon-setup.exe" install --name "$name"
+  expect 0 out "copied .*langmon.dll to C:.windows.system32.langmon.dll" \
+    out "installed monitor \"$name\""
+  same_file "$kit/langmon.dll" "$system32/langmon.dll"
+  setup --exe "$kit/langmon-setup.exe" status --name "$name"
+  expect 0 out "file version: $version_pattern\\.0"
+  setup --exe "$kit/langmon-setup.exe" remove --name "$name"
+  expect 0
+  rm -f "$system32/langmon.dll"
 }
 
 if ! declare -F "case_$case_name" > /dev/null; then
