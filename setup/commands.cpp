@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <winspool.h>
 
+#include "architecture.h"
 #include "files.h"
 #include "langmon_version.h"
 #include "report.h"

@@ -1,17 +1,20 @@
 // langmon-setup's parts that need no spooler: the command line, the texts
 // of failures and their hints, comparing files, reading PE headers and the
-// version resources of the two files we ship. Windows (or Wine) only.
+// version resources of the two files we ship. Windows (or Wine) only. The
+// program does not link the spooler calls (spooler.cpp): winspool.drv would
+// bring Wine's desktop process up, which holds ctest's output pipe open
+// long after the program has ended.
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "architecture.h"
 #include "arguments.h"
 #include "files.h"
 #include "langmon_version.h"
 #include "report.h"
-#include "spooler.h"
 
 #ifndef LANGMON_DLL_PATH
 #error "LANGMON_DLL_PATH must name the built langmon.dll"
