@@ -104,8 +104,8 @@ std::wstring UsageText() {
       Says whether the monitor is installed, with its DLL and file version.
   langmon-setup --version
 
-Exit status: 0 done, 1 a Windows call failed, 2 wrong command line,
-3 already installed (install), 4 not installed (remove, status),
+Exit status: 0 done, 1 failed (the error says why), 2 wrong command
+line, 3 already installed (install), 4 not installed (remove, status),
 5 a different file of the DLL's name is in the system folder (install
 without --force).
 Installing and removing need an elevated command prompt.

@@ -6,7 +6,7 @@ namespace setup {
 
 enum ExitStatus : int {
   kDone = 0,              // the command did what it says
-  kFailed = 1,            // a Windows call failed; the error names it
+  kFailed = 1,            // a Windows call failed, or the DLL is none to install
   kUsage = 2,             // the command line is wrong
   kAlreadyInstalled = 3,  // install: a monitor of that name is installed
   kNotInstalled = 4,      // remove, status: no monitor of that name
