@@ -88,6 +88,32 @@ TEST(ConfigFromRegistry, StoredValuesAreReadUnmappedWhateverTheFlagsSay) {
   EXPECT_EQ(ConfigFor(stored.printer()), expected);
 }
 
+#if !defined(_WIN32)
+// The driver's key grants the monitor reading only (the fixture marks it so):
+// the settings are read all the same, because the monitor asks for KEY_READ
+// and nothing more. Asking for more is refused, as the first lines check.
+TEST(ConfigFromRegistry, DriverDataKeyThatGrantsOnlyReadingIsRead) {
+  DriverDataKey stored(UniquePrinterName());
+  stored.SetDword(LM_W("dwCfgFlags"), 1);
+  stored.SetDword(LM_W("dwCopies"), 7);
+  const WString path = testing::PrintersKeyPath() + stored.printer() + LM_W("\\PrinterDriverData");
+  HKEY key = nullptr;
+  EXPECT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_ALL_ACCESS, &key),
+            ERROR_ACCESS_DENIED);
+  EXPECT_EQ(
+      RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_QUERY_VALUE | KEY_SET_VALUE, &key),
+      ERROR_ACCESS_DENIED);
+  ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &key), ERROR_SUCCESS);
+  const DWORD one = 1;
+  EXPECT_EQ(RegSetValueExW(key, LM_W("dwCopies"), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one),
+                           sizeof one),
+            ERROR_ACCESS_DENIED)
+      << "a handle opened for reading cannot write";
+  RegCloseKey(key);
+  EXPECT_EQ(ConfigFor(stored.printer())[1], 7u);
+}
+#endif
+
 TEST(ConfigFromRegistry, DriverEncodingIsKeptAsStored) {
   DriverDataKey stored(UniquePrinterName());
   stored.SetDword(LM_W("dwCfgFlags"), 0xFFFFFFFF);

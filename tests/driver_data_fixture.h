@@ -53,6 +53,12 @@ class DriverDataKey {
                         KEY_ALL_ACCESS, nullptr, &key_, &disposition);
     EXPECT_EQ(status, ERROR_SUCCESS) << "cannot create the driver-data key";
     if (status != ERROR_SUCCESS) key_ = nullptr;
+#if !defined(_WIN32)
+    // The monitor only reads the driver's settings: the key grants it no
+    // more, so an open that asks for write access fails as it would where
+    // the key's security allows reading only. This handle keeps its rights.
+    if (key_) LmSetRegistryKeyReadOnly(key_, TRUE);
+#endif
   }
   ~DriverDataKey() {
     if (key_) RegCloseKey(key_);

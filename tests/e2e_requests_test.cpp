@@ -210,6 +210,7 @@ TEST(RequestsFraming, TimeOutRecordComesFromDwTimeOut) {
     EXPECT_EQ(t.ReadTotalTimeoutConstant, c.expected);
     EXPECT_EQ(t.WriteTotalTimeoutMultiplier, 0u);
     EXPECT_EQ(t.WriteTotalTimeoutConstant, 0u);
+    EXPECT_EQ(fake.lastTimeoutsReserved, 0u) << "the reserved argument must be 0";
   }
 }
 

@@ -75,6 +75,22 @@ TEST_F(PjlExchange, CopiesExactlyTheMatchingReply) {
   EXPECT_EQ(ReadSizes(), std::vector<DWORD>{kCollectionBufferSize - 1});
 }
 
+// A faulty port monitor may claim more bytes than the buffer it was given:
+// the count is held to what was offered, so the collection buffer and its
+// terminating zero stay inside their bounds (a huge claim would otherwise
+// write far outside the stack) and the reply is still found.
+TEST_F(PjlExchange, ReadCountBeyondTheOfferedRoomIsHeldToIt) {
+  for (const DWORD extra : {DWORD{1}, DWORD{kCollectionBufferSize}, DWORD{0x7FFFFFF0}}) {
+    SCOPED_TRACE(extra);
+    const std::string answer = Answer(Query());
+    fake.overReportReadBy = extra;
+    fake.QueueRead(answer);
+    length = 0xDEAD;
+    ASSERT_TRUE(Exchange(Query()));
+    EXPECT_EQ(Reply(), answer);
+  }
+}
+
 TEST_F(PjlExchange, ReassemblesReplySplitOverReads) {
   const std::string noise = "\f\r\nleft over\f";
   const std::string answer = Answer(Query());

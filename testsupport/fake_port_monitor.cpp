@@ -64,7 +64,7 @@ BOOL WINAPI FakeReadPort(HANDLE port, LPBYTE buffer, DWORD size, LPDWORD read) {
   std::memcpy(buffer, chunk.data(), n);
   chunk.erase(0, n);
   if (chunk.empty()) m->reads.pop_front();
-  if (read) *read = n;
+  if (read) *read = n + m->overReportReadBy;
   return TRUE;
 }
 
@@ -83,8 +83,7 @@ BOOL WINAPI FakeClosePort(HANDLE port) {
 BOOL WINAPI FakeGetPrinterDataFromPort(HANDLE port, DWORD controlId, LPWSTR valueName, LPWSTR,
                                        DWORD, LPWSTR out, DWORD cbOut, LPDWORD returned) {
   FakePortMonitor* m = OwnerOf(port);
-  m->Record({"GetPrinterDataFromPort", valueName ? WString(valueName) : WString(),
-             controlId, {}});
+  m->Record({"GetPrinterDataFromPort", valueName ? WString(valueName) : WString(), controlId, {}});
   if (m->failGetPrinterData) return Fail(m);
   const DWORD n = std::min<DWORD>(cbOut, static_cast<DWORD>(m->printerData.size()));
   if (out && n) std::memcpy(out, m->printerData.data(), n);
@@ -92,13 +91,12 @@ BOOL WINAPI FakeGetPrinterDataFromPort(HANDLE port, DWORD controlId, LPWSTR valu
   return TRUE;
 }
 
-BOOL WINAPI FakeSetPortTimeOuts(HANDLE port, LPCOMMTIMEOUTS timeouts, DWORD) {
+BOOL WINAPI FakeSetPortTimeOuts(HANDLE port, LPCOMMTIMEOUTS timeouts, DWORD reserved) {
   FakePortMonitor* m = OwnerOf(port);
   m->Record({"SetPortTimeOuts", {}, timeouts ? timeouts->ReadTotalTimeoutConstant : 0, {}});
-  if (timeouts) {
-    std::lock_guard<std::mutex> guard(m->mutex);
-    m->lastTimeouts = *timeouts;
-  }
+  std::lock_guard<std::mutex> guard(m->mutex);
+  m->lastTimeoutsReserved = reserved;
+  if (timeouts) m->lastTimeouts = *timeouts;
   return TRUE;
 }
 

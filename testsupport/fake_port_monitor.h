@@ -19,10 +19,10 @@ namespace langmon::testing {
 using WString = std::basic_string<WCHAR>;
 
 struct FakeCall {
-  std::string op;           // "OpenPort", "StartDocPort", "WritePort", ...
+  std::string op;    // "OpenPort", "StartDocPort", "WritePort", ...
   WString name;      // port name (OpenPort) or printer name (StartDocPort)
-  DWORD number = 0;         // job id, byte count, control id, ...
-  std::string data;         // bytes written
+  DWORD number = 0;  // job id, byte count, control id, ...
+  std::string data;  // bytes written
 };
 
 class FakePortMonitor {
@@ -42,6 +42,7 @@ class FakePortMonitor {
   bool failReadPort = false;
   DWORD failError = 31;        // last error set by a failing call (ERROR_GEN_FAILURE)
   DWORD shortWriteBy = 0;      // report this many bytes fewer than asked (never below 0)
+  DWORD overReportReadBy = 0;  // a faulty port monitor: report this many bytes more than read
   bool recordCalls = true;     // off for soak tests that make millions of calls
 
   // Data the port delivers to ReadPort, one chunk per read (a chunk larger
@@ -56,6 +57,7 @@ class FakePortMonitor {
   std::vector<std::string> Ops() const;
   std::string Written() const;  // all bytes written, concatenated
   COMMTIMEOUTS lastTimeouts{};
+  DWORD lastTimeoutsReserved = 0xFFFFFFFF;  // SetPortTimeOuts' reserved argument, as passed
   void ClearCalls();
 
   // Used by the C entry points.

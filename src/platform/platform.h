@@ -225,6 +225,12 @@ BOOL ClosePrinter(HANDLE printer);
 // (0 turns it off).
 long LmOpenRegistryKeyCount();
 void LmFailLocalAllocAfter(unsigned n);
+// Makes the key behind an open handle grant reading only, as a key whose
+// security allows a caller no more: later opens that ask for any right
+// beyond KEY_READ fail with ERROR_ACCESS_DENIED. Handles already open keep
+// their rights. (Every handle holds the rights it was opened with: setting
+// a value needs KEY_SET_VALUE, reading one KEY_QUERY_VALUE.)
+LONG LmSetRegistryKeyReadOnly(HKEY key, BOOL readOnly);
 
 #endif  // platform
 

@@ -43,6 +43,9 @@ struct Node {
   std::map<std::u16string, std::shared_ptr<Node>, FoldLess> children;
   std::map<std::u16string, Value, FoldLess> values;
   bool deleted = false;
+  // As a key whose security grants this caller reading only: opening it
+  // with any right beyond KEY_READ is refused with ERROR_ACCESS_DENIED.
+  bool readOnly = false;
 };
 
 struct Registry {
@@ -60,6 +63,7 @@ Registry& TheRegistry() {
 
 struct LmRegKey {
   std::shared_ptr<Node> node;
+  REGSAM access;  // the rights asked for when the key was opened
 };
 
 namespace {
@@ -88,7 +92,11 @@ std::vector<std::u16string> SplitPath(LPCWSTR path) {
   return parts;
 }
 
-LONG OpenOrCreate(HKEY root, LPCWSTR subKey, bool create, PHKEY result, LPDWORD disposition) {
+// Rights a handle was granted: a predefined root key grants everything.
+REGSAM AccessOf(HKEY key) { return key == HKEY_LOCAL_MACHINE ? KEY_ALL_ACCESS : key->access; }
+
+LONG OpenOrCreate(HKEY root, LPCWSTR subKey, REGSAM access, bool create, PHKEY result,
+                  LPDWORD disposition) {
   if (!result) return ERROR_INVALID_PARAMETER;
   Registry& reg = TheRegistry();
   std::lock_guard<std::mutex> guard(reg.lock);
@@ -104,7 +112,8 @@ LONG OpenOrCreate(HKEY root, LPCWSTR subKey, bool create, PHKEY result, LPDWORD 
     }
     node = it->second;
   }
-  *result = new (std::nothrow) LmRegKey{node};
+  if (node->readOnly && (access & ~static_cast<REGSAM>(KEY_READ)) != 0) return ERROR_ACCESS_DENIED;
+  *result = new (std::nothrow) LmRegKey{node, access};
   if (!*result) return ERROR_NOT_ENOUGH_MEMORY;
   ++reg.openHandles;
   if (disposition) *disposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
@@ -230,13 +239,13 @@ int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR wide, int cchWide, L
   return out;
 }
 
-static LONG RegOpenKeyExWImpl(HKEY root, LPCWSTR subKey, DWORD, REGSAM, PHKEY result) {
-  return OpenOrCreate(root, subKey, false, result, nullptr);
+static LONG RegOpenKeyExWImpl(HKEY root, LPCWSTR subKey, DWORD, REGSAM access, PHKEY result) {
+  return OpenOrCreate(root, subKey, access, false, result, nullptr);
 }
 
-static LONG RegCreateKeyExWImpl(HKEY root, LPCWSTR subKey, DWORD, LPWSTR, DWORD, REGSAM, void*,
-                                PHKEY result, LPDWORD disposition) {
-  return OpenOrCreate(root, subKey, true, result, disposition);
+static LONG RegCreateKeyExWImpl(HKEY root, LPCWSTR subKey, DWORD, LPWSTR, DWORD, REGSAM access,
+                                void*, PHKEY result, LPDWORD disposition) {
+  return OpenOrCreate(root, subKey, access, true, result, disposition);
 }
 
 static LONG RegQueryValueExWImpl(HKEY key, LPCWSTR name, LPDWORD, LPDWORD type, LPBYTE data,
@@ -246,6 +255,7 @@ static LONG RegQueryValueExWImpl(HKEY key, LPCWSTR name, LPDWORD, LPDWORD type, 
   std::lock_guard<std::mutex> guard(reg.lock);
   std::shared_ptr<Node> node = NodeOf(key);
   if (!node || node->deleted) return ERROR_INVALID_HANDLE;
+  if (!(AccessOf(key) & KEY_QUERY_VALUE)) return ERROR_ACCESS_DENIED;
   auto it = node->values.find(FromWide(name));
   if (it == node->values.end()) return ERROR_FILE_NOT_FOUND;
   const Value& v = it->second;
@@ -269,6 +279,7 @@ static LONG RegSetValueExWImpl(HKEY key, LPCWSTR name, DWORD, DWORD type, const 
   std::lock_guard<std::mutex> guard(reg.lock);
   std::shared_ptr<Node> node = NodeOf(key);
   if (!node || node->deleted) return ERROR_INVALID_HANDLE;
+  if (!(AccessOf(key) & KEY_SET_VALUE)) return ERROR_ACCESS_DENIED;
   Value& v = node->values[FromWide(name)];
   v.type = type;
   v.data.assign(data, data + cbData);
@@ -280,6 +291,7 @@ static LONG RegDeleteValueWImpl(HKEY key, LPCWSTR name) {
   std::lock_guard<std::mutex> guard(reg.lock);
   std::shared_ptr<Node> node = NodeOf(key);
   if (!node || node->deleted) return ERROR_INVALID_HANDLE;
+  if (!(AccessOf(key) & KEY_SET_VALUE)) return ERROR_ACCESS_DENIED;
   return node->values.erase(FromWide(name)) ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
 }
 
@@ -362,6 +374,15 @@ LONG RegCloseKey(HKEY key) {
     --reg.openHandles;
   }
   delete key;
+  return ERROR_SUCCESS;
+}
+
+LONG LmSetRegistryKeyReadOnly(HKEY key, BOOL readOnly) {
+  Registry& reg = TheRegistry();
+  std::lock_guard<std::mutex> guard(reg.lock);
+  std::shared_ptr<Node> node = NodeOf(key);
+  if (!node || node->deleted) return ERROR_INVALID_HANDLE;
+  node->readOnly = readOnly != FALSE;
   return ERROR_SUCCESS;
 }
 

@@ -113,7 +113,7 @@ int Remaining(Clock::time_point deadline) {
 void Disconnect(SocketPort& port, bool graceful) {
   if (port.fd < 0) return;
   if (graceful && ::shutdown(port.fd, SHUT_WR) == 0) {
-    const auto deadline = Clock::now() + std::chrono::milliseconds(kCloseDrainMs);
+    const auto deadline = Clock::now() + std::chrono::milliseconds(port.target.closeDrainMs);
     char sink[4096];
     for (;;) {
       pollfd p{port.fd, POLLIN, 0};

@@ -40,6 +40,8 @@ struct SocketTarget {
   std::string host;  // name or address
   unsigned port = kDefaultSocketPort;
   DWORD connectTimeoutMs = 10000;
+  // How long closing a connection waits for the printer to close its side.
+  DWORD closeDrainMs = 2000;
 };
 
 // Parses "socket://HOST[:PORT]" (IPv6 literals in brackets). False with a
@@ -60,8 +62,6 @@ MONITOR SocketPortMonitorTable();
 // write time-out used when the port's write time-outs are both 0.
 constexpr DWORD kDefaultReadTimeoutMs = 10;
 constexpr DWORD kDefaultWriteTimeoutMs = 60000;
-// How long closing a connection waits for the printer to close its side.
-constexpr DWORD kCloseDrainMs = 2000;
 
 // The message of the last failure on the calling thread ("" when none).
 const char* SocketPortLastMessage();
