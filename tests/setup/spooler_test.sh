@@ -118,6 +118,14 @@ case_lifecycle() {
   expect 0 out "monitor \"$name\": installed" out "DLL: +$dll \\(C:.windows.system32.$dll\\)" \
     out "file version: $version_pattern\\.0 \\(langmon $version_pattern\\)"
 
+  # A DLL gone from the system folder: the monitor is still listed, and the
+  # version says why it is unknown.
+  mv "$system32/$dll" "$SCRATCH/$dll.away"
+  setup status --name "$name"
+  expect 0 out "monitor \"$name\": installed" \
+    out "file version: unknown: GetFileVersionInfoSizeW C:.windows.system32.$dll failed: error 2: ."
+  mv "$SCRATCH/$dll.away" "$system32/$dll"
+
   setup install --name "$name" --dll "$(win "$SCRATCH/$dll")"
   expect 3 out "monitor \"$name\" is already installed \\($dll\\); nothing changed"
 
