@@ -15,6 +15,7 @@
 #include "config/config.h"
 #include "config_report.h"
 #include "device_uri.h"
+#include "langmon_version.h"
 #include "observed_port.h"
 #include "port/port_ops.h"
 #include "port_monitors.h"
@@ -400,6 +401,7 @@ int main(int argc, char** argv) {
       "usb:/dev/usb/lpN, file:PATH.",
       "langmon"};
   app.require_subcommand(1);
+  app.set_version_flag("--version", "langmon " LANGMON_VERSION);
   app.option_defaults()->always_capture_default();
   app.add_option("--printer", options.device, "device URI of the printer")->capture_default_str();
   app.add_option("--port", options.port, "spooler port name");
@@ -438,6 +440,8 @@ int main(int argc, char** argv) {
   } catch (const CLI::CallForHelp& e) {
     return app.exit(e);
   } catch (const CLI::CallForAllHelp& e) {
+    return app.exit(e);
+  } catch (const CLI::CallForVersion& e) {
     return app.exit(e);
   } catch (const CLI::ParseError& e) {
     app.exit(e);
