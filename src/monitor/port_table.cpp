@@ -128,7 +128,7 @@ BOOL RemovePortEntry(PortEntry* entry) {
     if (!previous->Next) return FALSE;
     previous->Next = entry->Next;
   }
-  if (entry->PrinterHandle) g_Seams.ClosePrinter(entry->PrinterHandle);
+  if (entry->PrinterHandle) SpoolerClosePrinter(entry->PrinterHandle);
   FreeWideString(entry->PrinterName);
   LocalFree(entry);
   return TRUE;

@@ -78,10 +78,10 @@ BOOL ExchangeQuery(PortEntry* entry, const char* request, char* replyBuffer, DWO
   const DWORD compareLength = requestLength - 1;
   char collection[kCollectionBufferSize] = {};
   DWORD held = 0;
-  const DWORD startTime = g_Seams.GetTickCount();
+  const DWORD startTime = TickCount();
   for (;;) {
     // Unsigned difference: a wrap of the tick counter does not disturb it.
-    if (g_Seams.GetTickCount() - startTime >= kExchangeTimeLimitMs) return FALSE;
+    if (TickCount() - startTime >= kExchangeTimeLimitMs) return FALSE;
     const DWORD room = kCollectionBufferSize - 1 - held;
     DWORD got = 0;
     if (!ReadPort(entry, reinterpret_cast<LPBYTE>(collection + held), room, &got) || got == 0)

@@ -18,10 +18,13 @@
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif
+// winsplp.h needs the types of winspool.h: keep the order.
+// clang-format off
 #include <windows.h>
 #include <winspool.h>
 // winsplp.h needs winspool.h's declarations first.
 #include <winsplp.h>
+// clang-format on
 
 // Wide literal that is a UTF-16 string on both platforms.
 #define LM_W_(s) L##s
@@ -246,9 +249,23 @@ constexpr DWORD kMonitorSize = static_cast<DWORD>(kMonitorSlots * sizeof(void*))
 static_assert(offsetof(MONITOR, pfnSetPortTimeOuts) + sizeof(void*) == kMonitorSize,
               "MONITOR must begin with the fourteen NT 4.0 slots");
 
-// Calls that tests and hosts may observe or replace. Every call of the
-// monitor into the spooler client and the tick counter goes through this
-// table; it starts out holding the real calls.
+// The monitor's calls into the spooler client and the tick counter. Monitor
+// code makes them through these functions only, which have two variants:
+//   direct_calls.cpp  calls OpenPrinterW, SetJobW, ClosePrinter and
+//                     GetTickCount themselves; linked into langmon.dll only,
+//                     so the DLL that runs inside the spooler holds no
+//                     writable pointer to any of them;
+//   seams.cpp         calls through g_Seams, which tests and the Linux host
+//                     replace; linked into langmon_core, the static library
+//                     that tests, fuzzers, benchmarks and hosts use.
+// Monitor code that used g_Seams directly would not link into the DLL.
+BOOL SpoolerOpenPrinter(LPWSTR name, LPHANDLE printer);
+BOOL SpoolerSetJob(HANDLE printer, DWORD jobId, DWORD command);
+BOOL SpoolerClosePrinter(HANDLE printer);
+DWORD TickCount();
+
+// The replaceable table behind the seams.cpp variant. It starts out holding
+// the real calls; DefaultSeams() gives them back.
 struct SpoolerSeams {
   BOOL(WINAPI* OpenPrinter)(LPWSTR name, LPHANDLE printer, LPPRINTER_DEFAULTSW defaults);
   BOOL(WINAPI* SetJob)(HANDLE printer, DWORD jobId, DWORD level, LPBYTE job, DWORD command);

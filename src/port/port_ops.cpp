@@ -18,7 +18,7 @@ void EndPortMonitorDocument(PortEntry* entry) {
 // A document without a printer name gets no printer handle.
 void OpenJobPrinter(PortEntry* entry, LPWSTR printerName) {
   entry->PrinterHandle = nullptr;
-  if (printerName) g_Seams.OpenPrinter(printerName, &entry->PrinterHandle, nullptr);
+  if (printerName) SpoolerOpenPrinter(printerName, &entry->PrinterHandle);
 }
 
 }  // namespace
@@ -79,7 +79,7 @@ BOOL WINAPI StartDocPort(HANDLE port, LPWSTR printerName, DWORD jobId, DWORD lev
   if (!sameName) {
     FreeWideString(entry->PrinterName);
     entry->PrinterName = DuplicateWideString(printerName);
-    if (entry->PrinterHandle) g_Seams.ClosePrinter(entry->PrinterHandle);
+    if (entry->PrinterHandle) SpoolerClosePrinter(entry->PrinterHandle);
     OpenJobPrinter(entry, printerName);
   } else if (!entry->PrinterHandle) {
     OpenJobPrinter(entry, printerName);
@@ -112,9 +112,9 @@ BOOL WINAPI EndDocPort(HANDLE port) {
   LockMonitor();
   ClearFlags(entry, PortActive);
   EndPortMonitorDocument(entry);
-  g_Seams.SetJob(entry->PrinterHandle, entry->JobId, 0, nullptr, JOB_CONTROL_CANCEL);
+  SpoolerSetJob(entry->PrinterHandle, entry->JobId, JOB_CONTROL_CANCEL);
   if (entry->PrinterHandle) {
-    g_Seams.ClosePrinter(entry->PrinterHandle);
+    SpoolerClosePrinter(entry->PrinterHandle);
     entry->PrinterHandle = nullptr;
   }
   ClearFlags(entry, InDocument);

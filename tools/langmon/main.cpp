@@ -16,6 +16,7 @@
 #include "config/config.h"
 #include "config_report.h"
 #include "device_uri.h"
+#include "langmon_version.h"
 #include "observed_port.h"
 #include "pjl/pjl.h"
 #include "port_monitors.h"
@@ -414,6 +415,7 @@ struct Command {
 
 void AddGlobalOptions(CLI::App& app, Options& options) {
   app.require_subcommand(1);
+  app.set_version_flag("--version", "langmon " LANGMON_VERSION);
   app.option_defaults()->always_capture_default();
   app.add_option("--printer", options.device, "device URI of the printer")->capture_default_str();
   app.add_option("--port", options.port, "spooler port name");
@@ -465,6 +467,8 @@ int main(int argc, char** argv) {
   } catch (const CLI::CallForHelp& e) {
     return app.exit(e);
   } catch (const CLI::CallForAllHelp& e) {
+    return app.exit(e);
+  } catch (const CLI::CallForVersion& e) {
     return app.exit(e);
   } catch (const CLI::ParseError& e) {
     app.exit(e);
