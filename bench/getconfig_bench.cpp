@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "bench_support.h"
-#include "pjl/pjl.h"
+#include "pjl/pjl_internal.h"
 #include "requests/requests.h"
 #include "sim_printer.h"
 

@@ -16,7 +16,8 @@
 #include <vector>
 
 #include "bench_support.h"
-#include "pjl/pjl.h"
+#include "pjl/pjl_internal.h"
+#include "port_monitor_table.h"
 
 namespace {
 
@@ -80,7 +81,7 @@ struct NoisePort {
 } g_noise;
 int g_noiseHandle;
 
-BOOL WINAPI NoiseOpenPort(LPWSTR, PHANDLE handle) {
+BOOL NoiseOpenPort(void*, LPWSTR, PHANDLE handle) {
   *handle = &g_noiseHandle;
   return TRUE;
 }
@@ -116,14 +117,17 @@ void BM_ExchangeQueryNoise(benchmark::State& state) {
   // The request repeated up to its CR, then the value record.
   g_noise.reply =
       std::string(kRequest, sizeof kRequest - 2) + "\n\"80000005010303010408020001\"\r\n\f";
-  MONITOR table{};
-  table.pfnOpenPort = &NoiseOpenPort;
-  table.pfnStartDocPort = &NoiseStartDocPort;
-  table.pfnWritePort = &NoiseWritePort;
-  table.pfnReadPort = &NoiseReadPort;
-  table.pfnEndDocPort = &NoiseEndDocPort;
-  table.pfnClosePort = &NoiseClosePort;
-  HANDLE port = langmon::bench::OpenPort(table, "LPT2:", "Bench printer");
+  langmon::portmonitor::PortMonitorTable table(
+      {
+          .OpenPort = &NoiseOpenPort,
+          .StartDocPort = &NoiseStartDocPort,
+          .WritePort = &NoiseWritePort,
+          .ReadPort = &NoiseReadPort,
+          .EndDocPort = &NoiseEndDocPort,
+          .ClosePort = &NoiseClosePort,
+      },
+      nullptr);
+  HANDLE port = langmon::bench::OpenPort(*table.ForOpenPortEx(), "LPT2:", "Bench printer");
   if (!port) {
     state.SkipWithError("cannot open the port");
     return;

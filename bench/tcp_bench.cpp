@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "bench_support.h"
-#include "pjl/pjl.h"
+#include "pjl/pjl_internal.h"
 #include "printer_server.h"
 #include "requests/requests.h"
 #include "socket_port.h"
@@ -29,6 +29,7 @@ struct LoopbackPrinter {
   SimPrinter printer;
   std::unique_ptr<PrinterServer> server;
   std::thread thread;
+  std::unique_ptr<langmon::net::SocketPortMonitor> monitor;  // the socket port monitor for it
   bool ok = false;
 
   LoopbackPrinter() {
@@ -42,11 +43,10 @@ struct LoopbackPrinter {
     langmon::net::SocketTarget target;
     target.host = "127.0.0.1";
     target.port = server->Port();
-    langmon::net::SetSocketTarget("", target);
+    monitor = std::make_unique<langmon::net::SocketPortMonitor>(target);
     ok = true;
   }
   ~LoopbackPrinter() {
-    langmon::net::ClearSocketTargets();
     server->Stop();
     if (thread.joinable()) thread.join();
   }
@@ -58,7 +58,7 @@ void BM_TcpGetConfigThroughMonitor(benchmark::State& state) {
     state.SkipWithError("cannot listen on loopback");
     return;
   }
-  MONITOR table = langmon::net::SocketPortMonitorTable();
+  MONITOR table = loopback.monitor->Table();
   HANDLE port = langmon::bench::OpenPort(table, "LPT1:", "Bench printer");
   if (!port) {
     state.SkipWithError("cannot open the port");
@@ -84,7 +84,7 @@ void BM_TcpBareRoundTrips(benchmark::State& state) {
     state.SkipWithError("cannot listen on loopback");
     return;
   }
-  MONITOR table = langmon::net::SocketPortMonitorTable();
+  MONITOR table = loopback.monitor->Table();
   HANDLE handle = nullptr;
   WCHAR name[] = LM_W("LPT2:");
   if (!table.pfnOpenPort(name, &handle)) {

@@ -8,6 +8,7 @@
 
 #include "bench_support.h"
 #include "port/port_ops.h"
+#include "port_monitor_table.h"
 
 namespace {
 
@@ -21,7 +22,7 @@ alignas(4096) unsigned char g_data[kMaxWrite + 4096];
 unsigned char* const kSource = g_data + 2048;
 int g_sinkHandle;
 
-BOOL WINAPI SinkOpenPort(LPWSTR, PHANDLE handle) {
+BOOL SinkOpenPort(void*, LPWSTR, PHANDLE handle) {
   *handle = &g_sinkHandle;
   return TRUE;
 }
@@ -38,20 +39,20 @@ BOOL WINAPI SinkReadPort(HANDLE, LPBYTE, DWORD, LPDWORD read) {
 BOOL WINAPI SinkEndDocPort(HANDLE) { return TRUE; }
 BOOL WINAPI SinkClosePort(HANDLE) { return TRUE; }
 
-MONITOR SinkTable() {
-  MONITOR table{};
-  table.pfnOpenPort = &SinkOpenPort;
-  table.pfnStartDocPort = &SinkStartDocPort;
-  table.pfnWritePort = &SinkWritePort;
-  table.pfnReadPort = &SinkReadPort;
-  table.pfnEndDocPort = &SinkEndDocPort;
-  table.pfnClosePort = &SinkClosePort;
-  return table;
-}
+langmon::portmonitor::PortMonitorTable g_sink(
+    {
+        .OpenPort = &SinkOpenPort,
+        .StartDocPort = &SinkStartDocPort,
+        .WritePort = &SinkWritePort,
+        .ReadPort = &SinkReadPort,
+        .EndDocPort = &SinkEndDocPort,
+        .ClosePort = &SinkClosePort,
+    },
+    nullptr);
 
 // The table the direct calls go through: not a constant, so the call stays
 // an indirect call as it is for the monitor.
-MONITOR g_direct = SinkTable();
+MONITOR g_direct = g_sink.Table();
 
 void BM_WritePortDirect(benchmark::State& state) {
   const DWORD size = static_cast<DWORD>(state.range(0));
@@ -70,7 +71,7 @@ void BM_WritePortDirect(benchmark::State& state) {
 void BM_WritePortThroughMonitor(benchmark::State& state) {
   const DWORD size = static_cast<DWORD>(state.range(0));
   unsigned char* data = kSource;
-  MONITOR sink = SinkTable();
+  MONITOR sink = g_sink.Table();
   HANDLE port = langmon::bench::OpenPort(sink, "LPT1:", "Bench printer");
   if (!port) {
     state.SkipWithError("cannot open the port");

@@ -22,7 +22,7 @@
 #include <string>
 
 #include "monitor_fixture.h"
-#include "pjl/pjl.h"
+#include "pjl/pjl_internal.h"
 
 namespace {
 

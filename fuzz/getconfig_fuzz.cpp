@@ -27,13 +27,14 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <iterator>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "config/config.h"
 #include "monitor_fixture.h"
+#include "pjl/pjl.h"
+#include "port_monitor_table.h"
 #include "requests/requests.h"
 
 namespace {
@@ -59,7 +60,7 @@ Script g_script;
 
 int g_portHandle;
 
-BOOL WINAPI ScriptOpenPort(LPWSTR, PHANDLE handle) {
+BOOL ScriptOpenPort(void*, LPWSTR, PHANDLE handle) {
   *handle = &g_portHandle;
   return TRUE;
 }
@@ -68,13 +69,13 @@ BOOL WINAPI ScriptEndDocPort(HANDLE) { return TRUE; }
 BOOL WINAPI ScriptClosePort(HANDLE) { return TRUE; }
 BOOL WINAPI ScriptSetPortTimeOuts(HANDLE, LPCOMMTIMEOUTS, DWORD) { return TRUE; }
 
-constexpr std::string_view kQueryPrefix = "@PJL DMINFO ASCIIHEX=\"0000";
+constexpr std::string_view kQuery = langmon::kQueryPrefix;
 
 BOOL WINAPI ScriptWritePort(HANDLE, LPBYTE data, DWORD count, LPDWORD written) {
   std::string text(reinterpret_cast<const char*>(data), count);
-  if (text.compare(0, kQueryPrefix.size(), kQueryPrefix) == 0) {
-    const std::size_t close = text.find('"', kQueryPrefix.size());
-    g_script.lastObjectId = text.substr(kQueryPrefix.size(), close - kQueryPrefix.size());
+  if (text.compare(0, kQuery.size(), kQuery) == 0) {
+    const std::size_t close = text.find('"', kQuery.size());
+    g_script.lastObjectId = text.substr(kQuery.size(), close - kQuery.size());
   }
   g_script.lastRequest = text;
   g_script.writes.push_back(std::move(text));
@@ -109,9 +110,19 @@ BOOL WINAPI ScriptReadPort(HANDLE, LPBYTE buffer, DWORD size, LPDWORD read) {
 
 // ---- the harness --------------------------------------------------------------------
 
+constexpr langmon::portmonitor::PortOperations kScriptOperations = {
+    .OpenPort = &ScriptOpenPort,
+    .StartDocPort = &ScriptStartDocPort,
+    .WritePort = &ScriptWritePort,
+    .ReadPort = &ScriptReadPort,
+    .EndDocPort = &ScriptEndDocPort,
+    .ClosePort = &ScriptClosePort,
+    .SetPortTimeOuts = &ScriptSetPortTimeOuts,
+};
+
 struct Harness {
   SeamScope scope{true};
-  MONITOR table{};
+  langmon::portmonitor::PortMonitorTable table{kScriptOperations, nullptr};
   HANDLE port = nullptr;
 };
 
@@ -119,17 +130,11 @@ Harness& TheHarness() {
   static Harness* harness = [] {
     auto* h = new Harness;
     h->scope.step = kTickStep;
-    h->table.pfnOpenPort = &ScriptOpenPort;
-    h->table.pfnStartDocPort = &ScriptStartDocPort;
-    h->table.pfnWritePort = &ScriptWritePort;
-    h->table.pfnReadPort = &ScriptReadPort;
-    h->table.pfnEndDocPort = &ScriptEndDocPort;
-    h->table.pfnClosePort = &ScriptClosePort;
-    h->table.pfnSetPortTimeOuts = &ScriptSetPortTimeOuts;
     langmon::testing::EnsureMonitorInitialised();
     WCHAR port[] = LM_W("LPT1:");
     WCHAR printer[] = LM_W("Fuzzed printer without stored settings");
-    if (!langmon::MonitorTable()->Monitor.pfnOpenPortEx(port, printer, &h->port, &h->table))
+    if (!langmon::MonitorTable()->Monitor.pfnOpenPortEx(port, printer, &h->port,
+                                                        h->table.ForOpenPortEx()))
       std::abort();
     return h;
   }();
@@ -140,17 +145,10 @@ void Check(bool condition) {
   if (!condition) std::abort();
 }
 
-// The objects in the order a read asks them (dependants directly behind
-// their parent).
-constexpr const char* kStepOrder[] = {
-    "050103030104",     "050103030126",     "050104010105",     "05010303010b",
-    "070104010303010d", "070104010303020d", "07020802010d0103", "070104010303030d",
-    "06030203010501",   "050102010105",     "050102010106",     "06020501010201",
-    "07020f0101070101", "05010303010d",     "07020f0101020105", "05010303040b",
-    "050103030106",     "050103030302",     "050103030402",     "050103030108",
-    "050104010607",     "050103030124",     "050104010605",     "06010401030106",
-    "050103030125",
-};
+// The object a read step asks for.
+const char* StepObject(std::size_t step) {
+  return langmon::SettingAt(langmon::kPrinterReadSteps[step].Position).ObjectId;
+}
 
 void CheckRecord(const ConfigRecord& record, bool fromPrinter) {
   if (!fromPrinter) {
@@ -174,7 +172,7 @@ void CheckWire(bool fromPrinter) {
   Check(w.size() >= 3);
   Check(w.front() == langmon::kEntryText);
   Check(w.back() == langmon::kExitText);
-  Check(w[1].compare(0, 31, "@PJL ECHO Getting Configuration") == 0);
+  Check(w[1].rfind(langmon::kEchoPrefix, 0) == 0);
   if (!fromPrinter) {
     Check(w.size() == 3);
     return;
@@ -183,11 +181,11 @@ void CheckWire(bool fromPrinter) {
   std::size_t next = 0;
   for (std::size_t i = 2; i + 1 < w.size(); ++i) {
     const std::string& q = w[i];
-    Check(q.compare(0, kQueryPrefix.size(), kQueryPrefix) == 0);
+    Check(q.compare(0, kQuery.size(), kQuery) == 0);
     Check(q.size() >= 3 && q.compare(q.size() - 3, 3, "\"\r\n") == 0);
-    const std::string id = q.substr(kQueryPrefix.size(), q.size() - kQueryPrefix.size() - 3);
-    while (next < std::size(kStepOrder) && id != kStepOrder[next]) ++next;
-    Check(next < std::size(kStepOrder));
+    const std::string id = q.substr(kQuery.size(), q.size() - kQuery.size() - 3);
+    while (next < langmon::kPrinterReadStepCount && id != StepObject(next)) ++next;
+    Check(next < langmon::kPrinterReadStepCount);
     ++next;
   }
 }

@@ -19,7 +19,9 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/platform_testing.h"
 #include "reg_file.h"
+#include "text_encoding.h"
 
 namespace {
 

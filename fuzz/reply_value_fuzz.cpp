@@ -19,7 +19,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "pjl/pjl.h"
+#include "pjl/pjl_internal.h"
 
 namespace {
 

@@ -119,14 +119,14 @@ TEST(ConfigSettings, PaperSizeMapGoesBothWaysForAllFifteenPairs) {
 
 TEST(ConfigSettings, FuserTemperaturesSwitchSendTypeBySign) {
   const Setting& fuser = SettingAt(6);
-  EXPECT_EQ(SendTypeFor(fuser, FuserTempToPrinter(61)), DWORD{NegativeNumber});
-  EXPECT_EQ(SendTypeFor(fuser, FuserTempToPrinter(60)), DWORD{PaddedNumber});
-  EXPECT_EQ(SendTypeFor(fuser, FuserTempToPrinter(59)), DWORD{PaddedNumber});
-  EXPECT_EQ(SendTypeFor(fuser, 0x80000000u), DWORD{NegativeNumber});
-  EXPECT_EQ(SendTypeFor(fuser, 0x7FFFFFFFu), DWORD{PaddedNumber});
+  EXPECT_EQ(SendTypeFor(fuser, FuserTempToPrinter(61)), ValueType::NegativeNumber);
+  EXPECT_EQ(SendTypeFor(fuser, FuserTempToPrinter(60)), ValueType::PaddedNumber);
+  EXPECT_EQ(SendTypeFor(fuser, FuserTempToPrinter(59)), ValueType::PaddedNumber);
+  EXPECT_EQ(SendTypeFor(fuser, 0x80000000u), ValueType::NegativeNumber);
+  EXPECT_EQ(SendTypeFor(fuser, 0x7FFFFFFFu), ValueType::PaddedNumber);
   // Other settings keep their own type whatever the value.
-  EXPECT_EQ(SendTypeFor(SettingAt(12), 0xFFFFFFF4u), DWORD{PaddedNumber});
-  EXPECT_EQ(SendTypeFor(SettingAt(25), 0xFFFFFFFFu), DWORD{AltNumber});
+  EXPECT_EQ(SendTypeFor(SettingAt(12), 0xFFFFFFF4u), ValueType::PaddedNumber);
+  EXPECT_EQ(SendTypeFor(SettingAt(25), 0xFFFFFFFFu), ValueType::AltNumber);
 }
 
 // ---- key path ------------------------------------------------------------------

@@ -17,7 +17,8 @@
 #include "fake_port_monitor.h"
 #include "monitor/monitor.h"
 #include "monitor_fixture.h"
-#include "pjl/pjl.h"
+#include "pjl/pjl_internal.h"
+#include "platform/platform_testing.h"
 
 namespace langmon::testing {
 

@@ -90,7 +90,7 @@ TEST(RequestsForward, GetDeviceIdInAnyCaseGoesOutAsTheDeviceIdControlCode) {
 TEST(RequestsForward, FailuresAndAMissingSlotGiveFalseWithLastError87) {
   FakePortMonitor fake;
   fake.failGetPrinterData = true;
-  fake.failError = 31;
+  fake.failError = ERROR_GEN_FAILURE;
   MonitorPort failing(fake, LM_W("LPT1:"), UniquePrinterName());
   EXPECT_FALSE(failing.Request(LM_W("GetDeviceID")));
   EXPECT_EQ(GetLastError(), DWORD{ERROR_INVALID_PARAMETER}) << "replaces the port monitor's";

@@ -109,7 +109,7 @@ TEST_P(E2eSimRules, DependentStepsFollowThePrintersAnswers) {
   SeamScope scope(true);  // unanswered queries end after a few reads
   scope.step = 1000;
   SimPrinter printer;
-  for (const auto& [id, value] : c.numbers) printer.SetNumber(id, sim::kTypePaddedNumber, value);
+  for (const auto& [id, value] : c.numbers) printer.SetNumber(id, ValueType::PaddedNumber, value);
   SimFaults faults;
   for (const std::string& id : c.silent) faults.silentObjects.insert(id);
   printer.SetFaults(faults);
@@ -249,6 +249,42 @@ TEST(E2eSim, TestPageAndDeviceId) {
 // printer name changing from document to document: StartDocPort frees and
 // replaces the name the requests build their key path from. Run under
 // ThreadSanitizer this also checks the flag word and the name copy.
+// Documents alternating between two printers on the port, `rounds` of them.
+void AlternateDocuments(HANDLE port, WString a, WString b, int rounds) {
+  BYTE data[] = "job data";
+  for (int i = 0; i < rounds; ++i) {
+    LPWSTR printerName = (i % 2) ? b.data() : a.data();
+    if (MonitorTable()->Monitor.pfnStartDocPort(port, printerName, i + 1, 1, nullptr)) {
+      DWORD written = 0;
+      MonitorTable()->Monitor.pfnWritePort(port, data, sizeof data - 1, &written);
+      MonitorTable()->Monitor.pfnEndDocPort(port);
+    }
+  }
+}
+
+// The n-th request of the round: test page, set, get in turn. A record
+// that comes back is one of the two stored configurations (the fake never
+// echoes).
+void RequestInTurn(MonitorPort& port, int n) {
+  ConfigRecord record{};
+  switch (n % 3) {
+    case 0:
+      port.Request(LM_W("PrintTestPage"));
+      break;
+    case 1:
+      port.Request(LM_W("SetConfigObjects"));
+      break;
+    default:
+      std::memset(&record, 0xEE, sizeof record);
+      if (port.Request(LM_W("GetConfigObjects"), &record, sizeof record)) {
+        EXPECT_EQ(record.CfgFlags, 0x0FFFFFFFu);
+        EXPECT_TRUE(record.Copies == 1 || record.Copies == 2) << record.Copies;
+      }
+      break;
+  }
+  EXPECT_EQ(GetLastError(), DWORD{ERROR_INVALID_PARAMETER});
+}
+
 TEST(E2eSim, RequestsRaceDocumentsOnTheSamePort) {
   SeamScope scope(true);
   scope.step = 2000;  // the probe goes unanswered: two reads per exchange
@@ -264,43 +300,12 @@ TEST(E2eSim, RequestsRaceDocumentsOnTheSamePort) {
   MonitorPort port(fake, LM_W("LPT1:"), nameA);
   const long keysBefore = OpenKeyCount();
 
-  constexpr int kRounds = 150;
   std::atomic<bool> done{false};
   std::thread documents([&] {
-    WString a = nameA, b = nameB;
-    BYTE data[] = "job data";
-    for (int i = 0; i < kRounds; ++i) {
-      LPWSTR printerName = (i % 2) ? b.data() : a.data();
-      if (MonitorTable()->Monitor.pfnStartDocPort(port.handle(), printerName, i + 1, 1, nullptr)) {
-        DWORD written = 0;
-        MonitorTable()->Monitor.pfnWritePort(port.handle(), data, sizeof data - 1, &written);
-        MonitorTable()->Monitor.pfnEndDocPort(port.handle());
-      }
-    }
+    AlternateDocuments(port.handle(), nameA, nameB, 150);
     done = true;
   });
-  int requests = 0;
-  ConfigRecord record{};
-  while (!done || requests < 3) {
-    switch (requests % 3) {
-      case 0:
-        port.Request(LM_W("PrintTestPage"));
-        break;
-      case 1:
-        port.Request(LM_W("SetConfigObjects"));
-        break;
-      default:
-        std::memset(&record, 0xEE, sizeof record);
-        if (port.Request(LM_W("GetConfigObjects"), &record, sizeof record)) {
-          // The fake never echoes: one of the two stored configurations.
-          EXPECT_EQ(record.CfgFlags, 0x0FFFFFFFu);
-          EXPECT_TRUE(record.Copies == 1 || record.Copies == 2) << record.Copies;
-        }
-        break;
-    }
-    EXPECT_EQ(GetLastError(), DWORD{ERROR_INVALID_PARAMETER});
-    ++requests;
-  }
+  for (int requests = 0; !done || requests < 3; ++requests) RequestInTurn(port, requests);
   documents.join();
   EXPECT_EQ(OpenKeyCount(), keysBefore);
 

@@ -16,6 +16,7 @@
 #include "config/config.h"
 #include "driver_data_fixture.h"
 #include "port/port_ops.h"
+#include "port_monitor_table.h"
 #include "requests/requests.h"
 #include "sim_printer.h"
 
@@ -68,27 +69,23 @@ enum PortOp {
 // OpenPort, StartDocPort, WritePort, ReadPort, GetPrinterDataFromPort and
 // SetPortTimeOuts fail without reaching the wrapped port monitor;
 // EndDocPort and ClosePort do their work first and then report failure, so
-// that the wrapped port is still closed. One instance at a time.
+// that the wrapped port is still closed. Its ports are wrapped too, so that
+// every call finds its FaultyPortMonitor through the handle.
 class FaultyPortMonitor {
  public:
-  static constexpr DWORD kError = 31;  // ERROR_GEN_FAILURE
+  static constexpr DWORD kError = ERROR_GEN_FAILURE;
 
-  explicit FaultyPortMonitor(const MONITOR& inner) : inner_(inner) {
-    current_ = this;
-    table.pfnOpenPort = &OpenPort;
-    table.pfnStartDocPort = &StartDocPort;
-    table.pfnWritePort = &WritePort;
-    table.pfnReadPort = &ReadPort;
-    table.pfnEndDocPort = inner.pfnEndDocPort ? &EndDocPort : nullptr;
-    table.pfnClosePort = &ClosePort;
-    table.pfnGetPrinterDataFromPort = inner.pfnGetPrinterDataFromPort ? &GetPrinterData : nullptr;
-    table.pfnSetPortTimeOuts = inner.pfnSetPortTimeOuts ? &SetPortTimeOuts : nullptr;
-  }
-  ~FaultyPortMonitor() { current_ = nullptr; }
+  explicit FaultyPortMonitor(const MONITOR& inner)
+      : inner_(inner), bound_(Operations(inner), this), table(bound_.Table()) {}
   FaultyPortMonitor(const FaultyPortMonitor&) = delete;
   FaultyPortMonitor& operator=(const FaultyPortMonitor&) = delete;
 
-  MONITOR table{};
+ private:
+  MONITOR inner_;
+  portmonitor::PortMonitorTable bound_;
+
+ public:
+  MONITOR table;
 
   // The n-th call of op from now on fails (1: the next one).
   void FailCall(PortOp op, long n) { failAt_[op] = calls_[op] + n; }
@@ -110,79 +107,113 @@ class FaultyPortMonitor {
   }
 
  private:
+  struct Port {
+    FaultyPortMonitor* owner;
+    HANDLE inner;
+  };
+  static Port* Of(HANDLE handle) { return static_cast<Port*>(handle); }
+
+  static portmonitor::PortOperations Operations(const MONITOR& inner) {
+    return {
+        .OpenPort = &OpenPort,
+        .StartDocPort = &StartDocPort,
+        .WritePort = &WritePort,
+        .ReadPort = &ReadPort,
+        .EndDocPort = inner.pfnEndDocPort ? &EndDocPort : nullptr,
+        .ClosePort = &ClosePort,
+        .GetPrinterDataFromPort = inner.pfnGetPrinterDataFromPort ? &GetPrinterData : nullptr,
+        .SetPortTimeOuts = inner.pfnSetPortTimeOuts ? &SetPortTimeOuts : nullptr,
+    };
+  }
+
   // Counts the call; TRUE when it is to fail (the last error is then set).
-  static bool Fails(PortOp op) {
-    FaultyPortMonitor* m = current_;
-    const long n = ++m->calls_[op];
-    if (n == m->failAt_[op] || (m->failFrom_[op] != 0 && n >= m->failFrom_[op])) {
+  bool Fails(PortOp op) {
+    const long n = ++calls_[op];
+    if (n == failAt_[op] || (failFrom_[op] != 0 && n >= failFrom_[op])) {
       SetLastError(kError);
       return true;
     }
     return false;
   }
-  static BOOL WINAPI OpenPort(LPWSTR name, PHANDLE handle) {
-    return Fails(kOpenPort) ? FALSE : current_->inner_.pfnOpenPort(name, handle);
+  // Hands over what the wrapped port delivered, cut where the back channel
+  // is to go dead.
+  DWORD KeepUntilCut(const BYTE* buffer, DWORD got) {
+    if (!cutting_) return got;
+    // Hand over up to the last allowed form feed; what the port monitor
+    // delivered beyond it is lost with the back channel.
+    DWORD kept = 0;
+    while (kept < got && repliesLeft_ > 0)
+      if (buffer[kept++] == '\x0c') --repliesLeft_;
+    if (repliesLeft_ == 0 && kept < got) {
+      const DWORD extra = std::min<DWORD>(got - kept, static_cast<DWORD>(extraLeft_));
+      kept += extra;
+      extraLeft_ -= extra;
+    }
+    return kept;
+  }
+
+  static BOOL OpenPort(void* context, LPWSTR name, PHANDLE handle) {
+    auto* m = static_cast<FaultyPortMonitor*>(context);
+    HANDLE inner = nullptr;
+    if (m->Fails(kOpenPort) || !m->inner_.pfnOpenPort(name, &inner)) return FALSE;
+    *handle = new Port{m, inner};
+    return TRUE;
   }
   static BOOL WINAPI StartDocPort(HANDLE port, LPWSTR printer, DWORD job, DWORD level,
                                   LPBYTE info) {
-    return Fails(kStartDocPort) ? FALSE
-                                : current_->inner_.pfnStartDocPort(port, printer, job, level, info);
+    Port* p = Of(port);
+    return p->owner->Fails(kStartDocPort)
+               ? FALSE
+               : p->owner->inner_.pfnStartDocPort(p->inner, printer, job, level, info);
   }
   static BOOL WINAPI WritePort(HANDLE port, LPBYTE data, DWORD count, LPDWORD written) {
-    if (Fails(kWritePort)) {
+    Port* p = Of(port);
+    if (p->owner->Fails(kWritePort)) {
       if (written) *written = 0;
       return FALSE;
     }
-    return current_->inner_.pfnWritePort(port, data, count, written);
+    return p->owner->inner_.pfnWritePort(p->inner, data, count, written);
   }
   static BOOL WINAPI ReadPort(HANDLE port, LPBYTE buffer, DWORD size, LPDWORD read) {
-    FaultyPortMonitor* m = current_;
+    FaultyPortMonitor* m = Of(port)->owner;
     if (read) *read = 0;
-    if (Fails(kReadPort)) return FALSE;
+    if (m->Fails(kReadPort)) return FALSE;
     if (m->cutting_ && m->repliesLeft_ == 0) {
       if (m->extraLeft_ == 0) return TRUE;
       size = std::min<DWORD>(size, static_cast<DWORD>(m->extraLeft_));
     }
     DWORD got = 0;
-    const BOOL ok = m->inner_.pfnReadPort(port, buffer, size, &got);
-    if (!ok) return FALSE;
-    if (m->cutting_) {
-      // Hand over up to the last allowed form feed; what the port monitor
-      // delivered beyond it is lost with the back channel.
-      DWORD kept = 0;
-      while (kept < got && m->repliesLeft_ > 0)
-        if (buffer[kept++] == '\x0c') --m->repliesLeft_;
-      if (m->repliesLeft_ == 0 && kept < got) {
-        const DWORD extra = std::min<DWORD>(got - kept, static_cast<DWORD>(m->extraLeft_));
-        kept += extra;
-        m->extraLeft_ -= extra;
-      }
-      got = kept;
-    }
-    if (read) *read = got;
+    if (!m->inner_.pfnReadPort(Of(port)->inner, buffer, size, &got)) return FALSE;
+    if (read) *read = m->KeepUntilCut(buffer, got);
     return TRUE;
   }
   static BOOL WINAPI EndDocPort(HANDLE port) {
-    const BOOL ok = current_->inner_.pfnEndDocPort(port);
-    return Fails(kEndDocPort) ? FALSE : ok;
+    Port* p = Of(port);
+    const BOOL ok = p->owner->inner_.pfnEndDocPort(p->inner);
+    return p->owner->Fails(kEndDocPort) ? FALSE : ok;
   }
   static BOOL WINAPI ClosePort(HANDLE port) {
-    const BOOL ok = current_->inner_.pfnClosePort(port);
-    return Fails(kClosePort) ? FALSE : ok;
+    Port* p = Of(port);
+    FaultyPortMonitor* m = p->owner;
+    const BOOL ok = m->inner_.pfnClosePort(p->inner);
+    delete p;
+    return m->Fails(kClosePort) ? FALSE : ok;
   }
   static BOOL WINAPI GetPrinterData(HANDLE port, DWORD controlId, LPWSTR name, LPWSTR in,
                                     DWORD cbIn, LPWSTR out, DWORD cbOut, LPDWORD returned) {
-    return Fails(kGetPrinterData) ? FALSE
-                                  : current_->inner_.pfnGetPrinterDataFromPort(
-                                        port, controlId, name, in, cbIn, out, cbOut, returned);
+    Port* p = Of(port);
+    return p->owner->Fails(kGetPrinterData)
+               ? FALSE
+               : p->owner->inner_.pfnGetPrinterDataFromPort(p->inner, controlId, name, in, cbIn,
+                                                            out, cbOut, returned);
   }
   static BOOL WINAPI SetPortTimeOuts(HANDLE port, LPCOMMTIMEOUTS timeOuts, DWORD reserved) {
-    return Fails(kSetPortTimeOuts) ? FALSE
-                                   : current_->inner_.pfnSetPortTimeOuts(port, timeOuts, reserved);
+    Port* p = Of(port);
+    return p->owner->Fails(kSetPortTimeOuts)
+               ? FALSE
+               : p->owner->inner_.pfnSetPortTimeOuts(p->inner, timeOuts, reserved);
   }
 
-  static inline FaultyPortMonitor* current_ = nullptr;
-  MONITOR inner_;
   long calls_[kPortOpCount] = {};
   long failAt_[kPortOpCount] = {};
   long failFrom_[kPortOpCount] = {};
@@ -197,6 +228,50 @@ class FaultyPortMonitor {
 // OpenPortEx allocates the entry and the printer-name copy; each StartDocPort
 // for a different printer name allocates a new copy. Each allocation fails
 // in turn (n = 1, 2, ...) until a run allocates fewer times than n.
+// A test page request, which needs the printer's stored settings: when the
+// port has no printer name there is no key path at all. It fails with
+// nothing written and no registry handle left open.
+void ExpectTestPageRefusedCleanly(FakePortMonitor& fake, HANDLE port) {
+  const long keys = OpenKeyCount();
+  fake.ClearCalls();
+  WCHAR testPage[] = LM_W("PrintTestPage");
+  DWORD returned = 0;
+  EXPECT_EQ(Table().pfnGetPrinterDataFromPort(port, 0, testPage, nullptr, 0, nullptr, 0, &returned),
+            FALSE);
+  EXPECT_TRUE(fake.Written().empty());
+  EXPECT_EQ(OpenKeyCount(), keys);
+}
+
+// One document for `printer`. When its name copy fails, the entry is left
+// with a null name and the document goes on with the printer opened by the
+// name it was given.
+void ExpectDocumentDespiteTheCopy(SeamScope& spooler, HANDLE port, const WString& printer,
+                                  bool copyFails) {
+  DWORD written = 0;
+  spooler.ClearCalls();
+  EXPECT_TRUE(StartDoc(port, printer, 7));
+  EXPECT_EQ(PrinterNameOf(port), copyFails ? WString() : printer);
+  EXPECT_TRUE(WriteBytes(port, "page", &written));
+  EXPECT_EQ(written, 4u);
+  EXPECT_TRUE(Table().pfnEndDocPort(port));
+  const std::vector<SpoolerCall> calls = spooler.Calls();
+  ASSERT_EQ(calls.size(), 3u);
+  EXPECT_EQ(calls[0].op, "OpenPrinter");
+  EXPECT_EQ(calls[0].printer, printer);
+  EXPECT_EQ(calls[1].op, "SetJob");
+  EXPECT_EQ(calls[1].handle, calls[0].handle);
+  EXPECT_EQ(calls[2].op, "ClosePrinter");
+}
+
+// The countdown still running means the run made fewer than n allocations.
+bool AllocationCountdownUnused() {
+  LPWSTR probe = DuplicateWideString(LM_W("x"));
+  LmFailLocalAllocAfter(0);
+  const bool unused = probe == nullptr;
+  FreeWideString(probe);
+  return unused;
+}
+
 TEST(FaultHeap, EachAllocationOfOpenAndStartFailsInTurn) {
   SeamScope spooler;
   const WString a = LM_W("Heap printer A"), b = LM_W("Heap printer B");
@@ -222,50 +297,14 @@ TEST(FaultHeap, EachAllocationOfOpenAndStartFailsInTurn) {
     }
     ASSERT_NE(port, nullptr);
     EXPECT_EQ(PrinterNameOf(port), n == 2 ? WString() : a) << "the copy made by OpenPortEx";
-
-    // A test page request, which needs the printer's stored settings: when
-    // the port has no printer name (n = 2) there is no key path at all. It
-    // fails with nothing written and no registry handle left open.
-    const long keys = OpenKeyCount();
-    fake.ClearCalls();
-    WCHAR testPage[] = LM_W("PrintTestPage");
-    DWORD returned = 0;
-    EXPECT_EQ(
-        Table().pfnGetPrinterDataFromPort(port, 0, testPage, nullptr, 0, nullptr, 0, &returned),
-        FALSE);
-    EXPECT_TRUE(fake.Written().empty());
-    EXPECT_EQ(OpenKeyCount(), keys);
-
-    // Two documents, for B and then A again: each copies the new name. A
-    // copy that fails leaves a null name, and the document goes on with the
-    // printer opened by the name it was given.
-    DWORD written = 0;
-    for (const WString* printer : {&b, &a}) {
-      const bool copyFails = (printer == &b && n == 3) || (printer == &a && n == 4);
-      spooler.ClearCalls();
-      EXPECT_TRUE(StartDoc(port, *printer, 7));
-      EXPECT_EQ(PrinterNameOf(port), copyFails ? WString() : *printer);
-      EXPECT_TRUE(WriteBytes(port, "page", &written));
-      EXPECT_EQ(written, 4u);
-      EXPECT_TRUE(Table().pfnEndDocPort(port));
-      const std::vector<SpoolerCall> calls = spooler.Calls();
-      ASSERT_EQ(calls.size(), 3u);
-      EXPECT_EQ(calls[0].op, "OpenPrinter");
-      EXPECT_EQ(calls[0].printer, *printer);
-      EXPECT_EQ(calls[1].op, "SetJob");
-      EXPECT_EQ(calls[1].handle, calls[0].handle);
-      EXPECT_EQ(calls[2].op, "ClosePrinter");
-    }
+    ExpectTestPageRefusedCleanly(fake, port);
+    // Two documents, for B and then A again: each copies the new name.
+    ExpectDocumentDespiteTheCopy(spooler, port, b, n == 3);
+    ExpectDocumentDespiteTheCopy(spooler, port, a, n == 4);
     EXPECT_TRUE(Table().pfnClosePort(port));
     EXPECT_EQ(PortTableSize(), tableBefore);
     EXPECT_EQ(spooler.OpenPrinterHandles(), 0);
-
-    // The countdown still running means this run made fewer than n
-    // allocations: every allocation has had its turn.
-    LPWSTR probe = DuplicateWideString(LM_W("x"));
-    LmFailLocalAllocAfter(0);
-    sawEveryAllocation = probe == nullptr;
-    FreeWideString(probe);
+    sawEveryAllocation = AllocationCountdownUnused();
   }
   EXPECT_TRUE(sawEveryAllocation);
 }

@@ -6,6 +6,7 @@
 #include "fake_port_monitor.h"
 #include "monitor/monitor.h"
 #include "monitor_fixture.h"
+#include "platform/platform_testing.h"
 
 namespace langmon {
 namespace {
@@ -75,15 +76,24 @@ struct KindCase {
 TEST(PortTable, PortKindFollowsTheNameShape) {
   EnsureMonitorInitialised();
   const KindCase cases[] = {
-      {LM_W("LPT1"), ParallelPort},  {LM_W("lpt1"), ParallelPort},
-      {LM_W("Lpt9:"), ParallelPort}, {LM_W("LPT1:"), ParallelPort},
-      {LM_W("COM1"), SerialPort},    {LM_W("com9:"), SerialPort},
-      {LM_W("FILE:"), FilePort},     {LM_W("file:"), FilePort},
-      {LM_W("LPT0"), 0},             {LM_W("LPT10"), 0},
-      {LM_W("COM10"), 0},            {LM_W("LPT1::"), 0},
-      {LM_W("LPTA"), 0},             {LM_W("FILE"), 0},
-      {LM_W("\\\\server\\share"), 0}, {LM_W(""), 0},
-      {LM_W("LPT1;"), 0},            {LM_W("NUL:"), 0},
+      {LM_W("LPT1"), ParallelPort},
+      {LM_W("lpt1"), ParallelPort},
+      {LM_W("Lpt9:"), ParallelPort},
+      {LM_W("LPT1:"), ParallelPort},
+      {LM_W("COM1"), SerialPort},
+      {LM_W("com9:"), SerialPort},
+      {LM_W("FILE:"), FilePort},
+      {LM_W("file:"), FilePort},
+      {LM_W("LPT0"), 0},
+      {LM_W("LPT10"), 0},
+      {LM_W("COM10"), 0},
+      {LM_W("LPT1::"), 0},
+      {LM_W("LPTA"), 0},
+      {LM_W("FILE"), 0},
+      {LM_W("\\\\server\\share"), 0},
+      {LM_W(""), 0},
+      {LM_W("LPT1;"), 0},
+      {LM_W("NUL:"), 0},
   };
   for (const KindCase& c : cases) {
     LockMonitor();
@@ -92,6 +102,8 @@ TEST(PortTable, PortKindFollowsTheNameShape) {
     EXPECT_EQ(LoadFlags(e), c.kind) << "port kind of a name";
     EXPECT_TRUE(RemovePortEntry(e));
     UnlockMonitor();
+    // What a host is told about the name is the kind the entry gets.
+    EXPECT_EQ(ServesConfigurationRequests(c.name), c.kind == ParallelPort ? TRUE : FALSE);
   }
 }
 
@@ -168,10 +180,10 @@ TEST(PortTable, LookupIsCaseInsensitiveAndRemovalKeepsOrder) {
   PortEntry* b = NewPortEntry(LM_W("LPT1"), nullptr);  // a different name
   PortEntry* c = NewPortEntry(LM_W("COM3"), nullptr);
   PortEntry* d = NewPortEntry(LM_W("FILE:"), nullptr);
-  EXPECT_EQ(FindPortEntry(PortTableHead(), LM_W("lpt1:")), a);
-  EXPECT_EQ(FindPortEntry(PortTableHead(), LM_W("Lpt1")), b);
-  EXPECT_EQ(FindPortEntry(PortTableHead(), nullptr), nullptr);
-  EXPECT_EQ(FindPortEntry(PortTableHead(), LM_W("LPT2")), nullptr);
+  EXPECT_EQ(FindPortEntry(FirstPortEntry(), LM_W("lpt1:")), a);
+  EXPECT_EQ(FindPortEntry(FirstPortEntry(), LM_W("Lpt1")), b);
+  EXPECT_EQ(FindPortEntry(FirstPortEntry(), nullptr), nullptr);
+  EXPECT_EQ(FindPortEntry(FirstPortEntry(), LM_W("LPT2")), nullptr);
 
   EXPECT_TRUE(RemovePortEntry(c));  // middle
   EXPECT_EQ(b->Next, d);
@@ -182,7 +194,7 @@ TEST(PortTable, LookupIsCaseInsensitiveAndRemovalKeepsOrder) {
 
   LockMonitor();
   EXPECT_TRUE(RemovePortEntry(a));  // first
-  EXPECT_EQ(FindPortEntry(PortTableHead(), LM_W("LPT1")), b);
+  EXPECT_EQ(FindPortEntry(FirstPortEntry(), LM_W("LPT1")), b);
   EXPECT_TRUE(RemovePortEntry(b));
   UnlockMonitor();
   EXPECT_EQ(PortTableSize(), before);
@@ -197,12 +209,12 @@ TEST(PortTable, RemovingAnEntryThatIsNotInTheTableFails) {
   outside.PortName = const_cast<LPWSTR>(LM_W("LPT6"));
   const std::size_t size = [] {
     std::size_t n = 0;
-    for (PortEntry* e = PortTableHead(); e; e = e->Next) ++n;
+    for (const PortEntry* e = FirstPortEntry(); e; e = e->Next) ++n;
     return n;
   }();
   EXPECT_FALSE(RemovePortEntry(&outside));
   std::size_t after = 0;
-  for (PortEntry* e = PortTableHead(); e; e = e->Next) ++after;
+  for (const PortEntry* e = FirstPortEntry(); e; e = e->Next) ++after;
   EXPECT_EQ(after, size);
   EXPECT_TRUE(RemovePortEntry(kept));
   UnlockMonitor();

@@ -4,12 +4,14 @@
 #include <cstring>
 #include <string>
 
-#include "pjl/pjl.h"
+#include "pjl/pjl_internal.h"
 
 namespace langmon {
 namespace {
 
-std::string SetLine(const char* objectId, DWORD type, PjlValue value) {
+using enum ValueType;
+
+std::string SetLine(const char* objectId, ValueType type, PjlValue value) {
   char text[2200] = "";
   AppendSetLine(text, objectId, type, value);
   return text;
@@ -39,7 +41,7 @@ TEST(PjlQueryLine, RefusesMissingBufferOrIdentifierWithoutWriting) {
 
 struct SetCase {
   const char* objectId;
-  DWORD type;
+  ValueType type;
   DWORD number;
   const char* text;
   const char* payload;
@@ -99,9 +101,9 @@ TEST(PjlSetLine, TwoLinesFollowEachOtherDirectly) {
 
 TEST(PjlSetLine, NumberLineStaysWithinDocumentedLength) {
   // 40 characters plus the identifier at most, for any number type.
-  for (DWORD type : {Number, PaddedNumber, Number32, Byte, Empty, AltNumber, NegativeNumber}) {
+  for (ValueType type : {Number, PaddedNumber, Number32, Byte, Empty, AltNumber, NegativeNumber}) {
     for (DWORD value : {0u, 0xFFu, 0xFFFFFFu, 0x7FFFFFFFu, 0xFFFFFFFFu}) {
-      SCOPED_TRACE(std::to_string(type) + "/" + std::to_string(value));
+      SCOPED_TRACE(std::to_string(static_cast<DWORD>(type)) + "/" + std::to_string(value));
       EXPECT_LE(SetLine("07020f0101070101", type, {value, nullptr}).size(), 56u);
     }
   }
@@ -129,7 +131,7 @@ TEST(PjlSetLine, StringTooLongForTenBitLengthIsRefused) {
 
 TEST(PjlSetLine, UnknownTypeOrMissingIdentifierAppendsNothing) {
   char text[64] = "keep";
-  AppendSetLine(text, "01aa", 10, {1, nullptr});
+  AppendSetLine(text, "01aa", static_cast<ValueType>(10), {1, nullptr});
   AppendSetLine(text, nullptr, Number, {1, nullptr});
   AppendSetLine(nullptr, "01aa", Number, {1, nullptr});  // must not crash
   EXPECT_STREQ(text, "keep");
@@ -141,7 +143,7 @@ TEST(PjlWireHelpers, TypeLengthWordAndDigits) {
   EXPECT_STREQ(word, "1C00");
   FormatTypeLength(PrefixedString, 0x3FF, word);
   EXPECT_STREQ(word, "13FF");
-  FormatTypeLength(63, 0, word);
+  FormatTypeLength(static_cast<ValueType>(63), 0, word);
   EXPECT_STREQ(word, "FC00");
 
   const std::string all = "0123456789ABCDEF";
@@ -168,7 +170,7 @@ TEST(PjlWireHelpers, ValueLengths) {
   EXPECT_EQ(ValueLength(AltString, {0, nullptr}), 0u);
   EXPECT_EQ(ValueLength(NegativeNumber, {0xFFFFFFFF, nullptr}), 2u);
   EXPECT_EQ(ValueLength(Number32, {0, nullptr}), 4u);
-  EXPECT_EQ(ValueLength(10, {5, nullptr}), 0u);
+  EXPECT_EQ(ValueLength(static_cast<ValueType>(10), {5, nullptr}), 0u);
 }
 
 }  // namespace

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "monitor_fixture.h"
-#include "pjl/pjl.h"
+#include "pjl/pjl_internal.h"
 #include "port/port_ops.h"
 
 namespace langmon {

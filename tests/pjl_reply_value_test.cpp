@@ -5,10 +5,12 @@
 #include <cstring>
 #include <string>
 
-#include "pjl/pjl.h"
+#include "pjl/pjl_internal.h"
 
 namespace langmon {
 namespace {
+
+using enum ValueType;
 
 // A reply as the printer sends it: the repeated query, the record, form feed.
 std::string Reply(const std::string& record) {
@@ -157,7 +159,7 @@ TEST(PjlReplyValue, DigitValuesAndHexUnits) {
 TEST(PjlReplyValue, RoundTripsWhatTheSetLineSends) {
   // The value digits of every number the monitor sends read back as sent
   // (NegativeNumber as the signed value).
-  for (DWORD type : {Number, PaddedNumber, AltNumber, Number32, NegativeNumber}) {
+  for (ValueType type : {Number, PaddedNumber, AltNumber, Number32, NegativeNumber}) {
     const DWORD values[] = {
         0, 1, 254, 255, 65535, 0xFFFFFF, 0x12345678, 0xFFFFFFFF, static_cast<DWORD>(-40)};
     for (DWORD value : values) {

@@ -1,5 +1,7 @@
 // Port pass-through: the monitor's port operations against a recording port
 // monitor and recording spooler calls.
+#include "port/port_ops.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -11,7 +13,6 @@
 #include "fake_port_monitor.h"
 #include "monitor/monitor.h"
 #include "monitor_fixture.h"
-#include "port/port_ops.h"
 
 namespace langmon {
 namespace {
@@ -132,8 +133,8 @@ TEST_F(PortOps, OpenPortExCopiesOnlyTheFourteenSlots) {
 #if defined(_WIN32)
   // Slots beyond the NT 4.0 table are never read from the port monitor.
   FakePortMonitor extended;
-  extended.table.pfnXcvClosePort = reinterpret_cast<decltype(extended.table.pfnXcvClosePort)>(
-      extended.table.pfnClosePort);
+  extended.table.pfnXcvClosePort =
+      reinterpret_cast<decltype(extended.table.pfnXcvClosePort)>(extended.table.pfnClosePort);
   HANDLE h2 = OpenMonitorPort(extended, LM_W("LPT5:"), LM_W("p"));
   ASSERT_NE(h2, nullptr);
   EXPECT_EQ(Entry(h2)->Monitor.pfnXcvClosePort, nullptr);
@@ -431,6 +432,46 @@ TEST_F(PortOps, ConcurrentOpensOfOneNameMakeExactlyOneEntry) {
   EXPECT_EQ(PortTableSize(), before + 1);
   for (HANDLE hh : handles)
     if (hh) Close(hh);
+}
+
+// A WritePort whose result and reported count the test chooses.
+BOOL g_writeResult = TRUE;
+DWORD g_writeReports = 0;
+BOOL WINAPI ChosenWritePort(HANDLE, LPBYTE, DWORD, LPDWORD written) {
+  *written = g_writeReports;
+  return g_writeResult;
+}
+
+TEST_F(PortOps, WriteWholeNeedsEveryByteAndForFramingTextsASuccessfulWrite) {
+  fake_.table.pfnWritePort = &ChosenWritePort;
+  HANDLE h = Open(LM_W("LPT8:"));
+  ASSERT_NE(h, nullptr);
+  const char text[] = "@PJL \n";
+  const DWORD length = sizeof text - 1;
+  EXPECT_FALSE(WriteWhole(Entry(h), text, length, WriteCheck::CountOnly))
+      << "an inactive port takes nothing";
+  SetFlags(Entry(h), PortActive);
+  const struct {
+    BOOL result;
+    DWORD reports;
+    WriteCheck check;
+    BOOL whole;
+  } cases[] = {
+      {TRUE, length, WriteCheck::ResultAndCount, TRUE},
+      {TRUE, length, WriteCheck::CountOnly, TRUE},
+      {FALSE, length, WriteCheck::ResultAndCount, FALSE},
+      {FALSE, length, WriteCheck::CountOnly, TRUE},  // the result is not consulted
+      {TRUE, length - 1, WriteCheck::ResultAndCount, FALSE},
+      {TRUE, length - 1, WriteCheck::CountOnly, FALSE},
+      {TRUE, length + 1, WriteCheck::ResultAndCount, FALSE},
+      {TRUE, length + 1, WriteCheck::CountOnly, FALSE},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(c.result) + " " + std::to_string(c.reports));
+    g_writeResult = c.result;
+    g_writeReports = c.reports;
+    EXPECT_EQ(WriteWhole(Entry(h), text, length, c.check), c.whole);
+  }
 }
 
 }  // namespace

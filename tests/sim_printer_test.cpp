@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "config/settings.h"
+
 namespace langmon::sim {
 namespace {
 
@@ -34,26 +36,26 @@ TEST(SimRecord, EncodesEachValueTypeWithTheMonitorsLengthRules) {
     std::string expected;  // type/length word and digits
   };
   const std::vector<Case> cases = {
-      {{kTypeNumber, 0, {}}, "040100"},
-      {{kTypeNumber, 254, {}}, "0401fe"},
-      {{kTypeNumber, 255, {}}, "040200ff"},
-      {{kTypeNumber, 65535, {}}, "040300ffff"},
-      {{kTypeNumber, 0xFFFFFF, {}}, "040400ffffff"},
-      {{kTypePaddedNumber, 2, {}}, "08020002"},
-      {{kTypePaddedNumber, 600, {}}, "0803000258"},
-      {{kTypePaddedNumber, 0xFFFFFFFF, {}}, "0804ffffffff"},
-      {{kTypeNumber32, 2, {}}, "0c0400000002"},
-      {{kTypeByte, 2, {}}, "180102"},
-      {{kTypeEmpty, 5, {}}, "1c00ffff"},
-      {{kTypeAltNumber, 2, {}}, "200102"},
-      {{kTypeString, 0, "AB"}, "00024142"},
-      {{kTypeString, 0, ""}, "0000ffff"},
-      {{kTypePrefixedString, 0, "AB"}, "100401154142"},
-      {{kTypeAltString, 0, "z"}, "14017a"},
+      {{ValueType::Number, 0, {}}, "040100"},
+      {{ValueType::Number, 254, {}}, "0401fe"},
+      {{ValueType::Number, 255, {}}, "040200ff"},
+      {{ValueType::Number, 65535, {}}, "040300ffff"},
+      {{ValueType::Number, 0xFFFFFF, {}}, "040400ffffff"},
+      {{ValueType::PaddedNumber, 2, {}}, "08020002"},
+      {{ValueType::PaddedNumber, 600, {}}, "0803000258"},
+      {{ValueType::PaddedNumber, 0xFFFFFFFF, {}}, "0804ffffffff"},
+      {{ValueType::Number32, 2, {}}, "0c0400000002"},
+      {{ValueType::Byte, 2, {}}, "180102"},
+      {{ValueType::Empty, 5, {}}, "1c00ffff"},
+      {{ValueType::AltNumber, 2, {}}, "200102"},
+      {{ValueType::String, 0, "AB"}, "00024142"},
+      {{ValueType::String, 0, ""}, "0000ffff"},
+      {{ValueType::PrefixedString, 0, "AB"}, "100401154142"},
+      {{ValueType::AltString, 0, "z"}, "14017a"},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(EncodeRecord("050103030104", c.object), "800000050103030104" + c.expected)
-        << "type " << c.object.type << " value " << c.object.number;
+        << "type " << static_cast<DWORD>(c.object.type) << " value " << c.object.number;
   }
 }
 
@@ -93,15 +95,8 @@ TEST(SimPrinter, DefaultObjectsAnswerEveryQueryOfAFullConfigurationRead) {
   EXPECT_EQ(printer.Number("07020f0101020105"), 6u);
   EXPECT_NE(printer.Number("050103030106"), 1u);
   EXPECT_EQ(printer.Number("050103030108"), 600u);
-  const std::vector<std::string> ids = {
-      "050103030104",     "050103030126",     "050104010105",     "05010303010b",
-      "070104010303010d", "070104010303020d", "07020802010d0103", "070104010303030d",
-      "06030203010501",   "050102010105",     "050102010106",     "06020501010201",
-      "07020f0101070101", "05010303010d",     "07020f0101020105", "05010303040b",
-      "050103030106",     "050103030302",     "050103030402",     "050103030108",
-      "050104010607",     "050103030124",     "050104010605",     "06010401030106",
-      "050103030125"};
-  for (const std::string& id : ids) {
+  for (const ReadStep& step : kPrinterReadSteps) {
+    const std::string id = SettingAt(step.Position).ObjectId;
     printer.Write(Query(id));
     const std::string reply = printer.ReadAll();
     EXPECT_NE(reply.find("\"800000" + id), std::string::npos) << id;

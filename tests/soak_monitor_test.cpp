@@ -191,7 +191,7 @@ struct PortEntryView {
 std::vector<PortEntryView> WalkPortTable() {
   std::vector<PortEntryView> entries;
   LockMonitor();
-  for (PortEntry* e = PortTableHead(); e; e = e->Next) {
+  for (const PortEntry* e = FirstPortEntry(); e; e = e->Next) {
     std::string name;
     for (LPCWSTR c = e->PortName; *c; ++c) name.push_back(static_cast<char>(*c));
     entries.push_back({name, LoadFlags(e)});
@@ -202,6 +202,205 @@ std::vector<PortEntryView> WalkPortTable() {
 
 std::string Narrow(const WString& text) { return std::string(text.begin(), text.end()); }
 
+// Two printers with stored settings: short read time-outs, test pages, and
+// a set block that writes back what the printer already holds (2 copies
+// would change it; 1 copy and driver paper size 42 do not).
+void StoreSettings(DriverDataKey& a, DriverDataKey& b) {
+  for (DriverDataKey* stored : {&a, &b}) {
+    stored->SetDword(LM_W("dwTimeOut"), 1);
+    stored->SetDword(LM_W("dwCfgFlags"), 0x1001);
+    stored->SetDword(LM_W("dwCopies"), 1);
+    stored->SetDword(LM_W("dwPaperSize"), 42);
+  }
+  a.SetDword(LM_W("dwTestPage"), 19);
+  b.SetDword(LM_W("dwTestPage"), 21);
+}
+
+// What the soak's threads share.
+struct Soak {
+  MONITOR portMonitor;
+  WString nameA, nameB;
+  ConfigRecord reference{};  // what a port nobody else uses reads back
+  Failures failures;
+  Deadline deadline;
+  HANDLE shared = nullptr;  // documents on one thread, requests on another
+  std::atomic<bool> documentsDone{false};
+  std::atomic<int> documents{0}, requests{0}, churned{0}, busy{0};
+  std::mutex leftMutex;
+  std::set<std::string> leftOpen;  // ports the churn threads leave open
+  std::vector<HANDLE> leftHandles;
+};
+
+// At least 200 documents on the shared port, and on until 100 requests have
+// run beside them. Only this thread starts documents there: every start
+// must succeed.
+void DocumentsOnTheSharedPort(Soak& soak) {
+  for (DWORD job = 1; job <= 5000 && !soak.deadline.Passed() && (job <= 200 || soak.requests < 100);
+       ++job) {
+    if (!Document(soak.shared, job % 2 ? soak.nameA : soak.nameB, job, job % 8 == 0))
+      soak.failures.Add("document on the shared port failed");
+    ++soak.documents;
+  }
+  soak.documentsDone = true;
+}
+
+// An EndDocPort between the request setting PortActive and its entry text
+// makes the request fail; the record is then untouched.
+void ConfigurationBesideDocuments(Soak& soak) {
+  ConfigRecord record, untouched;
+  std::memset(&record, 0xEE, sizeof record);
+  std::memset(&untouched, 0xEE, sizeof untouched);
+  if (Request(soak.shared, LM_W("GetConfigObjects"), &record, sizeof record))
+    CheckConsistent(record, soak.reference, soak.failures);
+  else if (std::memcmp(&record, &untouched, sizeof record) != 0)
+    soak.failures.Add("a failed GetConfigObjects wrote the record");
+}
+
+// Every kind of request in turn on the shared port while documents come
+// and go on it.
+void RequestsOnTheSharedPort(Soak& soak) {
+  BYTE deviceId[256];
+  for (int i = 0; (!soak.documentsDone || i < 10) && i < 2000; ++i) {
+    SetLastError(0);
+    switch (i % 5) {
+      case 0:
+        ConfigurationBesideDocuments(soak);
+        break;
+      case 1:
+        // May fail when EndDocPort makes the port inactive under it.
+        Request(soak.shared, LM_W("PrintTestPage"));
+        break;
+      case 2:
+        if (!Request(soak.shared, LM_W("GetDeviceID"), deviceId, sizeof deviceId))
+          soak.failures.Add("GetDeviceID failed on the shared port");
+        break;
+      case 3:
+        if (Request(soak.shared, LM_W("AnyName"), nullptr, 0, 0x220004))
+          soak.failures.Add("an unsupported control request succeeded");
+        break;
+      default:
+        Request(soak.shared, LM_W("SetConfigObjects"));
+        break;
+    }
+    if (GetLastError() != ERROR_INVALID_PARAMETER) soak.failures.Add("last error is not 87");
+    ++soak.requests;
+  }
+}
+
+// One round on a port of its own: a document, the requests, and a document
+// right after a request (which ends the port monitor's document first).
+void ChurnRound(Soak& soak, HANDLE port, const WString& portName, DWORD round, const WString& own,
+                const WString& other) {
+  const bool parallel = portName != LM_W("COM1:");
+  const std::string name = Narrow(portName);
+  if (!Document(port, round % 3 ? own : other, round, round % 4 == 1))
+    soak.failures.Add("document failed on " + name);
+  ConfigRecord record;
+  std::memset(&record, 0xEE, sizeof record);
+  const BOOL got = Request(port, LM_W("GetConfigObjects"), &record, sizeof record);
+  if (parallel && !got) soak.failures.Add("GetConfigObjects failed on " + name);
+  if (parallel && got) CheckExact(record, soak.reference, soak.failures, "churn");
+  if (!parallel && got) soak.failures.Add("GetConfigObjects served on a serial port");
+  if (Request(port, LM_W("PrintTestPage")) != (parallel ? TRUE : FALSE))
+    soak.failures.Add("PrintTestPage on " + name);
+  BYTE deviceId[256];
+  if (!Request(port, LM_W("GetDeviceID"), deviceId, sizeof deviceId))
+    soak.failures.Add("GetDeviceID on " + name);
+  if (!Document(port, own, round + 1000, false))
+    soak.failures.Add("document after a request failed on " + name);
+  ++soak.churned;
+}
+
+// Ports opened, used and closed again. A contended thread (one of two on
+// the same port name) whose open was refused as busy tries again shortly,
+// so that the two keep taking the port from each other; an uncontended one
+// leaves its last port open for the table check.
+void ChurnPort(Soak& soak, const WString& portName, bool contended, const WString& own,
+               const WString& other) {
+  HANDLE port = nullptr;
+  for (DWORD round = 1;;) {
+    const bool last = round == 40 || soak.deadline.Passed();
+    port = Open(soak.portMonitor, portName, own);
+    if (!port) {
+      if (!contended || GetLastError() != ERROR_BUSY)
+        soak.failures.Add("OpenPortEx failed for " + Narrow(portName));
+      ++soak.busy;
+      if (soak.deadline.Passed()) break;
+      std::this_thread::sleep_for(std::chrono::microseconds(50));
+      continue;
+    }
+    ChurnRound(soak, port, portName, ++round, own, other);
+    if (last && !contended) break;
+    Table().pfnClosePort(port);
+    port = nullptr;
+    if (last) break;
+    if (contended) std::this_thread::sleep_for(std::chrono::microseconds(200));
+  }
+  if (port) {
+    std::lock_guard<std::mutex> guard(soak.leftMutex);
+    soak.leftOpen.insert(Narrow(portName));
+    soak.leftHandles.push_back(port);
+  }
+}
+
+// The threads: documents and requests on the shared port, and churn on
+// five more. "LPT4:" and "lpt4:" are the same port to the monitor, so those
+// two threads fight over it.
+void RunThreads(Soak& soak) {
+  std::vector<std::thread> threads;
+  threads.emplace_back([&] { DocumentsOnTheSharedPort(soak); });
+  threads.emplace_back([&] { RequestsOnTheSharedPort(soak); });
+  const std::vector<WString> churnPorts = {LM_W("LPT2:"), LM_W("LPT3:"), LM_W("COM1:"),
+                                           LM_W("LPT4:"), LM_W("lpt4:")};
+  for (std::size_t t = 0; t < churnPorts.size(); ++t)
+    threads.emplace_back([&, t] {
+      ChurnPort(soak, churnPorts[t], t >= 3, t % 2 ? soak.nameA : soak.nameB,
+                t % 2 ? soak.nameB : soak.nameA);
+    });
+  for (std::thread& thread : threads) thread.join();
+}
+
+std::multiset<std::string> Names(const std::vector<PortEntryView>& entries) {
+  std::multiset<std::string> names;
+  for (const PortEntryView& e : entries) names.insert(e.name);
+  return names;
+}
+
+// The table holds what it held before, the shared port and the ports left
+// open, each exactly once, none of them inside a document; once they are
+// closed, what it held before.
+void CheckPortTable(Soak& soak, const std::vector<PortEntryView>& tableBefore) {
+  std::multiset<std::string> expected = Names(tableBefore);
+  expected.insert("LPT1:");
+  for (const std::string& name : soak.leftOpen) expected.insert(name);
+  const std::vector<PortEntryView> tableAfter = WalkPortTable();
+  for (const PortEntryView& e : tableAfter) EXPECT_EQ(e.flags & InDocument, 0u) << e.name;
+  EXPECT_EQ(Names(tableAfter), expected);
+  EXPECT_EQ(soak.leftOpen.size(), 3u);
+
+  Table().pfnClosePort(soak.shared);
+  for (HANDLE port : soak.leftHandles) Table().pfnClosePort(port);
+  EXPECT_EQ(Names(WalkPortTable()), Names(tableBefore));
+}
+
+// Nothing leaked (printer handles, port-monitor ports), every job was
+// reported to the spooler as finished with, and every set line the printer
+// heard was whole and changed nothing.
+void CheckNothingLeftBehind(const SeamScope& spooler, const SimPrinter& printer,
+                            const sim::SimObjectMap& objectsBefore) {
+  EXPECT_EQ(spooler.OpenPrinterHandles(), 0);
+  EXPECT_EQ(printer.OpenPortCount(), 0);
+  for (const SpoolerCall& call : spooler.Calls()) {
+    if (call.op == "SetJob") {
+      EXPECT_EQ(call.command, DWORD{JOB_CONTROL_CANCEL});
+    }
+  }
+  for (const sim::SimSetRecord& set : printer.Sets()) EXPECT_TRUE(set.applied) << set.objectId;
+  EXPECT_TRUE(printer.Objects() == objectsBefore);
+  for (const std::string& page : printer.TestPages())
+    EXPECT_TRUE(page == "DEMOPAGE" || page == "PSTYPEFACELIST") << page;
+}
+
 TEST(SoakMonitor, ThreadsDrivingDocumentsRequestsAndPortsLeaveNothingBehind) {
   Watchdog watchdog;
   SeamScope spooler;  // recording OpenPrinter/SetJob/ClosePrinter
@@ -209,209 +408,37 @@ TEST(SoakMonitor, ThreadsDrivingDocumentsRequestsAndPortsLeaveNothingBehind) {
   EnsureMonitorInitialised();
 
   SimPrinter printer;
-  MONITOR portMonitor = printer.MonitorTable();
+  Soak soak;
+  soak.portMonitor = printer.MonitorTable();
   const sim::SimObjectMap objectsBefore = printer.Objects();
-
-  // Two printers with stored settings: short read time-outs, test pages,
-  // and a set block that writes back what the printer already holds
-  // (2 copies would change it; 1 copy and driver paper size 42 do not).
-  const WString nameA = UniquePrinterName(), nameB = UniquePrinterName();
-  DriverDataKey storedA(nameA), storedB(nameB);
-  for (DriverDataKey* stored : {&storedA, &storedB}) {
-    stored->SetDword(LM_W("dwTimeOut"), 1);
-    stored->SetDword(LM_W("dwCfgFlags"), 0x1001);
-    stored->SetDword(LM_W("dwCopies"), 1);
-    stored->SetDword(LM_W("dwPaperSize"), 42);
-  }
-  storedA.SetDword(LM_W("dwTestPage"), 19);
-  storedB.SetDword(LM_W("dwTestPage"), 21);
-
+  soak.nameA = UniquePrinterName();
+  soak.nameB = UniquePrinterName();
+  DriverDataKey storedA(soak.nameA), storedB(soak.nameB);
+  StoreSettings(storedA, storedB);
   const std::vector<PortEntryView> tableBefore = WalkPortTable();
   const long keysBefore = OpenKeyCount();
 
-  // What a port that nobody else uses reads back.
-  ConfigRecord reference{};
-  {
-    HANDLE port = Open(portMonitor, LM_W("LPT1:"), nameA);
-    ASSERT_NE(port, nullptr);
-    ASSERT_TRUE(Request(port, LM_W("GetConfigObjects"), &reference, sizeof reference));
-    Table().pfnClosePort(port);
-  }
-  ASSERT_EQ(reference.CfgFlags, 0xDBFFFFu) << "the printer should answer every object";
+  HANDLE port = Open(soak.portMonitor, LM_W("LPT1:"), soak.nameA);
+  ASSERT_NE(port, nullptr);
+  ASSERT_TRUE(Request(port, LM_W("GetConfigObjects"), &soak.reference, sizeof soak.reference));
+  Table().pfnClosePort(port);
+  ASSERT_EQ(soak.reference.CfgFlags, 0xDBFFFFu) << "the printer should answer every object";
 
-  Failures failures;
-  const Deadline deadline;
-  std::mutex leftMutex;
-  std::set<std::string> leftOpen;  // ports the churn threads leave open
-  std::vector<HANDLE> leftHandles;
-
-  // The shared port: documents on one thread, requests on another.
-  HANDLE shared = Open(portMonitor, LM_W("LPT1:"), nameA);
-  ASSERT_NE(shared, nullptr);
-  std::atomic<bool> documentsDone{false};
-  std::atomic<int> documents{0}, requests{0}, churned{0}, busy{0};
-
-  std::vector<std::thread> threads;
-  threads.emplace_back([&] {
-    // At least 200 documents, and on until 100 requests have run beside them.
-    for (DWORD job = 1; job <= 5000 && !deadline.Passed() && (job <= 200 || requests < 100);
-         ++job) {
-      // Only this thread starts documents here: the start must succeed.
-      if (!Document(shared, job % 2 ? nameA : nameB, job, job % 8 == 0))
-        failures.Add("document on the shared port failed");
-      ++documents;
-    }
-    documentsDone = true;
-  });
-  threads.emplace_back([&] {
-    BYTE deviceId[256];
-    for (int i = 0; (!documentsDone || i < 10) && i < 2000; ++i) {
-      SetLastError(0);
-      switch (i % 5) {
-        case 0: {
-          ConfigRecord record;
-          std::memset(&record, 0xEE, sizeof record);
-          // An EndDocPort between the request setting PortActive and its
-          // entry text makes the request fail; the record is then untouched.
-          if (Request(shared, LM_W("GetConfigObjects"), &record, sizeof record)) {
-            CheckConsistent(record, reference, failures);
-          } else {
-            ConfigRecord untouched;
-            std::memset(&untouched, 0xEE, sizeof untouched);
-            if (std::memcmp(&record, &untouched, sizeof record) != 0)
-              failures.Add("a failed GetConfigObjects wrote the record");
-          }
-          break;
-        }
-        case 1:
-          // May fail when EndDocPort makes the port inactive under it.
-          Request(shared, LM_W("PrintTestPage"));
-          break;
-        case 2:
-          if (!Request(shared, LM_W("GetDeviceID"), deviceId, sizeof deviceId))
-            failures.Add("GetDeviceID failed on the shared port");
-          break;
-        case 3:
-          if (Request(shared, LM_W("AnyName"), nullptr, 0, 0x220004))
-            failures.Add("an unsupported control request succeeded");
-          break;
-        default:
-          Request(shared, LM_W("SetConfigObjects"));
-          break;
-      }
-      if (GetLastError() != ERROR_INVALID_PARAMETER) failures.Add("last error is not 87");
-      ++requests;
-    }
-  });
-
-  // Churn: ports opened, used and closed again. "LPT4:" and "lpt4:" are the
-  // same port to the monitor, so those two threads fight over it.
-  const std::vector<WString> churnPorts = {LM_W("LPT2:"), LM_W("LPT3:"), LM_W("COM1:"),
-                                           LM_W("LPT4:"), LM_W("lpt4:")};
-  for (std::size_t t = 0; t < churnPorts.size(); ++t) {
-    threads.emplace_back([&, t] {
-      const WString& portName = churnPorts[t];
-      const bool parallel = portName != LM_W("COM1:");
-      const bool contended = t >= 3;
-      const WString& own = t % 2 ? nameA : nameB;
-      const WString& other = t % 2 ? nameB : nameA;
-      HANDLE port = nullptr;
-      // A round counts once the port opened; a contended thread whose open
-      // was refused as busy tries again shortly, so that the two threads
-      // keep taking the port from each other.
-      for (DWORD round = 1;;) {
-        const bool last = round == 40 || deadline.Passed();
-        port = Open(portMonitor, portName, own);
-        if (!port) {
-          if (!contended || GetLastError() != ERROR_BUSY)
-            failures.Add("OpenPortEx failed for " + Narrow(portName));
-          ++busy;
-          if (deadline.Passed()) break;
-          std::this_thread::sleep_for(std::chrono::microseconds(50));
-          continue;
-        }
-        ++round;
-        if (!Document(port, round % 3 ? own : other, round, round % 4 == 1))
-          failures.Add("document failed on " + Narrow(portName));
-        ConfigRecord record;
-        std::memset(&record, 0xEE, sizeof record);
-        const BOOL got = Request(port, LM_W("GetConfigObjects"), &record, sizeof record);
-        if (parallel && !got) failures.Add("GetConfigObjects failed on " + Narrow(portName));
-        if (parallel && got) CheckExact(record, reference, failures, "churn");
-        if (!parallel && got) failures.Add("GetConfigObjects served on a serial port");
-        if (Request(port, LM_W("PrintTestPage")) != (parallel ? TRUE : FALSE))
-          failures.Add("PrintTestPage on " + Narrow(portName));
-        BYTE deviceId[256];
-        if (!Request(port, LM_W("GetDeviceID"), deviceId, sizeof deviceId))
-          failures.Add("GetDeviceID on " + Narrow(portName));
-        // A document right after a request ends the port monitor's document first.
-        if (!Document(port, own, round + 1000, false))
-          failures.Add("document after a request failed on " + Narrow(portName));
-        ++churned;
-        // The uncontended threads leave their last port open for the table check.
-        if (last && !contended) break;
-        Table().pfnClosePort(port);
-        port = nullptr;
-        if (last) break;
-        // Let the other thread of a contended pair have its turn.
-        if (contended) std::this_thread::sleep_for(std::chrono::microseconds(200));
-      }
-      if (port) {
-        std::lock_guard<std::mutex> guard(leftMutex);
-        leftOpen.insert(Narrow(portName));
-        leftHandles.push_back(port);
-      }
-    });
-  }
-  for (std::thread& thread : threads) thread.join();
-
+  soak.shared = Open(soak.portMonitor, LM_W("LPT1:"), soak.nameA);
+  ASSERT_NE(soak.shared, nullptr);
+  RunThreads(soak);
   std::printf(
       "soak: %d documents on the shared port, %d requests beside them, %d churn rounds, "
       "%d opens refused as busy\n",
-      documents.load(), requests.load(), churned.load(), busy.load());
-  EXPECT_EQ(failures.count.load(), 0) << "first: " << failures.first;
-  EXPECT_GT(documents.load(), 0);
-  EXPECT_GT(requests.load(), 0);
-  EXPECT_GT(churned.load(), 0);
+      soak.documents.load(), soak.requests.load(), soak.churned.load(), soak.busy.load());
+  EXPECT_EQ(soak.failures.count.load(), 0) << "first: " << soak.failures.first;
+  EXPECT_GT(soak.documents.load(), 0);
+  EXPECT_GT(soak.requests.load(), 0);
+  EXPECT_GT(soak.churned.load(), 0);
 
-  // The table holds what it held before, the shared port and the ports left
-  // open, each exactly once, none of them inside a document.
-  std::multiset<std::string> expected;
-  for (const PortEntryView& e : tableBefore) expected.insert(e.name);
-  expected.insert("LPT1:");
-  for (const std::string& name : leftOpen) expected.insert(name);
-  const std::vector<PortEntryView> tableAfter = WalkPortTable();
-  std::multiset<std::string> actual;
-  for (const PortEntryView& e : tableAfter) {
-    actual.insert(e.name);
-    EXPECT_EQ(e.flags & InDocument, 0u) << e.name;
-  }
-  EXPECT_EQ(actual, expected);
-  EXPECT_EQ(leftOpen.size(), 3u);
-
-  Table().pfnClosePort(shared);
-  for (HANDLE port : leftHandles) Table().pfnClosePort(port);
-  std::multiset<std::string> before, after;
-  for (const PortEntryView& e : tableBefore) before.insert(e.name);
-  for (const PortEntryView& e : WalkPortTable()) after.insert(e.name);
-  EXPECT_EQ(after, before);
-
-  // Nothing leaked: printer handles, port-monitor ports, registry handles.
-  EXPECT_EQ(spooler.OpenPrinterHandles(), 0);
-  EXPECT_EQ(printer.OpenPortCount(), 0);
+  CheckPortTable(soak, tableBefore);
   EXPECT_EQ(OpenKeyCount(), keysBefore);
-  // Every job was reported to the spooler as finished with.
-  for (const SpoolerCall& call : spooler.Calls()) {
-    if (call.op == "SetJob") {
-      EXPECT_EQ(call.command, DWORD{JOB_CONTROL_CANCEL});
-    }
-  }
-
-  // Every set line the printer heard was whole and changed nothing.
-  for (const sim::SimSetRecord& set : printer.Sets()) EXPECT_TRUE(set.applied) << set.objectId;
-  EXPECT_TRUE(printer.Objects() == objectsBefore);
-  for (const std::string& page : printer.TestPages())
-    EXPECT_TRUE(page == "DEMOPAGE" || page == "PSTYPEFACELIST") << page;
+  CheckNothingLeftBehind(spooler, printer, objectsBefore);
 }
 
 }  // namespace

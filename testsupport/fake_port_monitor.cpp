@@ -7,10 +7,6 @@ namespace langmon::testing {
 
 namespace {
 
-// OpenPort carries no context, so it reaches the most recently made fake;
-// every later call finds its fake through the port handle.
-FakePortMonitor* g_current = nullptr;
-
 struct FakePort {
   FakePortMonitor* owner;
   WString name;
@@ -23,8 +19,8 @@ BOOL Fail(FakePortMonitor* m) {
   return FALSE;
 }
 
-BOOL WINAPI FakeOpenPort(LPWSTR name, PHANDLE handle) {
-  FakePortMonitor* m = g_current;
+BOOL FakeOpenPort(void* context, LPWSTR name, PHANDLE handle) {
+  auto* m = static_cast<FakePortMonitor*>(context);
   m->Record({"OpenPort", name ? WString(name) : WString(), 0, {}});
   if (m->failOpenPort) return Fail(m);
   *handle = new FakePort{m, name ? WString(name) : WString()};
@@ -100,24 +96,20 @@ BOOL WINAPI FakeSetPortTimeOuts(HANDLE port, LPCOMMTIMEOUTS timeouts, DWORD rese
   return TRUE;
 }
 
+constexpr portmonitor::PortOperations kFakeOperations = {
+    .OpenPort = &FakeOpenPort,
+    .StartDocPort = &FakeStartDocPort,
+    .WritePort = &FakeWritePort,
+    .ReadPort = &FakeReadPort,
+    .EndDocPort = &FakeEndDocPort,
+    .ClosePort = &FakeClosePort,
+    .GetPrinterDataFromPort = &FakeGetPrinterDataFromPort,
+    .SetPortTimeOuts = &FakeSetPortTimeOuts,
+};
+
 }  // namespace
 
-FakePortMonitor::FakePortMonitor() {
-  table.pfnOpenPort = &FakeOpenPort;
-  table.pfnStartDocPort = &FakeStartDocPort;
-  table.pfnWritePort = &FakeWritePort;
-  table.pfnReadPort = &FakeReadPort;
-  table.pfnEndDocPort = &FakeEndDocPort;
-  table.pfnClosePort = &FakeClosePort;
-  table.pfnGetPrinterDataFromPort = &FakeGetPrinterDataFromPort;
-  table.pfnSetPortTimeOuts = &FakeSetPortTimeOuts;
-  previous_ = g_current;
-  g_current = this;
-}
-
-FakePortMonitor::~FakePortMonitor() {
-  if (g_current == this) g_current = previous_;
-}
+FakePortMonitor::FakePortMonitor() : bound_(kFakeOperations, this) { table = bound_.Table(); }
 
 void FakePortMonitor::QueueRead(const std::string& bytes) {
   std::lock_guard<std::mutex> guard(mutex);

@@ -1,10 +1,10 @@
 // A port monitor for tests: a MONITOR table whose operations record every
 // call, hand back scripted read data and can be told to fail or write short.
 //
-// Each FakePort (one per opened port) is reached through the port monitor
-// handle that OpenPort returns. OpenPort itself has no context argument: it
-// reaches the most recently made FakePortMonitor that is still alive. The
-// tables are built per FakePortMonitor so that tests can null out slots.
+// Each FakePortMonitor has its own table (made with PortMonitorTable, so its
+// OpenPort reaches this object), and tests may null out or replace slots of
+// it. Each FakePort (one per opened port) is reached through the port
+// monitor handle that OpenPort returns.
 #pragma once
 
 #include <deque>
@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "port_monitor_table.h"
 
 namespace langmon::testing {
 
@@ -28,20 +29,19 @@ struct FakeCall {
 class FakePortMonitor {
  public:
   FakePortMonitor();
-  ~FakePortMonitor();
   FakePortMonitor(const FakePortMonitor&) = delete;
   FakePortMonitor& operator=(const FakePortMonitor&) = delete;
 
   // The table handed to OpenPortEx. Tests may clear slots before use.
-  MONITOR table{};
+  MONITOR table;
 
   // Knobs (set before the call they affect).
   bool failOpenPort = false;
   bool failStartDocPort = false;
   bool failWritePort = false;
   bool failReadPort = false;
-  DWORD failError = 31;        // last error set by a failing call (ERROR_GEN_FAILURE)
-  DWORD shortWriteBy = 0;      // report this many bytes fewer than asked (never below 0)
+  DWORD failError = ERROR_GEN_FAILURE;  // last error set by a failing call
+  DWORD shortWriteBy = 0;               // report this many bytes fewer than asked (never below 0)
   DWORD overReportReadBy = 0;  // a faulty port monitor: report this many bytes more than read
   bool recordCalls = true;     // off for soak tests that make millions of calls
 
@@ -67,7 +67,7 @@ class FakePortMonitor {
 
  private:
   std::vector<FakeCall> calls_;
-  FakePortMonitor* previous_ = nullptr;  // the fake OpenPort reached before this one
+  portmonitor::PortMonitorTable bound_;
 };
 
 }  // namespace langmon::testing

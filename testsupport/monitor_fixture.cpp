@@ -11,7 +11,7 @@ BOOL WINAPI RecordingOpenPrinter(LPWSTR name, LPHANDLE printer, LPPRINTER_DEFAUL
   if (s->failOpenPrinter) {
     if (printer) *printer = nullptr;
     s->Record({"OpenPrinter", name ? WString(name) : WString(), nullptr, 0, 0});
-    SetLastError(1801);  // ERROR_INVALID_PRINTER_NAME
+    SetLastError(ERROR_INVALID_PRINTER_NAME);
     return FALSE;
   }
   HANDLE handle;
@@ -97,7 +97,7 @@ std::size_t PortTableSize() {
   EnsureMonitorInitialised();
   LockMonitor();
   std::size_t n = 0;
-  for (PortEntry* e = PortTableHead(); e; e = e->Next) ++n;
+  for (const PortEntry* e = FirstPortEntry(); e; e = e->Next) ++n;
   UnlockMonitor();
   return n;
 }

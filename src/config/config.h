@@ -9,8 +9,12 @@ namespace langmon {
 
 // ---- the driver-data key ----------------------------------------------------
 
-// "System\CurrentControlSet\Control\Print\Printers\%s\PrinterDriverData",
-// formed in a buffer of this many WCHARs, terminator included.
+// The key path is the prefix, the printer name and the suffix, relative to
+// HKEY_LOCAL_MACHINE, formed in a buffer of this many WCHARs, terminator
+// included.
+inline constexpr WCHAR kDriverDataKeyPrefix[] =
+    LM_W("System\\CurrentControlSet\\Control\\Print\\Printers\\");
+inline constexpr WCHAR kDriverDataKeySuffix[] = LM_W("\\PrinterDriverData");
 constexpr std::size_t kKeyPathCapacity = 256;
 // The longest printer name whose key path fits: 255 - 66.
 constexpr std::size_t kMaxPrinterNameLength = 189;

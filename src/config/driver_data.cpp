@@ -6,11 +6,8 @@ namespace langmon {
 
 namespace {
 
-constexpr WCHAR kKeyPathPrefix[] = LM_W("System\\CurrentControlSet\\Control\\Print\\Printers\\");
-constexpr WCHAR kKeyPathSuffix[] = LM_W("\\PrinterDriverData");
-
-constexpr std::size_t kPrefixLength = sizeof kKeyPathPrefix / sizeof(WCHAR) - 1;
-constexpr std::size_t kSuffixLength = sizeof kKeyPathSuffix / sizeof(WCHAR) - 1;
+constexpr std::size_t kPrefixLength = sizeof kDriverDataKeyPrefix / sizeof(WCHAR) - 1;
+constexpr std::size_t kSuffixLength = sizeof kDriverDataKeySuffix / sizeof(WCHAR) - 1;
 static_assert(kPrefixLength + kSuffixLength + kMaxPrinterNameLength + 1 == kKeyPathCapacity);
 
 std::size_t WideLength(LPCWSTR text) {
@@ -36,9 +33,9 @@ BOOL BuildDriverDataKeyPath(LPCWSTR printerName, WCHAR* path, std::size_t capaci
   if (nameLength == 0) return FALSE;
   if (kPrefixLength + nameLength + kSuffixLength + 1 > capacity) return FALSE;
   std::size_t used = 0;
-  AppendWide(path, &used, kKeyPathPrefix, kPrefixLength);
+  AppendWide(path, &used, kDriverDataKeyPrefix, kPrefixLength);
   AppendWide(path, &used, printerName, nameLength);
-  AppendWide(path, &used, kKeyPathSuffix, kSuffixLength);
+  AppendWide(path, &used, kDriverDataKeySuffix, kSuffixLength);
   path[used] = 0;
   return TRUE;
 }

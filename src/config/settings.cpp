@@ -1,8 +1,8 @@
 #include "config/settings.h"
 
-#include "pjl/pjl.h"
-
 namespace langmon {
+
+using enum ValueType;
 
 // ---- value maps -----------------------------------------------------------
 
@@ -218,7 +218,7 @@ static_assert(SendOrderComplete());
 
 const Setting& SettingAt(DWORD position) { return kSettings[position - 1]; }
 
-DWORD SendTypeFor(const Setting& setting, DWORD printerValue) {
+ValueType SendTypeFor(const Setting& setting, DWORD printerValue) {
   if (setting.SendType == kSendTypeBySign)
     return static_cast<std::int32_t>(printerValue) < 0 ? NegativeNumber : PaddedNumber;
   return setting.SendType;

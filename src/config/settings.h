@@ -7,6 +7,7 @@
 #include <cstddef>
 
 #include "monitor/monitor.h"
+#include "pjl/pjl.h"
 
 namespace langmon {
 
@@ -111,11 +112,12 @@ DWORD Tray3PresenceToDriver(DWORD value);
 
 // ---- the settings table ---------------------------------------------------
 
-// Send types of the table: a value type of the set line, or one of these.
-constexpr DWORD kNotSent = 0xFFFFFFFF;
+// Send types of the table: a value type of the set line, or one of these two
+// codes outside the wire's range.
+constexpr ValueType kNotSent = static_cast<ValueType>(0xFFFFFFFF);
 // The fuser temperatures go out as NegativeNumber when the printer value is
 // negative as a signed 32-bit number, else as PaddedNumber.
-constexpr DWORD kSendTypeBySign = 0xFFFFFFFE;
+constexpr ValueType kSendTypeBySign = static_cast<ValueType>(0xFFFFFFFE);
 
 constexpr DWORD kNoPresenceBit = 0;
 
@@ -126,7 +128,7 @@ struct Setting {
   LPCWSTR ValueName;           // registry value under PrinterDriverData
   const char* ObjectId;        // device-management object; null when never asked
   DWORD PresenceBit;           // kNoPresenceBit when the setting has none
-  DWORD SendType;              // value type, kSendTypeBySign or kNotSent
+  ValueType SendType;          // value type, kSendTypeBySign or kNotSent
   DWORD Default;               // built-in default (no configuration stored)
   DWORD Fallback;              // configuration stored, this value unreadable
   ValueMap ToDriver;           // printer answer -> record; null when never asked
@@ -141,7 +143,7 @@ const Setting& SettingAt(DWORD position);
 
 // The value type a setting goes out with, for its value already mapped into
 // the printer's encoding.
-DWORD SendTypeFor(const Setting& setting, DWORD printerValue);
+ValueType SendTypeFor(const Setting& setting, DWORD printerValue);
 
 // ---- the three walks over the table -----------------------------------------
 

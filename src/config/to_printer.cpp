@@ -37,11 +37,7 @@ BOOL SendConfigToPrinter(PortEntry* entry) {
       AppendSetLine(block, setting.ObjectId, SendTypeFor(setting, value), PjlValue{value, nullptr});
     }
     const DWORD length = static_cast<DWORD>(std::strlen(block));
-    if (length != 0) {
-      DWORD written = 0;
-      WritePort(entry, reinterpret_cast<LPBYTE>(block), length, &written);
-      result = written == length ? TRUE : FALSE;
-    }
+    if (length != 0) result = WriteWhole(entry, block, length, WriteCheck::CountOnly);
   }
   RegCloseKey(key);
   return result;

@@ -1,9 +1,11 @@
 // The monitor frame: the port entry record, its flag word, the port table and
-// the one monitor lock that guards it.
+// the one monitor lock that guards it. The monitor's own code and its tests
+// use this; hosts use monitor_api.h.
 #pragma once
 
 #include <atomic>
 
+#include "monitor/monitor_api.h"
 #include "platform/platform.h"
 
 namespace langmon {
@@ -51,13 +53,14 @@ void InitializeMonitorLock();
 void LockMonitor();
 void UnlockMonitor();
 
-// The first entry of the port table (null when empty). Read and changed only
-// under the monitor lock.
-PortEntry*& PortTableHead();
+// The port table is changed only by NewPortEntry and RemovePortEntry, and
+// read only under the monitor lock. FirstPortEntry gives its first entry
+// (null when empty) for walking it.
+const PortEntry* FirstPortEntry();
 
 LPWSTR DuplicateWideString(LPCWSTR string);
 void FreeWideString(LPWSTR string);
-PortEntry* FindPortEntry(PortEntry* first, LPCWSTR portName);
+const PortEntry* FindPortEntry(const PortEntry* first, LPCWSTR portName);
 constexpr DWORD kMatchLpt = 0x1;
 constexpr DWORD kMatchCom = 0x2;
 BOOL MatchNumberedPort(const char* ansiName, DWORD kinds);
@@ -71,12 +74,4 @@ BOOL RemovePortEntry(PortEntry* entry);
 // do not fit in `capacity` characters.
 BOOL CopyPrinterName(const PortEntry* entry, WCHAR* buffer, std::size_t capacity);
 
-// The constant table handed to the spooler.
-const MONITOREX* MonitorTable();
-
 }  // namespace langmon
-
-extern "C" {
-BOOL WINAPI DllEntryPoint(HINSTANCE instance, DWORD reason, LPVOID reserved);
-LPMONITOREX WINAPI InitializePrintMonitor(LPWSTR registryRoot);
-}

@@ -36,7 +36,7 @@ void InitializeMonitorLock() {
 void LockMonitor() { EnterCriticalSection(&g_monitorLock); }
 void UnlockMonitor() { LeaveCriticalSection(&g_monitorLock); }
 
-PortEntry*& PortTableHead() { return g_portTable; }
+const PortEntry* FirstPortEntry() { return g_portTable; }
 
 LPWSTR DuplicateWideString(LPCWSTR string) {
   if (!string) return nullptr;
@@ -50,9 +50,9 @@ void FreeWideString(LPWSTR string) {
   if (string) LocalFree(string);
 }
 
-PortEntry* FindPortEntry(PortEntry* first, LPCWSTR portName) {
+const PortEntry* FindPortEntry(const PortEntry* first, LPCWSTR portName) {
   if (!portName) return nullptr;
-  for (PortEntry* entry = first; entry; entry = entry->Next)
+  for (const PortEntry* entry = first; entry; entry = entry->Next)
     if (lstrcmpiW(entry->PortName, portName) == 0) return entry;
   return nullptr;
 }
@@ -86,6 +86,10 @@ DWORD PortKindOf(LPCWSTR portName) {
 
 }  // namespace
 
+BOOL ServesConfigurationRequests(LPCWSTR portName) {
+  return PortKindOf(portName) == ParallelPort ? TRUE : FALSE;
+}
+
 PortEntry* NewPortEntry(LPCWSTR portName, LPCWSTR printerName) {
   if (!portName) return nullptr;
   const std::size_t nameBytes = 2 * (static_cast<std::size_t>(lstrlenW(portName)) + 1);
@@ -102,7 +106,7 @@ PortEntry* NewPortEntry(LPCWSTR portName, LPCWSTR printerName) {
   entry->PrinterHandle = nullptr;
   entry->Flags = PortKindOf(portName);
 
-  PortEntry*& head = PortTableHead();
+  PortEntry*& head = g_portTable;
   if (!head) {
     head = entry;
   } else {
@@ -114,7 +118,7 @@ PortEntry* NewPortEntry(LPCWSTR portName, LPCWSTR printerName) {
 }
 
 BOOL RemovePortEntry(PortEntry* entry) {
-  PortEntry*& head = PortTableHead();
+  PortEntry*& head = g_portTable;
   if (!entry || !head) return FALSE;
   if (head == entry) {
     head = entry->Next;

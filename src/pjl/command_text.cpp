@@ -3,19 +3,19 @@
 // formatting at all.
 #include <cstring>
 
-#include "pjl/pjl.h"
+#include "pjl/pjl_internal.h"
 
 namespace langmon {
 
 namespace {
 
-constexpr char kQueryPrefix[] = "@PJL DMINFO ASCIIHEX=\"0000";
-constexpr char kSetPrefix[] = "@PJL DMCMD ASCIIHEX=\"0400";
+using enum ValueType;
+
 constexpr char kLineEnd[] = "\"\r\n";
 constexpr char kNoDigits[] = "FFFF";      // value digits of a length of 0
 constexpr char kStringPrefix[] = "0115";  // leads every PrefixedString value
 
-bool IsStringType(DWORD type) {
+bool IsStringType(ValueType type) {
   return type == String || type == PrefixedString || type == AltString;
 }
 
@@ -55,7 +55,7 @@ BOOL BuildQueryLine(char* buffer, const char* objectId) {
   return TRUE;
 }
 
-DWORD ValueLength(DWORD type, PjlValue value) {
+DWORD ValueLength(ValueType type, PjlValue value) {
   switch (type) {
     case String:
     case AltString:
@@ -88,14 +88,14 @@ DWORD ValueLength(DWORD type, PjlValue value) {
   }
 }
 
-void FormatTypeLength(DWORD type, DWORD length, char out[5]) {
-  const DWORD word = type * 1024 + length;
+void FormatTypeLength(ValueType type, DWORD length, char out[5]) {
+  const DWORD word = static_cast<DWORD>(type) * 1024 + length;
   FormatHexByte(out, static_cast<BYTE>((word >> 8) & 0xFF));
   FormatHexByte(out + 2, static_cast<BYTE>(word & 0xFF));
   out[4] = '\0';
 }
 
-void FormatValue(char* text, DWORD type, DWORD length, PjlValue value) {
+void FormatValue(char* text, ValueType type, DWORD length, PjlValue value) {
   char* end = text + std::strlen(text);
   if (length == 0) {
     std::memcpy(end, kNoDigits, sizeof kNoDigits);
@@ -126,7 +126,7 @@ void FormatValue(char* text, DWORD type, DWORD length, PjlValue value) {
   AppendHexNumber(end, number, minDigits);
 }
 
-void AppendSetLine(char* text, const char* objectId, DWORD type, PjlValue value) {
+void AppendSetLine(char* text, const char* objectId, ValueType type, PjlValue value) {
   if (!text || !objectId || type > NegativeNumber) return;
   const DWORD length = ValueLength(type, value);
   if (length > kMaxStringLength) return;  // would run into the type bits

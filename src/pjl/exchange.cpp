@@ -7,7 +7,7 @@
 #include <cstring>
 #include <ctime>
 
-#include "pjl/pjl.h"
+#include "pjl/pjl_internal.h"
 #include "port/port_ops.h"
 
 namespace langmon {
@@ -16,7 +16,6 @@ namespace {
 
 constexpr char kReplyStart = '@';
 constexpr char kReplyEnd = '\x0C';  // form feed
-constexpr char kEchoPrefix[] = "@PJL ECHO Getting Configuration";
 
 }  // namespace
 

@@ -1,6 +1,7 @@
 // PJL device-management wire: DMINFO query and DMCMD set-line texts, the
 // query exchange over the port and the decoding of reply values. Nothing
-// here allocates heap memory; every buffer belongs to the caller.
+// here allocates heap memory; every buffer belongs to the caller. The parts
+// the three pieces share and their tests look at are in pjl_internal.h.
 #pragma once
 
 #include "monitor/monitor.h"
@@ -8,7 +9,7 @@
 namespace langmon {
 
 // Value type codes carried in the type/length word.
-enum ValueType : DWORD {
+enum class ValueType : DWORD {
   String = 0,
   Number = 1,
   PaddedNumber = 2,
@@ -30,6 +31,12 @@ struct PjlValue {
 
 // ---- command texts --------------------------------------------------------
 
+// How the monitor's PJL lines begin: the DMINFO query and the DMCMD set line
+// up to the object identifier, the ECHO probe up to its token.
+inline constexpr char kQueryPrefix[] = "@PJL DMINFO ASCIIHEX=\"0000";
+inline constexpr char kSetPrefix[] = "@PJL DMCMD ASCIIHEX=\"0400";
+inline constexpr char kEchoPrefix[] = "@PJL ECHO Getting Configuration";
+
 // Longest string the 10-bit length can announce (two fewer for
 // PrefixedString, whose prefix counts too).
 constexpr DWORD kMaxStringLength = 1023;
@@ -44,16 +51,7 @@ BOOL BuildQueryLine(char* buffer, const char* objectId);
 // the ten value types, or a string value is too long for the 10-bit length.
 // A set line carrying a number takes at most 40 characters plus the
 // identifier.
-void AppendSetLine(char* text, const char* objectId, DWORD type, PjlValue value);
-// Length in bytes that the type/length word announces for the value. String
-// types give their full character count (also when it is too long to be
-// sent); unknown types give 0.
-DWORD ValueLength(DWORD type, PjlValue value);
-void FormatTypeLength(DWORD type, DWORD length, char out[5]);
-// Appends the value digits for the type and length to the end of text.
-void FormatValue(char* text, DWORD type, DWORD length, PjlValue value);
-void FormatHexByte(char* out, BYTE value);
-char HexDigitChar(DWORD nibble);
+void AppendSetLine(char* text, const char* objectId, ValueType type, PjlValue value);
 
 // ---- query exchange -------------------------------------------------------
 
@@ -70,24 +68,8 @@ constexpr DWORD kExchangeTimeLimitMs = 5000;
 // receives the reply ("@" through form feed, at most kMaxReplyLength bytes,
 // no terminator) and *replyLength its length. On failure neither is touched.
 BOOL ExchangeQuery(PortEntry* entry, const char* request, char* replyBuffer, DWORD* replyLength);
-// Looks through the *held bytes at the start of collection for the first
-// complete reply whose first compareLength bytes equal the request's, and
-// leaves behind either nothing or one partial reply starting at collection[0].
-BOOL ScanReply(const char* request, DWORD compareLength, char* replyBuffer, DWORD* replyLength,
-               char* collection, DWORD* held);
+// The ECHO probe: TRUE when the printer echoed it within the time limit.
 BOOL SendEchoProbe(PortEntry* entry);
-
-// ECHO probe texts.
-constexpr DWORD kEchoTokenSize = 32;
-constexpr DWORD kEchoRequestSize = 64;
-constexpr DWORD kEchoTokenMax = 32767;
-// The probe's token for a generator seeded with seed: the first number of
-//   state = state * 1103515245 + 12345;  token = (state >> 16) & 0x7FFF
-// (unsigned 32-bit arithmetic), the same on every platform.
-DWORD EchoToken(DWORD seed);
-// Writes "@PJL ECHO Getting Configuration<token>\r\n" and a zero into buffer
-// (kEchoRequestSize bytes); returns the text's length.
-DWORD BuildEchoRequest(char* buffer, DWORD token);
 
 // ---- reply decoding -------------------------------------------------------
 
@@ -99,13 +81,5 @@ DWORD BuildEchoRequest(char* buffer, DWORD token);
 // than 4 bytes, or the type is unknown.
 BOOL ReadReplyValue(const char* reply, const char* objectId, void* destination,
                     std::size_t capacity);
-void ParseTypeLength(const char* text, WORD* type, WORD* length);
-BOOL DecodeValue(const char* digits, WORD type, WORD length, void* destination,
-                 std::size_t capacity);
-// Read exactly 8, 4 and 2 characters; the caller makes sure they are there.
-DWORD ParseHexDword(const char* text);
-WORD ParseHexWord(const char* text);
-WORD ParseHexByte(const char* text);
-WORD HexDigitValue(char c);
 
 }  // namespace langmon

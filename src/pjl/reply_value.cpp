@@ -8,11 +8,13 @@
 // inside the destination's capacity.
 #include <cstring>
 
-#include "pjl/pjl.h"
+#include "pjl/pjl_internal.h"
 
 namespace langmon {
 
 namespace {
+
+using enum ValueType;
 
 constexpr char kReplyMarker[] = "\"800000";
 constexpr std::size_t kReplyMarkerLength = sizeof kReplyMarker - 1;
@@ -135,7 +137,8 @@ BOOL DecodeValue(const char* digits, WORD type, WORD length, void* destination,
                  std::size_t capacity) {
   if (!digits || !destination) return FALSE;
   BYTE* bytes = static_cast<BYTE*>(destination);
-  switch (type) {
+  const ValueType valueType = static_cast<ValueType>(type);
+  switch (valueType) {
     case String:
     case AltString:
       return DecodeString(digits, length, bytes, capacity);
@@ -148,7 +151,7 @@ BOOL DecodeValue(const char* digits, WORD type, WORD length, void* destination,
       break;
   }
   if (capacity < sizeof(DWORD)) return FALSE;
-  switch (type) {
+  switch (valueType) {
     case Number:
     case PaddedNumber:
     case AltNumber:

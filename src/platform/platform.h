@@ -1,11 +1,13 @@
 // The one header through which the monitor reaches the Win32 API.
 //
 // On Windows this is the real SDK (kernel32, advapi32, winspool). On Linux it
-// is a compact implementation of exactly the subset the monitor and its tests
-// use (platform_linux.cpp): UTF-16 strings, a thread-local last error,
-// critical sections, the local heap, an in-memory HKEY_LOCAL_MACHINE registry
-// and a 32-bit tick counter. Nothing else in src/ includes a system header
-// that is specific to one platform.
+// is a compact implementation of exactly the subset the monitor, its tests
+// and the host tools use (platform_linux.cpp): UTF-16 strings, a thread-local
+// last error, critical sections, the local heap, an in-memory
+// HKEY_LOCAL_MACHINE registry and a 32-bit tick counter. It is also the one
+// place where Win32 error codes are spelled: every other file names them.
+// Nothing else in src/ includes a system header that is specific to one
+// platform. Hooks for tests of the Linux layer are in platform_testing.h.
 #pragma once
 
 #include <cstddef>
@@ -20,6 +22,7 @@
 // clang-format off
 #include <windows.h>
 #include <winspool.h>
+// winsplp.h needs winspool.h's declarations first.
 #include <winsplp.h>
 // clang-format on
 
@@ -76,17 +79,29 @@ typedef HANDLE HKEYMONITOR;
 #define TRUE 1
 #define FALSE 0
 
+// winerror.h values.
 #define ERROR_SUCCESS 0L
 #define ERROR_FILE_NOT_FOUND 2L
 #define ERROR_ACCESS_DENIED 5L
 #define ERROR_INVALID_HANDLE 6L
 #define ERROR_NOT_ENOUGH_MEMORY 8L
 #define ERROR_OUTOFMEMORY 14L
+#define ERROR_GEN_FAILURE 31L
+#define ERROR_NOT_SUPPORTED 50L
+#define ERROR_NETNAME_DELETED 64L
+#define ERROR_BAD_NET_NAME 67L
 #define ERROR_INVALID_PARAMETER 87L
+#define ERROR_BROKEN_PIPE 109L
 #define ERROR_INSUFFICIENT_BUFFER 122L
 #define ERROR_BUSY 170L
 #define ERROR_MORE_DATA 234L
-#define ERROR_NOT_SUPPORTED 50L
+#define ERROR_CONNECTION_REFUSED 1225L
+#define ERROR_GRACEFUL_DISCONNECT 1226L
+#define ERROR_NETWORK_UNREACHABLE 1231L
+#define ERROR_HOST_UNREACHABLE 1232L
+#define ERROR_CONNECTION_ABORTED 1236L
+#define ERROR_TIMEOUT 1460L
+#define ERROR_INVALID_PRINTER_NAME 1801L
 #define ERROR_INVALID_PRINT_MONITOR 3007L
 
 #define DLL_PROCESS_DETACH 0
@@ -154,13 +169,13 @@ typedef PRINTER_DEFAULTSW* LPPRINTER_DEFAULTSW;
 
 // The NT 4.0 port-monitor table: fourteen entry points in their fixed order.
 struct MONITOR {
-  BOOL(WINAPI* pfnEnumPorts)(LPWSTR pName, DWORD Level, LPBYTE pPorts, DWORD cbBuf,
-                             LPDWORD pcbNeeded, LPDWORD pcReturned);
+  BOOL(WINAPI* pfnEnumPorts)
+  (LPWSTR pName, DWORD Level, LPBYTE pPorts, DWORD cbBuf, LPDWORD pcbNeeded, LPDWORD pcReturned);
   BOOL(WINAPI* pfnOpenPort)(LPWSTR pName, PHANDLE pHandle);
-  BOOL(WINAPI* pfnOpenPortEx)(LPWSTR pPortName, LPWSTR pPrinterName, PHANDLE pHandle,
-                              MONITOR* pMonitor);
-  BOOL(WINAPI* pfnStartDocPort)(HANDLE hPort, LPWSTR pPrinterName, DWORD JobId, DWORD Level,
-                                LPBYTE pDocInfo);
+  BOOL(WINAPI* pfnOpenPortEx)
+  (LPWSTR pPortName, LPWSTR pPrinterName, PHANDLE pHandle, MONITOR* pMonitor);
+  BOOL(WINAPI* pfnStartDocPort)
+  (HANDLE hPort, LPWSTR pPrinterName, DWORD JobId, DWORD Level, LPBYTE pDocInfo);
   BOOL(WINAPI* pfnWritePort)(HANDLE hPort, LPBYTE pBuffer, DWORD cbBuf, LPDWORD pcbWritten);
   BOOL(WINAPI* pfnReadPort)(HANDLE hPort, LPBYTE pBuffer, DWORD cbBuffer, LPDWORD pcbRead);
   BOOL(WINAPI* pfnEndDocPort)(HANDLE hPort);
@@ -169,10 +184,9 @@ struct MONITOR {
   BOOL(WINAPI* pfnAddPortEx)(LPWSTR pName, DWORD Level, LPBYTE lpBuffer, LPWSTR lpMonitorName);
   BOOL(WINAPI* pfnConfigurePort)(LPWSTR pName, HWND hWnd, LPWSTR pPortName);
   BOOL(WINAPI* pfnDeletePort)(LPWSTR pName, HWND hWnd, LPWSTR pPortName);
-  BOOL(WINAPI* pfnGetPrinterDataFromPort)(HANDLE hPort, DWORD ControlID, LPWSTR pValueName,
-                                          LPWSTR lpInBuffer, DWORD cbInBuffer,
-                                          LPWSTR lpOutBuffer, DWORD cbOutBuffer,
-                                          LPDWORD lpcbReturned);
+  BOOL(WINAPI* pfnGetPrinterDataFromPort)
+  (HANDLE hPort, DWORD ControlID, LPWSTR pValueName, LPWSTR lpInBuffer, DWORD cbInBuffer,
+   LPWSTR lpOutBuffer, DWORD cbOutBuffer, LPDWORD lpcbReturned);
   BOOL(WINAPI* pfnSetPortTimeOuts)(HANDLE hPort, LPCOMMTIMEOUTS lpCTO, DWORD reserved);
 };
 typedef MONITOR* LPMONITOR;
@@ -219,18 +233,6 @@ LONG RegCloseKey(HKEY key);
 BOOL OpenPrinterW(LPWSTR name, LPHANDLE printer, LPPRINTER_DEFAULTSW defaults);
 BOOL SetJobW(HANDLE printer, DWORD jobId, DWORD level, LPBYTE job, DWORD command);
 BOOL ClosePrinter(HANDLE printer);
-
-// Diagnostics of the Linux layer, for tests: how many registry handles are
-// open right now, and a switch that makes the n-th LocalAlloc from now fail
-// (0 turns it off).
-long LmOpenRegistryKeyCount();
-void LmFailLocalAllocAfter(unsigned n);
-// Makes the key behind an open handle grant reading only, as a key whose
-// security allows a caller no more: later opens that ask for any right
-// beyond KEY_READ fail with ERROR_ACCESS_DENIED. Handles already open keep
-// their rights. (Every handle holds the rights it was opened with: setting
-// a value needs KEY_SET_VALUE, reading one KEY_QUERY_VALUE.)
-LONG LmSetRegistryKeyReadOnly(HKEY key, BOOL readOnly);
 
 #endif  // platform
 

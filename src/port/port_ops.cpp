@@ -30,7 +30,7 @@ BOOL WINAPI OpenPortEx(LPWSTR portName, LPWSTR printerName, PHANDLE port, LPMONI
     return FALSE;
   }
   LockMonitor();
-  if (FindPortEntry(PortTableHead(), portName)) {
+  if (FindPortEntry(FirstPortEntry(), portName)) {
     UnlockMonitor();
     SetLastError(ERROR_BUSY);
     return FALSE;
@@ -120,6 +120,14 @@ BOOL WINAPI EndDocPort(HANDLE port) {
   ClearFlags(entry, InDocument);
   UnlockMonitor();
   return TRUE;
+}
+
+BOOL WriteWhole(PortEntry* entry, const char* text, DWORD length, WriteCheck check) {
+  DWORD written = 0;
+  const BOOL ok =
+      WritePort(entry, reinterpret_cast<LPBYTE>(const_cast<char*>(text)), length, &written);
+  if (check == WriteCheck::ResultAndCount && !ok) return FALSE;
+  return written == length ? TRUE : FALSE;
 }
 
 BOOL WINAPI ClosePort(HANDLE port) {

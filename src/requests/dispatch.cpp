@@ -35,13 +35,6 @@ Request RequestNamed(LPCWSTR valueName) {
   return Request::Unknown;
 }
 
-BOOL WriteText(PortEntry* entry, const char* text, DWORD length) {
-  DWORD written = 0;
-  const BOOL ok =
-      WritePort(entry, reinterpret_cast<LPBYTE>(const_cast<char*>(text)), length, &written);
-  return ok && written == length;
-}
-
 // The read time-out for the exchange: "dwTimeOut" in milliseconds, or the
 // default when the key or the value cannot be read or the value is 0.
 DWORD ReadTimeOut(const PortEntry* entry) {
@@ -82,7 +75,7 @@ void GetConfig(PortEntry* entry, LPWSTR outBuffer) {
 // texts. The exit text is written on every path, also after a failed entry.
 BOOL ConfigRequest(PortEntry* entry, Request kind, LPWSTR outBuffer) {
   BOOL result = FALSE;
-  if (WriteText(entry, kEntryText, kEntryTextLength)) {
+  if (WriteWhole(entry, kEntryText, kEntryTextLength, WriteCheck::ResultAndCount)) {
     if (kind == Request::SetConfig) {
       result = SendConfigToPrinter(entry);
     } else {
@@ -90,7 +83,7 @@ BOOL ConfigRequest(PortEntry* entry, Request kind, LPWSTR outBuffer) {
       result = TRUE;
     }
   }
-  WriteText(entry, kExitText, kExitTextLength);
+  WriteWhole(entry, kExitText, kExitTextLength, WriteCheck::ResultAndCount);
   return result;
 }
 

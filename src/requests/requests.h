@@ -12,8 +12,10 @@ BOOL WINAPI GetPrinterDataFromPort(HANDLE port, DWORD controlId, LPWSTR valueNam
                                    DWORD cbInBuffer, LPWSTR outBuffer, DWORD cbOutBuffer,
                                    LPDWORD cbReturned);
 
-// Sends the "@PJL SET TESTPAGE=" line that "dwTestPage" selects.
+// Sends the test page line, kTestPagePrefix and the page's name, that
+// "dwTestPage" selects.
 BOOL RequestTestPage(PortEntry* entry);
+inline constexpr char kTestPagePrefix[] = "@PJL SET TESTPAGE=";
 
 // The internal test page for a "dwTestPage" setting: "PCLTYPELIST",
 // "DEMOPAGE", "PSTYPEFACELIST", or "SELFTEST" for any unlisted value.

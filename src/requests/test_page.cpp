@@ -23,7 +23,6 @@ constexpr TestPageName kTestPages[] = {
 };
 constexpr const char* kDefaultTestPage = "SELFTEST";
 
-constexpr char kTestPagePrefix[] = "@PJL SET TESTPAGE=";
 constexpr std::size_t kTestPageTextSize = 64;
 
 }  // namespace
@@ -44,10 +43,7 @@ BOOL RequestTestPage(PortEntry* entry) {
     std::strcpy(text, kTestPagePrefix);
     std::strcat(text, TestPageNameFor(setting));
     std::strcat(text, "\r\n");
-    const DWORD length = static_cast<DWORD>(std::strlen(text));
-    DWORD written = 0;
-    WritePort(entry, reinterpret_cast<LPBYTE>(text), length, &written);
-    result = written == length ? TRUE : FALSE;
+    result = WriteWhole(entry, text, static_cast<DWORD>(std::strlen(text)), WriteCheck::CountOnly);
   }
   RegCloseKey(key);
   return result;

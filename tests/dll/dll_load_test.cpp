@@ -4,12 +4,12 @@
 #include <gtest/gtest.h>
 
 #include <array>
-#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 
 #include "platform/platform.h"
+#include "port_monitor_table.h"
 
 #ifndef LANGMON_DLL_PATH
 #error "LANGMON_DLL_PATH must name the DLL under test"
@@ -31,24 +31,25 @@ std::string MonitorPath() {
   return env && *env ? env : LANGMON_DLL_PATH;
 }
 
-// A port monitor that only counts: enough for OpenPortEx to accept it.
+// A port monitor that only counts: enough for OpenPortEx to accept it. Its
+// one port's handle is the record itself.
 struct FakeCounts {
   int openPort = 0;
   int writePort = 0;
   int closePort = 0;
   HANDLE closedHandle = nullptr;
 };
-FakeCounts g_fake;
-HANDLE const kFakeHandle = reinterpret_cast<HANDLE>(static_cast<std::uintptr_t>(0x5150));
 
-BOOL WINAPI FakeOpenPort(LPWSTR, PHANDLE handle) {
-  ++g_fake.openPort;
-  *handle = kFakeHandle;
+FakeCounts* CountsOf(HANDLE handle) { return static_cast<FakeCounts*>(handle); }
+
+BOOL FakeOpenPort(void* context, LPWSTR, PHANDLE handle) {
+  ++CountsOf(context)->openPort;
+  *handle = context;
   return TRUE;
 }
 BOOL WINAPI FakeStartDocPort(HANDLE, LPWSTR, DWORD, DWORD, LPBYTE) { return TRUE; }
-BOOL WINAPI FakeWritePort(HANDLE, LPBYTE, DWORD count, LPDWORD written) {
-  ++g_fake.writePort;
+BOOL WINAPI FakeWritePort(HANDLE handle, LPBYTE, DWORD count, LPDWORD written) {
+  ++CountsOf(handle)->writePort;
   *written = count;
   return TRUE;
 }
@@ -58,21 +59,19 @@ BOOL WINAPI FakeReadPort(HANDLE, LPBYTE, DWORD, LPDWORD read) {
 }
 BOOL WINAPI FakeEndDocPort(HANDLE) { return TRUE; }
 BOOL WINAPI FakeClosePort(HANDLE handle) {
-  ++g_fake.closePort;
-  g_fake.closedHandle = handle;
+  ++CountsOf(handle)->closePort;
+  CountsOf(handle)->closedHandle = handle;
   return TRUE;
 }
 
-MONITOR FakePortMonitorTable() {
-  MONITOR table{};
-  table.pfnOpenPort = &FakeOpenPort;
-  table.pfnStartDocPort = &FakeStartDocPort;
-  table.pfnWritePort = &FakeWritePort;
-  table.pfnReadPort = &FakeReadPort;
-  table.pfnEndDocPort = &FakeEndDocPort;
-  table.pfnClosePort = &FakeClosePort;
-  return table;
-}
+constexpr langmon::portmonitor::PortOperations kFakeOperations = {
+    .OpenPort = &FakeOpenPort,
+    .StartDocPort = &FakeStartDocPort,
+    .WritePort = &FakeWritePort,
+    .ReadPort = &FakeReadPort,
+    .EndDocPort = &FakeEndDocPort,
+    .ClosePort = &FakeClosePort,
+};
 
 class MonitorDll : public ::testing::Test {
  protected:
@@ -191,33 +190,34 @@ TEST_F(MonitorDll, PortOpensAndClosesThroughTheTable) {
   LPMONITOREX table = Table();
   ASSERT_NE(table, nullptr);
   const MONITOR& lm = table->Monitor;
-  MONITOR portMonitor = FakePortMonitorTable();
-  g_fake = {};
+  FakeCounts fake;
+  langmon::portmonitor::PortMonitorTable portMonitorTable(kFakeOperations, &fake);
+  MONITOR* portMonitor = portMonitorTable.ForOpenPortEx();
 
   WCHAR port[] = LM_W("LPT1:");
   WCHAR printer[] = LM_W("Test Printer");
   HANDLE handle = nullptr;
-  ASSERT_TRUE(lm.pfnOpenPortEx(port, printer, &handle, &portMonitor)) << GetLastError();
+  ASSERT_TRUE(lm.pfnOpenPortEx(port, printer, &handle, portMonitor)) << GetLastError();
   ASSERT_NE(handle, nullptr);
-  EXPECT_EQ(g_fake.openPort, 1);
+  EXPECT_EQ(fake.openPort, 1);
 
   HANDLE second = nullptr;
   SetLastError(0);
-  EXPECT_FALSE(lm.pfnOpenPortEx(port, printer, &second, &portMonitor));
+  EXPECT_FALSE(lm.pfnOpenPortEx(port, printer, &second, portMonitor));
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_BUSY));
 
   BYTE data[] = {'@', 'P', 'J', 'L'};
   DWORD written = 99;
   EXPECT_FALSE(lm.pfnWritePort(handle, data, sizeof data, &written));
   EXPECT_EQ(written, 0u);
-  EXPECT_EQ(g_fake.writePort, 0);
+  EXPECT_EQ(fake.writePort, 0);
 
   EXPECT_TRUE(lm.pfnClosePort(handle));
-  EXPECT_EQ(g_fake.closePort, 1);
-  EXPECT_EQ(g_fake.closedHandle, kFakeHandle);
+  EXPECT_EQ(fake.closePort, 1);
+  EXPECT_EQ(fake.closedHandle, &fake);
 
   // The name is free again once the port is closed.
-  ASSERT_TRUE(lm.pfnOpenPortEx(port, printer, &handle, &portMonitor)) << GetLastError();
+  ASSERT_TRUE(lm.pfnOpenPortEx(port, printer, &handle, portMonitor)) << GetLastError();
   EXPECT_TRUE(lm.pfnClosePort(handle));
 }
 

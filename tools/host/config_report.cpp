@@ -5,7 +5,7 @@
 #include <bit>
 
 #include "config/config.h"
-#include "reg_file.h"
+#include "text_encoding.h"
 
 namespace langmon::host {
 

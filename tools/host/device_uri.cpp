@@ -58,7 +58,7 @@ bool ParseSocket(std::string_view uri, std::string_view rest, DeviceUri& out, st
       }))
     return Fail(error, uri, "invalid host name \"" + std::string(host) + "\"");
   out.host.assign(host);
-  out.port = 9100;
+  out.port = kDefaultSocketPort;
   if (!port.empty() && !ParsePort(port, out.port))
     return Fail(error, uri,
                 "port must be a number from 1 to 65535, not \"" + std::string(port) + "\"");

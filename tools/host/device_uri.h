@@ -16,11 +16,14 @@ namespace langmon::host {
 
 enum class DeviceKind { Sim, Socket, Parallel, Usb, File };
 
+// The TCP port of a socket:// URI that names none (raw printing, AppSocket).
+constexpr unsigned kDefaultSocketPort = 9100;
+
 struct DeviceUri {
   DeviceKind kind = DeviceKind::Sim;
   std::string path;  // sim (objects file, may be empty), parallel, usb, file
   std::string host;  // socket
-  unsigned port = 9100;
+  unsigned port = kDefaultSocketPort;
   std::string text;  // the URI as given
 };
 

@@ -10,8 +10,6 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
-#include <mutex>
-#include <optional>
 #include <thread>
 
 namespace langmon::host {
@@ -26,8 +24,6 @@ struct LocalPort {
   COMMTIMEOUTS timeouts = kDefaultReadTimeouts;
 };
 
-std::mutex g_bindMutex;
-std::optional<LocalPortTarget> g_next;
 thread_local std::string t_lastMessage;
 
 // The usblp driver's request for the IEEE 1284 device ID: the answer is the
@@ -79,13 +75,8 @@ bool WaitFor(int fd, short events, Clock::time_point deadline, int& error) {
   }
 }
 
-BOOL WINAPI LocalOpenPort(LPWSTR, PHANDLE handle) {
-  std::optional<LocalPortTarget> target;
-  {
-    std::lock_guard<std::mutex> guard(g_bindMutex);
-    target.swap(g_next);
-  }
-  if (!target) return FailWith(ERROR_INVALID_PARAMETER, "no device chosen for this port");
+BOOL LocalOpenPort(void* context, LPWSTR, PHANDLE handle) {
+  const LocalPortTarget* target = &static_cast<const LocalPortMonitor*>(context)->Target();
   int fd;
   if (target->kind == LocalPortKind::File) {
     fd = open(target->path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
@@ -135,7 +126,7 @@ BOOL WINAPI LocalWritePort(HANDLE handle, LPBYTE data, DWORD count, LPDWORD writ
     int error = 0;
     if (!WaitFor(port->fd, POLLOUT, deadline, error)) {
       if (error) return FailErrno("write " + port->target.path, error);
-      return FailWith(kErrorTimeout, "write " + port->target.path + ": the device took " +
+      return FailWith(ERROR_TIMEOUT, "write " + port->target.path + ": the device took " +
                                          std::to_string(done) + " of " + std::to_string(count) +
                                          " bytes within " + std::to_string(limit) + " ms");
     }
@@ -220,27 +211,21 @@ BOOL WINAPI LocalGetPrinterDataFromPort(HANDLE handle, DWORD controlId, LPWSTR, 
   return TRUE;
 }
 
-const MONITOR kTable = [] {
-  MONITOR table{};
-  table.pfnOpenPort = &LocalOpenPort;
-  table.pfnStartDocPort = &LocalStartDocPort;
-  table.pfnWritePort = &LocalWritePort;
-  table.pfnReadPort = &LocalReadPort;
-  table.pfnEndDocPort = &LocalEndDocPort;
-  table.pfnClosePort = &LocalClosePort;
-  table.pfnGetPrinterDataFromPort = &LocalGetPrinterDataFromPort;
-  table.pfnSetPortTimeOuts = &LocalSetPortTimeOuts;
-  return table;
-}();
+constexpr portmonitor::PortOperations kLocalOperations = {
+    .OpenPort = &LocalOpenPort,
+    .StartDocPort = &LocalStartDocPort,
+    .WritePort = &LocalWritePort,
+    .ReadPort = &LocalReadPort,
+    .EndDocPort = &LocalEndDocPort,
+    .ClosePort = &LocalClosePort,
+    .GetPrinterDataFromPort = &LocalGetPrinterDataFromPort,
+    .SetPortTimeOuts = &LocalSetPortTimeOuts,
+};
 
 }  // namespace
 
-const MONITOR& LocalPortMonitorTable() { return kTable; }
-
-void BindNextOpen(const LocalPortTarget& target) {
-  std::lock_guard<std::mutex> guard(g_bindMutex);
-  g_next = target;
-}
+LocalPortMonitor::LocalPortMonitor(LocalPortTarget target)
+    : target_(std::move(target)), table_(kLocalOperations, this) {}
 
 std::string LocalPortLastMessage() { return t_lastMessage; }
 
@@ -258,12 +243,12 @@ DWORD Win32ErrorFromErrno(int error) {
     case ENOMEM:
       return ERROR_NOT_ENOUGH_MEMORY;
     case ETIMEDOUT:
-      return kErrorTimeout;
+      return ERROR_TIMEOUT;
     case ENOTTY:
     case EOPNOTSUPP:
       return ERROR_NOT_SUPPORTED;
     default:
-      return 31;  // ERROR_GEN_FAILURE
+      return ERROR_GEN_FAILURE;
   }
 }
 

@@ -7,13 +7,15 @@
 //   to, and never read from, as a FILE: port: a read succeeds with 0 bytes.
 //
 // The port name handed to OpenPort is the spooler's (LPT1:, FILE: ...), not
-// the device, so the target of the next OpenPort is set beforehand with
-// BindNextOpen. Every port keeps its own descriptor and time-outs.
+// the device: each LocalPortMonitor serves the one target it was made for,
+// and its table's OpenPort opens that target whatever the port name. Every
+// port keeps its own descriptor and time-outs.
 #pragma once
 
 #include <string>
 
 #include "platform/platform.h"
+#include "port_monitor_table.h"
 
 namespace langmon::host {
 
@@ -24,22 +26,28 @@ struct LocalPortTarget {
   std::string path;
 };
 
-// ERROR_TIMEOUT, for a write the device did not take in time.
-constexpr DWORD kErrorTimeout = 1460;
 // How long a write may wait for the device when the port's write time-outs
 // are 0 ("no limit" for a serial port, but a command must not hang forever).
 constexpr DWORD kDefaultWriteLimitMs = 30000;
 // Read time-outs of a port before anyone sets them.
 constexpr COMMTIMEOUTS kDefaultReadTimeouts = {0, 0, 1000, 0, 0};
 
-// The port-monitor table: OpenPort, StartDocPort, WritePort, ReadPort,
-// EndDocPort, ClosePort, SetPortTimeOuts and GetPrinterDataFromPort (which
-// returns the IEEE 1284 device ID of a USB printer-class device and fails
-// with ERROR_NOT_SUPPORTED elsewhere). The other slots are null.
-const MONITOR& LocalPortMonitorTable();
+class LocalPortMonitor {
+ public:
+  explicit LocalPortMonitor(LocalPortTarget target);
 
-// The device or file that the next OpenPort of the table opens.
-void BindNextOpen(const LocalPortTarget& target);
+  // The port-monitor table: OpenPort, StartDocPort, WritePort, ReadPort,
+  // EndDocPort, ClosePort, SetPortTimeOuts and GetPrinterDataFromPort (which
+  // returns the IEEE 1284 device ID of a USB printer-class device and fails
+  // with ERROR_NOT_SUPPORTED elsewhere). The other slots are null.
+  const MONITOR& Table() const { return table_.Table(); }
+  MONITOR* ForOpenPortEx() { return table_.ForOpenPortEx(); }
+  const LocalPortTarget& Target() const { return target_; }
+
+ private:
+  LocalPortTarget target_;
+  portmonitor::PortMonitorTable table_;
+};
 
 // A readable account of the last failure of any call of the table on this
 // thread, e.g. "open /dev/lp0: No such file or directory".

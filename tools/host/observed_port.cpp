@@ -1,14 +1,8 @@
 #include "observed_port.h"
 
-#include <atomic>
-
 namespace langmon::host {
 
 namespace {
-
-// The wrapper the next OpenPort belongs to; every later call finds its
-// wrapper through the handle.
-std::atomic<ObservedPortMonitor*> g_pending{nullptr};
 
 struct ObservedHandle {
   ObservedPortMonitor* owner;
@@ -17,12 +11,9 @@ struct ObservedHandle {
 
 ObservedHandle* Of(HANDLE handle) { return static_cast<ObservedHandle*>(handle); }
 
-BOOL WINAPI ObservedOpenPort(LPWSTR name, PHANDLE handle) {
-  ObservedPortMonitor* owner = g_pending.exchange(nullptr);
-  if (!owner) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return FALSE;
-  }
+// Every call after OpenPort finds its wrapper through the handle.
+BOOL ObservedOpenPort(void* context, LPWSTR name, PHANDLE handle) {
+  auto* owner = static_cast<ObservedPortMonitor*>(context);
   HANDLE inner = nullptr;
   const BOOL ok = owner->Inner().pfnOpenPort(name, &inner);
   if (!ok) owner->RecordFailure("OpenPort");
@@ -122,34 +113,33 @@ BOOL WINAPI ObservedSetPortTimeOuts(HANDLE handle, LPCOMMTIMEOUTS timeouts, DWOR
   return ok;
 }
 
+// The wrapper's entry points for the slots the inner table fills; a slot it
+// leaves null stays null.
+portmonitor::PortOperations Mirror(const MONITOR& inner) {
+  const auto pick = [](auto innerSlot, auto wrapper) { return innerSlot ? wrapper : nullptr; };
+  return {
+      .OpenPort = pick(inner.pfnOpenPort, &ObservedOpenPort),
+      .StartDocPort = pick(inner.pfnStartDocPort, &ObservedStartDocPort),
+      .WritePort = pick(inner.pfnWritePort, &ObservedWritePort),
+      .ReadPort = pick(inner.pfnReadPort, &ObservedReadPort),
+      .EndDocPort = pick(inner.pfnEndDocPort, &ObservedEndDocPort),
+      .ClosePort = pick(inner.pfnClosePort, &ObservedClosePort),
+      .GetPrinterDataFromPort =
+          pick(inner.pfnGetPrinterDataFromPort, &ObservedGetPrinterDataFromPort),
+      .SetPortTimeOuts = pick(inner.pfnSetPortTimeOuts, &ObservedSetPortTimeOuts),
+  };
+}
+
 }  // namespace
 
 ObservedPortMonitor::ObservedPortMonitor(const MONITOR& inner,
                                          std::function<std::string()> lastMessage)
-    : inner_(inner), lastMessage_(std::move(lastMessage)) {
-  const auto mirror = [](auto innerSlot, auto& slot, auto fn) { slot = innerSlot ? fn : nullptr; };
-  mirror(inner_.pfnOpenPort, table_.pfnOpenPort, &ObservedOpenPort);
-  mirror(inner_.pfnStartDocPort, table_.pfnStartDocPort, &ObservedStartDocPort);
-  mirror(inner_.pfnWritePort, table_.pfnWritePort, &ObservedWritePort);
-  mirror(inner_.pfnReadPort, table_.pfnReadPort, &ObservedReadPort);
-  mirror(inner_.pfnEndDocPort, table_.pfnEndDocPort, &ObservedEndDocPort);
-  mirror(inner_.pfnClosePort, table_.pfnClosePort, &ObservedClosePort);
-  mirror(inner_.pfnGetPrinterDataFromPort, table_.pfnGetPrinterDataFromPort,
-         &ObservedGetPrinterDataFromPort);
-  mirror(inner_.pfnSetPortTimeOuts, table_.pfnSetPortTimeOuts, &ObservedSetPortTimeOuts);
-}
-
-ObservedPortMonitor::~ObservedPortMonitor() {
-  ObservedPortMonitor* self = this;
-  g_pending.compare_exchange_strong(self, nullptr);
-}
+    : inner_(inner), lastMessage_(std::move(lastMessage)), table_(Mirror(inner), this) {}
 
 void ObservedPortMonitor::AddObserver(PortObserver* observer) {
   std::lock_guard<std::mutex> guard(mutex_);
   observers_.push_back(observer);
 }
-
-void ObservedPortMonitor::BindNextOpen() { g_pending.store(this); }
 
 bool ObservedPortMonitor::HasFailure() const {
   std::lock_guard<std::mutex> guard(mutex_);

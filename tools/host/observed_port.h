@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "port_monitor_table.h"
 
 namespace langmon::host {
 
@@ -47,16 +48,13 @@ class ObservedPortMonitor {
   // `lastMessage` asks the inner port monitor for a readable account of its
   // last failure (may be empty).
   ObservedPortMonitor(const MONITOR& inner, std::function<std::string()> lastMessage);
-  ~ObservedPortMonitor();
   ObservedPortMonitor(const ObservedPortMonitor&) = delete;
   ObservedPortMonitor& operator=(const ObservedPortMonitor&) = delete;
 
   void AddObserver(PortObserver* observer);
 
-  // The table to hand to OpenPortEx. OpenPort carries no context, so call
-  // BindNextOpen() right before the OpenPortEx that is to reach this wrapper.
-  MONITOR* Table() { return &table_; }
-  void BindNextOpen();
+  // The table to hand to OpenPortEx; its OpenPort reaches this wrapper.
+  MONITOR* Table() { return table_.ForOpenPortEx(); }
 
   // The first failure of the inner port monitor since the last Reset.
   bool HasFailure() const;
@@ -83,12 +81,12 @@ class ObservedPortMonitor {
 
  private:
   MONITOR inner_;
-  MONITOR table_{};
   std::function<std::string()> lastMessage_;
   std::vector<PortObserver*> observers_;
   mutable std::mutex mutex_;
   bool failed_ = false;
   PortFailure failure_;
+  portmonitor::PortMonitorTable table_;  // last: its OpenPort may run once it is made
 };
 
 }  // namespace langmon::host

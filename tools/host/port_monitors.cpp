@@ -11,44 +11,38 @@ namespace {
 
 class SimPortMonitor : public PortMonitor {
  public:
-  SimPortMonitor() : table_(printer_.MonitorTable()) {}
-  const MONITOR& Table() const override { return table_; }
+  const MONITOR& Table() const override { return printer_.MonitorTable(); }
   sim::SimPrinter* Printer() override { return &printer_; }
 
  private:
   sim::SimPrinter printer_;
-  MONITOR table_;
 };
 
-class SocketPortMonitor : public PortMonitor {
+class SocketPort : public PortMonitor {
  public:
-  explicit SocketPortMonitor(net::SocketTarget target)
-      : target_(std::move(target)), table_(net::SocketPortMonitorTable()) {}
-  const MONITOR& Table() const override { return table_; }
-  // The socket port monitor looks its target up by port name; the empty
-  // name serves any port.
-  void BindNextOpen() override { net::SetSocketTarget("", target_); }
+  explicit SocketPort(net::SocketTarget target) : monitor_(std::move(target)) {}
+  const MONITOR& Table() const override { return monitor_.Table(); }
   std::string LastMessage() const override { return net::SocketPortLastMessage(); }
 
  private:
-  net::SocketTarget target_;
-  MONITOR table_;
+  net::SocketPortMonitor monitor_;
 };
 
-class LocalPortMonitor : public PortMonitor {
+class LocalPort : public PortMonitor {
  public:
-  explicit LocalPortMonitor(LocalPortTarget target) : target_(std::move(target)) {}
-  const MONITOR& Table() const override { return LocalPortMonitorTable(); }
-  void BindNextOpen() override { host::BindNextOpen(target_); }
+  explicit LocalPort(LocalPortTarget target) : monitor_(std::move(target)) {}
+  const MONITOR& Table() const override { return monitor_.Table(); }
   std::string LastMessage() const override { return LocalPortLastMessage(); }
 
  private:
-  LocalPortTarget target_;
+  LocalPortMonitor monitor_;
 };
 
 }  // namespace
 
-std::unique_ptr<PortMonitor> MakePortMonitor(const DeviceUri& uri, std::string& error) {
+namespace {
+
+std::unique_ptr<PortMonitor> MakeForKind(const DeviceUri& uri, std::string& error) {
   switch (uri.kind) {
     case DeviceKind::Sim: {
       auto sim = std::make_unique<SimPortMonitor>();
@@ -59,27 +53,34 @@ std::unique_ptr<PortMonitor> MakePortMonitor(const DeviceUri& uri, std::string& 
         if (!sim::LoadPrinterConfig(uri.path, config, error)) return nullptr;
         sim::ApplyPrinterConfig(config, *sim->Printer());
       }
-      if (!sim->Table().pfnOpenPort) {
-        error = "no room for another simulated printer in this process";
-        return nullptr;
-      }
       return sim;
     }
     case DeviceKind::Parallel:
-      return std::make_unique<LocalPortMonitor>(LocalPortTarget{LocalPortKind::Parallel, uri.path});
+      return std::make_unique<LocalPort>(LocalPortTarget{LocalPortKind::Parallel, uri.path});
     case DeviceKind::Usb:
-      return std::make_unique<LocalPortMonitor>(LocalPortTarget{LocalPortKind::Usb, uri.path});
+      return std::make_unique<LocalPort>(LocalPortTarget{LocalPortKind::Usb, uri.path});
     case DeviceKind::File:
-      return std::make_unique<LocalPortMonitor>(LocalPortTarget{LocalPortKind::File, uri.path});
+      return std::make_unique<LocalPort>(LocalPortTarget{LocalPortKind::File, uri.path});
     case DeviceKind::Socket: {
       net::SocketTarget target;
       target.host = uri.host;
       target.port = uri.port;
-      return std::make_unique<SocketPortMonitor>(target);
+      return std::make_unique<SocketPort>(target);
     }
   }
   error = "unknown device kind";
   return nullptr;
+}
+
+}  // namespace
+
+std::unique_ptr<PortMonitor> MakePortMonitor(const DeviceUri& uri, std::string& error) {
+  std::unique_ptr<PortMonitor> made = MakeForKind(uri, error);
+  if (made && !made->Table().pfnOpenPort) {
+    error = "no room for another port monitor in this process";
+    return nullptr;
+  }
+  return made;
 }
 
 }  // namespace langmon::host

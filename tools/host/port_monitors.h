@@ -16,11 +16,9 @@ namespace langmon::host {
 class PortMonitor {
  public:
   virtual ~PortMonitor() = default;
-  // The port monitor's table, for OpenPortEx.
+  // The port monitor's table, for OpenPortEx; its OpenPort reaches this
+  // port monitor's target.
   virtual const MONITOR& Table() const = 0;
-  // Binds the next OpenPort of the table to this port monitor's target;
-  // called right before OpenPortEx.
-  virtual void BindNextOpen() {}
   // A readable account of the port monitor's last failure (may be empty).
   virtual std::string LastMessage() const { return {}; }
   // The simulated printer behind a sim: port; null for other kinds.

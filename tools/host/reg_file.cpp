@@ -5,7 +5,9 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
-#include <sstream>
+
+#include "config/config.h"
+#include "text_encoding.h"
 
 namespace langmon::host {
 
@@ -13,9 +15,6 @@ namespace {
 
 constexpr std::string_view kHeader5 = "Windows Registry Editor Version 5.00";
 constexpr std::string_view kHeader4 = "REGEDIT4";
-constexpr std::string_view kPrintersPrefix =
-    "HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Control\\Print\\Printers\\";
-constexpr std::string_view kDriverDataSuffix = "\\PrinterDriverData";
 
 struct Failure {
   int line;
@@ -53,86 +52,37 @@ int HexNibble(char c) {
   return -1;
 }
 
+// The monitor's key path parts as they stand in a .reg file's key lines.
+const std::string& PrintersKeyPrefix() {
+  static const std::string prefix = "HKEY_LOCAL_MACHINE\\" + Utf16ToUtf8(kDriverDataKeyPrefix);
+  return prefix;
+}
+
+const std::string& DriverDataKeySuffix() {
+  static const std::string suffix = Utf16ToUtf8(kDriverDataKeySuffix);
+  return suffix;
+}
+
 int LineAt(std::string_view text, std::size_t offset) {
   return 1 + static_cast<int>(std::count(text.begin(), text.begin() + offset, '\n'));
 }
 
-void AppendUtf8(std::string& out, char32_t cp) {
-  if (cp < 0x80) {
-    out += static_cast<char>(cp);
-  } else if (cp < 0x800) {
-    out += static_cast<char>(0xC0 | (cp >> 6));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else if (cp < 0x10000) {
-    out += static_cast<char>(0xE0 | (cp >> 12));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (cp >> 18));
-    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  }
-}
-
-// Decodes one UTF-8 sequence at `pos`; returns its length, or 0 when the
-// bytes there are not well-formed UTF-8.
-std::size_t DecodeUtf8At(std::string_view s, std::size_t pos, char32_t& cp) {
-  const auto b0 = static_cast<unsigned char>(s[pos]);
-  std::size_t len;
-  char32_t min;
-  if (b0 < 0x80) {
-    cp = b0;
-    return 1;
-  } else if ((b0 & 0xE0) == 0xC0) {
-    len = 2, cp = b0 & 0x1F, min = 0x80;
-  } else if ((b0 & 0xF0) == 0xE0) {
-    len = 3, cp = b0 & 0x0F, min = 0x800;
-  } else if ((b0 & 0xF8) == 0xF0) {
-    len = 4, cp = b0 & 0x07, min = 0x10000;
-  } else {
-    return 0;
-  }
-  if (pos + len > s.size()) return 0;
-  for (std::size_t i = 1; i < len; ++i) {
-    const auto b = static_cast<unsigned char>(s[pos + i]);
-    if ((b & 0xC0) != 0x80) return 0;
-    cp = (cp << 6) | (b & 0x3F);
-  }
-  if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
-  return len;
-}
-
-// Offset of the first byte that is not well-formed UTF-8, or npos.
-std::size_t FirstInvalidUtf8(std::string_view s) {
-  for (std::size_t pos = 0; pos < s.size();) {
-    char32_t cp;
-    const std::size_t n = DecodeUtf8At(s, pos, cp);
-    if (n == 0) return pos;
-    pos += n;
-  }
-  return std::string_view::npos;
-}
-
 // UTF-16LE bytes (without the byte-order mark) to UTF-8.
 bool DecodeUtf16Le(std::string_view bytes, std::string& out, Failure& failure) {
+  std::u16string units(bytes.size() / 2, u'\0');
+  for (std::size_t i = 0; i < units.size(); ++i)
+    units[i] = static_cast<char16_t>(static_cast<unsigned char>(bytes[2 * i]) |
+                                     (static_cast<unsigned char>(bytes[2 * i + 1]) << 8));
   out.clear();
-  const std::size_t units = bytes.size() / 2;
-  const auto unitAt = [&](std::size_t i) {
-    return static_cast<char16_t>(static_cast<unsigned char>(bytes[2 * i]) |
-                                 (static_cast<unsigned char>(bytes[2 * i + 1]) << 8));
-  };
-  for (std::size_t i = 0; i < units; ++i) {
-    char32_t cp = unitAt(i);
-    if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < units && unitAt(i + 1) >= 0xDC00 &&
-        unitAt(i + 1) <= 0xDFFF) {
-      cp = 0x10000 + ((cp - 0xD800) << 10) + (unitAt(i + 1) - 0xDC00);
-      ++i;
-    } else if (cp >= 0xD800 && cp <= 0xDFFF) {
+  for (std::size_t i = 0; i < units.size();) {
+    char32_t cp;
+    const std::size_t n = DecodeUtf16At(units, i, cp);
+    if (n == 0) {
       failure = {LineAt(out, out.size()), "unpaired UTF-16 surrogate"};
       return false;
     }
     AppendUtf8(out, cp);
+    i += n;
   }
   if (bytes.size() % 2 != 0) {
     failure = {LineAt(out, out.size()), "UTF-16 text ends in the middle of a character"};
@@ -197,81 +147,94 @@ struct Value {
   unsigned hexType = 3;
 };
 
+bool AllHex(std::string_view digits) {
+  return std::all_of(digits.begin(), digits.end(), [](char c) { return HexNibble(c) >= 0; });
+}
+
+// "string": a string value, checked for its syntax only.
+bool ParseStringData(std::string_view data, Value& value, std::string& reason) {
+  std::string ignored;
+  if (!ReadQuoted(data, ignored)) {
+    reason = "string value has no closing quote";
+    return false;
+  }
+  if (!Trim(data).empty()) {
+    reason = "unexpected text after the string value";
+    return false;
+  }
+  value.kind = Value::String;
+  value.typeName = "string";
+  return true;
+}
+
+// dword:XXXXXXXX
+bool ParseDwordData(std::string_view digits, Value& value, std::string& reason) {
+  if (digits.empty() || digits.size() > 8 || !AllHex(digits)) {
+    reason = "dword value must be 1 to 8 hexadecimal digits, found \"" + std::string(digits) + "\"";
+    return false;
+  }
+  DWORD v = 0;
+  for (char c : digits) v = (v << 4) | static_cast<DWORD>(HexNibble(c));
+  value.kind = Value::Dword;
+  value.dword = v;
+  return true;
+}
+
+// The "(T)" of hex(T): the registry type in hex; `rest` is left behind it.
+bool ParseHexType(std::string_view& rest, Value& value, std::string& reason) {
+  const std::size_t close = rest.find(')');
+  const std::string_view type = rest.substr(1, close == std::string_view::npos ? 0 : close - 1);
+  if (close == std::string_view::npos || type.empty() || type.size() > 8 || !AllHex(type)) {
+    reason = "malformed hex(type) prefix";
+    return false;
+  }
+  value.hexType = 0;
+  for (char c : type) value.hexType = (value.hexType << 4) | static_cast<unsigned>(HexNibble(c));
+  value.typeName = "hex(" + std::string(type) + ")";
+  rest = rest.substr(close + 1);
+  return true;
+}
+
+// The bytes after "hex:" or "hex(T):", two digits each, separated by commas.
+bool ParseHexBytes(std::string_view rest, std::string& bytes, std::string& reason) {
+  bytes.clear();
+  if (Trim(rest).empty()) return true;
+  while (true) {
+    const std::size_t comma = rest.find(',');
+    const std::string_view item = Trim(rest.substr(0, comma));
+    if (item.empty() || item.size() > 2 || !AllHex(item)) {
+      reason = "bad byte \"" + std::string(item) + "\" in hex data";
+      return false;
+    }
+    int b = HexNibble(item[0]);
+    if (item.size() == 2) b = b * 16 + HexNibble(item[1]);
+    bytes += static_cast<char>(b);
+    if (comma == std::string_view::npos) return true;
+    rest.remove_prefix(comma + 1);
+  }
+}
+
+// hex:..., hex(T):...
+bool ParseHexData(std::string_view rest, Value& value, std::string& reason) {
+  value.hexType = REG_BINARY;
+  value.typeName = "hex";
+  if (!rest.empty() && rest.front() == '(' && !ParseHexType(rest, value, reason)) return false;
+  if (rest.empty() || rest.front() != ':') {
+    reason = "expected ':' after \"" + value.typeName + "\"";
+    return false;
+  }
+  value.kind = Value::Binary;
+  return ParseHexBytes(rest.substr(1), value.bytes, reason);
+}
+
 bool ParseValueData(std::string_view data, Value& value, std::string& reason) {
   if (data == "-") {
     value.kind = Value::Delete;
     return true;
   }
-  if (!data.empty() && data.front() == '"') {
-    std::string ignored;
-    if (!ReadQuoted(data, ignored)) {
-      reason = "string value has no closing quote";
-      return false;
-    }
-    if (!Trim(data).empty()) {
-      reason = "unexpected text after the string value";
-      return false;
-    }
-    value.kind = Value::String;
-    value.typeName = "string";
-    return true;
-  }
-  if (StartsWithNoCase(data, "dword:")) {
-    const std::string_view digits = data.substr(6);
-    if (digits.empty() || digits.size() > 8 ||
-        !std::all_of(digits.begin(), digits.end(), [](char c) { return HexNibble(c) >= 0; })) {
-      reason =
-          "dword value must be 1 to 8 hexadecimal digits, found \"" + std::string(digits) + "\"";
-      return false;
-    }
-    DWORD v = 0;
-    for (char c : digits) v = (v << 4) | static_cast<DWORD>(HexNibble(c));
-    value.kind = Value::Dword;
-    value.dword = v;
-    return true;
-  }
-  if (StartsWithNoCase(data, "hex")) {
-    std::string_view rest = data.substr(3);
-    value.hexType = REG_BINARY;
-    value.typeName = "hex";
-    if (!rest.empty() && rest.front() == '(') {
-      const std::size_t close = rest.find(')');
-      const std::string_view type = rest.substr(1, close == std::string_view::npos ? 0 : close - 1);
-      if (close == std::string_view::npos || type.empty() || type.size() > 8 ||
-          !std::all_of(type.begin(), type.end(), [](char c) { return HexNibble(c) >= 0; })) {
-        reason = "malformed hex(type) prefix";
-        return false;
-      }
-      value.hexType = 0;
-      for (char c : type)
-        value.hexType = (value.hexType << 4) | static_cast<unsigned>(HexNibble(c));
-      value.typeName = "hex(" + std::string(type) + ")";
-      rest = rest.substr(close + 1);
-    }
-    if (rest.empty() || rest.front() != ':') {
-      reason = "expected ':' after \"" + value.typeName + "\"";
-      return false;
-    }
-    rest.remove_prefix(1);
-    value.kind = Value::Binary;
-    value.bytes.clear();
-    if (Trim(rest).empty()) return true;
-    while (true) {
-      const std::size_t comma = rest.find(',');
-      const std::string_view item = Trim(rest.substr(0, comma));
-      if (item.empty() || item.size() > 2 || HexNibble(item[0]) < 0 ||
-          (item.size() == 2 && HexNibble(item[1]) < 0)) {
-        reason = "bad byte \"" + std::string(item) + "\" in hex data";
-        return false;
-      }
-      int b = HexNibble(item[0]);
-      if (item.size() == 2) b = b * 16 + HexNibble(item[1]);
-      value.bytes += static_cast<char>(b);
-      if (comma == std::string_view::npos) break;
-      rest.remove_prefix(comma + 1);
-    }
-    return true;
-  }
+  if (!data.empty() && data.front() == '"') return ParseStringData(data, value, reason);
+  if (StartsWithNoCase(data, "dword:")) return ParseDwordData(data.substr(6), value, reason);
+  if (StartsWithNoCase(data, "hex")) return ParseHexData(data.substr(3), value, reason);
   reason = "unknown value type in \"" + std::string(data) + "\"";
   return false;
 }
@@ -282,170 +245,193 @@ struct KeyState {
   std::string printer;
 };
 
-bool ParseText(std::string_view text, RegFile& out, Failure& failure) {
+// The whole file as it is read, line by line.
+struct Reading {
+  RegFile& out;
+  Failure& failure;
+  std::vector<std::string_view> lines;
+  std::size_t index = 0;  // of the line being read
+  bool header = false;
+  KeyState key;
+
+  int LineNo() const { return static_cast<int>(index) + 1; }
+  bool Fail(std::string reason) {
+    failure = {LineNo(), std::move(reason)};
+    return false;
+  }
+  void Warn(const std::string& what) {
+    out.warnings.push_back("line " + std::to_string(LineNo()) + ": " + what);
+  }
+};
+
+std::vector<std::string_view> SplitLines(std::string_view text) {
   std::vector<std::string_view> lines;
   for (std::size_t start = 0;;) {
     const std::size_t lf = text.find('\n', start);
     std::string_view line = text.substr(start, lf == std::string_view::npos ? lf : lf - start);
     if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
     lines.push_back(line);
-    if (lf == std::string_view::npos) break;
+    if (lf == std::string_view::npos) return lines;
     start = lf + 1;
   }
+}
 
-  bool header = false;
-  KeyState key;
-  const auto warn = [&](int line, const std::string& what) {
-    out.warnings.push_back("line " + std::to_string(line) + ": " + what);
-  };
-  const auto find = [&](const std::string& printer, const std::string& name) {
-    return std::find_if(out.values.begin(), out.values.end(), [&](const RegDword& v) {
-      return EqualNoCase(v.printer, printer) && EqualNoCase(v.name, name);
-    });
-  };
+bool ReadHeader(Reading& r, std::string_view line) {
+  if (line.empty()) return true;
+  if (line != kHeader5 && line != kHeader4)
+    return r.Fail("not a registry export: the first line must be \"" + std::string(kHeader5) +
+                  "\" or \"" + std::string(kHeader4) + "\"");
+  r.header = true;
+  return true;
+}
 
-  for (std::size_t i = 0; i < lines.size(); ++i) {
-    const int lineNo = static_cast<int>(i) + 1;
-    const std::string_view line = Trim(lines[i]);
-    if (line.find('\0') != std::string_view::npos) {
-      failure = {lineNo, "NUL character in the text"};
-      return false;
-    }
-    if (!header) {
-      if (line.empty()) continue;
-      if (line != kHeader5 && line != kHeader4) {
-        failure = {lineNo, "not a registry export: the first line must be \"" +
-                               std::string(kHeader5) + "\" or \"" + std::string(kHeader4) + "\""};
-        return false;
-      }
-      header = true;
-      continue;
-    }
-    if (line.empty() || line.front() == ';') continue;
+bool KnownRoot(std::string_view path) {
+  static constexpr std::string_view kRoots[] = {"HKEY_LOCAL_MACHINE", "HKEY_CURRENT_USER",
+                                                "HKEY_CLASSES_ROOT", "HKEY_USERS",
+                                                "HKEY_CURRENT_CONFIG"};
+  const std::string_view root = path.substr(0, path.find('\\'));
+  return std::any_of(std::begin(kRoots), std::end(kRoots),
+                     [&](std::string_view r) { return EqualNoCase(r, root); });
+}
 
-    if (line.front() == '[') {
-      if (line.back() != ']') {
-        failure = {lineNo, "key line does not end with ']'"};
-        return false;
-      }
-      std::string_view path = line.substr(1, line.size() - 2);
-      const bool deleting = !path.empty() && path.front() == '-';
-      if (deleting) path.remove_prefix(1);
-      if (path.empty()) {
-        failure = {lineNo, "empty key name"};
-        return false;
-      }
-      const std::string_view root = path.substr(0, path.find('\\'));
-      static constexpr std::string_view kRoots[] = {"HKEY_LOCAL_MACHINE", "HKEY_CURRENT_USER",
-                                                    "HKEY_CLASSES_ROOT", "HKEY_USERS",
-                                                    "HKEY_CURRENT_CONFIG"};
-      if (std::none_of(std::begin(kRoots), std::end(kRoots),
-                       [&](std::string_view r) { return EqualNoCase(r, root); })) {
-        failure = {lineNo, "unknown root key \"" + std::string(root) + "\""};
-        return false;
-      }
-      const bool printerKey = StartsWithNoCase(path, kPrintersPrefix) &&
-                              EndsWithNoCase(path, kDriverDataSuffix) &&
-                              path.size() > kPrintersPrefix.size() + kDriverDataSuffix.size();
-      if (!printerKey) {
-        warn(lineNo,
-             "key [" + std::string(path) + "] is not a printer's PrinterDriverData key; left out");
-        key = {deleting ? KeyState::Deleted : KeyState::Other, {}};
-        continue;
-      }
-      std::string printer(path.substr(
-          kPrintersPrefix.size(), path.size() - kPrintersPrefix.size() - kDriverDataSuffix.size()));
-      if (deleting) {
-        std::erase_if(out.values,
-                      [&](const RegDword& v) { return EqualNoCase(v.printer, printer); });
-        key = {KeyState::Deleted, {}};
-      } else {
-        key = {KeyState::Printer, std::move(printer)};
-      }
-      continue;
-    }
+// The printer whose driver-data key the path names, or false.
+bool PrinterOfKey(std::string_view path, std::string& printer) {
+  const std::string& prefix = PrintersKeyPrefix();
+  const std::string& suffix = DriverDataKeySuffix();
+  if (!StartsWithNoCase(path, prefix) || !EndsWithNoCase(path, suffix) ||
+      path.size() <= prefix.size() + suffix.size())
+    return false;
+  printer = path.substr(prefix.size(), path.size() - prefix.size() - suffix.size());
+  return true;
+}
 
-    // A value line: "name"=data or @=data.
-    if (key.kind == KeyState::NoKey) {
-      failure = {lineNo, "value line before any [key] line"};
-      return false;
-    }
-    if (key.kind == KeyState::Deleted) {
-      failure = {lineNo, "value line under a key deletion ([-key])"};
-      return false;
-    }
-    std::string_view rest = line;
-    std::string name;
-    bool unnamed = false;
-    if (rest.front() == '@') {
-      unnamed = true;
-      rest.remove_prefix(1);
-    } else if (rest.front() == '"') {
-      if (!ReadQuoted(rest, name)) {
-        failure = {lineNo, "value name has no closing quote"};
-        return false;
-      }
-    } else {
-      failure = {lineNo, "expected a quoted value name, '@' or a [key] line"};
-      return false;
-    }
-    rest = Trim(rest);
-    if (rest.empty() || rest.front() != '=') {
-      failure = {lineNo, "expected '=' after the value name"};
-      return false;
-    }
-    std::string data(Trim(rest.substr(1)));
-    // Hex data may continue over several lines, each but the last ending in
-    // a backslash.
-    while (!data.empty() && data.back() == '\\' && StartsWithNoCase(data, "hex")) {
-      data.pop_back();
-      if (i + 1 >= lines.size()) {
-        failure = {lineNo, "hex data continues past the end of the file"};
-        return false;
-      }
-      data += Trim(lines[++i]);
-    }
-    Value value;
-    std::string reason;
-    if (!ParseValueData(data, value, reason)) {
-      failure = {lineNo, reason};
-      return false;
-    }
-    if (key.kind != KeyState::Printer) continue;  // warned at the key line
-    if (unnamed) {
-      warn(lineNo, "the unnamed (default) value is not a setting; left out");
-      continue;
-    }
-    if (value.kind == Value::Binary && value.hexType == REG_DWORD && value.bytes.size() == 4) {
-      // hex(4) is a REG_DWORD written as its four little-endian bytes.
-      value.kind = Value::Dword;
-      value.dword = 0;
-      for (int b = 3; b >= 0; --b)
-        value.dword = (value.dword << 8) | static_cast<unsigned char>(value.bytes[b]);
-    }
-    switch (value.kind) {
-      case Value::Delete: {
-        auto it = find(key.printer, name);
-        if (it != out.values.end()) out.values.erase(it);
-        break;
-      }
-      case Value::Dword: {
-        auto it = find(key.printer, name);
-        if (it != out.values.end()) {
-          it->value = value.dword;
-          it->line = lineNo;
-        } else {
-          out.values.push_back({key.printer, name, value.dword, lineNo});
-        }
-        break;
-      }
-      default:
-        warn(lineNo, "\"" + name + "\" is a " + value.typeName +
-                         " value; stored settings are dword values, so it is left out");
-        break;
-    }
+// [key] or [-key].
+bool ReadKeyLine(Reading& r, std::string_view line) {
+  if (line.back() != ']') return r.Fail("key line does not end with ']'");
+  std::string_view path = line.substr(1, line.size() - 2);
+  const bool deleting = !path.empty() && path.front() == '-';
+  if (deleting) path.remove_prefix(1);
+  if (path.empty()) return r.Fail("empty key name");
+  if (!KnownRoot(path))
+    return r.Fail("unknown root key \"" + std::string(path.substr(0, path.find('\\'))) + "\"");
+  std::string printer;
+  if (!PrinterOfKey(path, printer)) {
+    r.Warn("key [" + std::string(path) + "] is not a printer's PrinterDriverData key; left out");
+    r.key = {deleting ? KeyState::Deleted : KeyState::Other, {}};
+    return true;
   }
-  if (!header) {
+  if (deleting) {
+    std::erase_if(r.out.values, [&](const RegDword& v) { return EqualNoCase(v.printer, printer); });
+    r.key = {KeyState::Deleted, {}};
+  } else {
+    r.key = {KeyState::Printer, std::move(printer)};
+  }
+  return true;
+}
+
+// "name" or @ at the start of a value line; `rest` is left behind it.
+bool ReadValueName(Reading& r, std::string_view& rest, std::string& name, bool& unnamed) {
+  unnamed = rest.front() == '@';
+  if (unnamed) {
+    rest.remove_prefix(1);
+    return true;
+  }
+  if (rest.front() != '"') return r.Fail("expected a quoted value name, '@' or a [key] line");
+  if (!ReadQuoted(rest, name)) return r.Fail("value name has no closing quote");
+  return true;
+}
+
+// The data after '='. Hex data may continue over several lines, each but
+// the last ending in a backslash.
+bool ReadValueData(Reading& r, std::string_view rest, std::string& data) {
+  const int lineNo = r.LineNo();
+  data.assign(Trim(rest));
+  while (!data.empty() && data.back() == '\\' && StartsWithNoCase(data, "hex")) {
+    data.pop_back();
+    if (r.index + 1 >= r.lines.size()) {
+      r.failure = {lineNo, "hex data continues past the end of the file"};
+      return false;
+    }
+    data += Trim(r.lines[++r.index]);
+  }
+  return true;
+}
+
+std::vector<RegDword>::iterator FindValue(RegFile& out, const std::string& printer,
+                                          const std::string& name) {
+  return std::find_if(out.values.begin(), out.values.end(), [&](const RegDword& v) {
+    return EqualNoCase(v.printer, printer) && EqualNoCase(v.name, name);
+  });
+}
+
+// A value of a printer's driver-data key: dwords are kept, deletions
+// remove, anything else is left out with a warning.
+void StoreValue(Reading& r, int lineNo, const std::string& name, Value& value) {
+  if (value.kind == Value::Binary && value.hexType == REG_DWORD && value.bytes.size() == 4) {
+    // hex(4) is a REG_DWORD written as its four little-endian bytes.
+    value.kind = Value::Dword;
+    value.dword = 0;
+    for (int b = 3; b >= 0; --b)
+      value.dword = (value.dword << 8) | static_cast<unsigned char>(value.bytes[b]);
+  }
+  const auto found = FindValue(r.out, r.key.printer, name);
+  if (value.kind == Value::Delete) {
+    if (found != r.out.values.end()) r.out.values.erase(found);
+  } else if (value.kind == Value::Dword && found != r.out.values.end()) {
+    found->value = value.dword;
+    found->line = lineNo;
+  } else if (value.kind == Value::Dword) {
+    r.out.values.push_back({r.key.printer, name, value.dword, lineNo});
+  } else {
+    r.out.warnings.push_back("line " + std::to_string(lineNo) + ": \"" + name + "\" is a " +
+                             value.typeName +
+                             " value; stored settings are dword values, so it is left out");
+  }
+}
+
+// "name"=data or @=data.
+bool ReadValueLine(Reading& r, std::string_view line) {
+  if (r.key.kind == KeyState::NoKey) return r.Fail("value line before any [key] line");
+  if (r.key.kind == KeyState::Deleted) return r.Fail("value line under a key deletion ([-key])");
+  const int lineNo = r.LineNo();
+  std::string_view rest = line;
+  std::string name;
+  bool unnamed = false;
+  if (!ReadValueName(r, rest, name, unnamed)) return false;
+  rest = Trim(rest);
+  if (rest.empty() || rest.front() != '=') return r.Fail("expected '=' after the value name");
+  std::string data;
+  if (!ReadValueData(r, rest.substr(1), data)) return false;
+  Value value;
+  std::string reason;
+  if (!ParseValueData(data, value, reason)) {
+    r.failure = {lineNo, reason};
+    return false;
+  }
+  if (r.key.kind != KeyState::Printer) return true;  // warned at the key line
+  if (unnamed) {
+    r.out.warnings.push_back("line " + std::to_string(lineNo) +
+                             ": the unnamed (default) value is not a setting; left out");
+    return true;
+  }
+  StoreValue(r, lineNo, name, value);
+  return true;
+}
+
+bool ReadLine(Reading& r) {
+  const std::string_view line = Trim(r.lines[r.index]);
+  if (line.find('\0') != std::string_view::npos) return r.Fail("NUL character in the text");
+  if (!r.header) return ReadHeader(r, line);
+  if (line.empty() || line.front() == ';') return true;
+  if (line.front() == '[') return ReadKeyLine(r, line);
+  return ReadValueLine(r, line);
+}
+
+bool ParseText(std::string_view text, RegFile& out, Failure& failure) {
+  Reading r{out, failure, SplitLines(text), 0, false, KeyState{}};
+  for (r.index = 0; r.index < r.lines.size(); ++r.index)
+    if (!ReadLine(r)) return false;
+  if (!r.header) {
     failure = {1, "empty file: no registry export header"};
     return false;
   }
@@ -486,8 +472,28 @@ bool ReadRegFile(const std::string& path, RegFile& out, std::string& error) {
 }
 
 std::u16string DriverDataKeyPath(const std::u16string& printer) {
-  return u"System\\CurrentControlSet\\Control\\Print\\Printers\\" + printer +
-         u"\\PrinterDriverData";
+  WCHAR path[kKeyPathCapacity];
+  if (!BuildDriverDataKeyPath(printer.c_str(), path, kKeyPathCapacity)) return {};
+  return path;
+}
+
+bool CreateDriverDataKey(const std::u16string& printer, HKEY& key, std::string& error) {
+  key = nullptr;
+  const std::u16string path = DriverDataKeyPath(printer);
+  if (path.empty()) {
+    error = "printer name \"" + Utf16ToUtf8(printer) +
+            "\" gives no driver-data key: it is empty or longer than " +
+            std::to_string(kMaxPrinterNameLength) + " characters";
+    return false;
+  }
+  const LONG rc = RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr,
+                                  REG_OPTION_NON_VOLATILE, KEY_WRITE, nullptr, &key, nullptr);
+  if (rc != ERROR_SUCCESS) {
+    key = nullptr;
+    error = "cannot create the printer's registry key (error " + std::to_string(rc) + ")";
+    return false;
+  }
+  return true;
 }
 
 int LoadPrinterSettings(const RegFile& file, const std::u16string& printer,
@@ -507,15 +513,7 @@ int LoadPrinterSettings(const RegFile& file, const std::u16string& printer,
       }
       continue;
     }
-    if (!key) {
-      const std::u16string path = DriverDataKeyPath(printer);
-      const LONG rc = RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr,
-                                      REG_OPTION_NON_VOLATILE, KEY_WRITE, nullptr, &key, nullptr);
-      if (rc != ERROR_SUCCESS) {
-        error = "cannot create the printer's registry key (error " + std::to_string(rc) + ")";
-        return -1;
-      }
-    }
+    if (!key && !CreateDriverDataKey(printer, key, error)) return -1;
     const std::u16string name = Utf8ToUtf16(v.name);
     const DWORD data = v.value;
     const LONG rc = RegSetValueExW(key, name.c_str(), 0, REG_DWORD,
@@ -529,43 +527,6 @@ int LoadPrinterSettings(const RegFile& file, const std::u16string& printer,
   }
   if (key) RegCloseKey(key);
   return written;
-}
-
-std::u16string Utf8ToUtf16(std::string_view text) {
-  std::u16string out;
-  for (std::size_t pos = 0; pos < text.size();) {
-    char32_t cp;
-    std::size_t n = DecodeUtf8At(text, pos, cp);
-    if (n == 0) {
-      cp = 0xFFFD;
-      n = 1;
-    }
-    pos += n;
-    if (cp >= 0x10000) {
-      cp -= 0x10000;
-      out += static_cast<char16_t>(0xD800 + (cp >> 10));
-      out += static_cast<char16_t>(0xDC00 + (cp & 0x3FF));
-    } else {
-      out += static_cast<char16_t>(cp);
-    }
-  }
-  return out;
-}
-
-std::string Utf16ToUtf8(std::u16string_view text) {
-  std::string out;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    char32_t cp = text[i];
-    if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
-        text[i + 1] <= 0xDFFF) {
-      cp = 0x10000 + ((cp - 0xD800) << 10) + (text[i + 1] - 0xDC00);
-      ++i;
-    } else if (cp >= 0xD800 && cp <= 0xDFFF) {
-      cp = 0xFFFD;
-    }
-    AppendUtf8(out, cp);
-  }
-  return out;
 }
 
 }  // namespace langmon::host

@@ -4,9 +4,8 @@
 // Both export formats are read: "REGEDIT4" (8-bit text) and "Windows
 // Registry Editor Version 5.00" (UTF-16LE with a byte-order mark as regedit
 // writes it; UTF-8 is accepted too). Only `dword:` values of a printer's
-// driver-data key are settings, the key being
-//   HKEY_LOCAL_MACHINE\System\CurrentControlSet\Control\Print\Printers\NAME\PrinterDriverData
-// with NAME the printer's name.
+// driver-data key under HKEY_LOCAL_MACHINE are settings, the key being the
+// one the monitor reads (config/config.h).
 // Anything else in the file is checked for syntax and then left out with a
 // warning.
 #pragma once
@@ -48,8 +47,13 @@ bool ParseRegFile(std::string_view bytes, RegFile& out, RegFileError& error);
 // "PATH:LINE: reason".
 bool ReadRegFile(const std::string& path, RegFile& out, std::string& error);
 
-// The driver-data key path of a printer, relative to HKEY_LOCAL_MACHINE.
+// The driver-data key path of a printer, relative to HKEY_LOCAL_MACHINE, as
+// the monitor forms it (BuildDriverDataKeyPath); empty when the name gives
+// none (empty, or too long for the monitor's key path).
 std::u16string DriverDataKeyPath(const std::u16string& printer);
+// Creates (or opens) that key for writing. False with `error` set when the
+// name gives no key path or the registry refuses; the caller closes the key.
+bool CreateDriverDataKey(const std::u16string& printer, HKEY& key, std::string& error);
 
 // Writes the file's values for `printer` (compared without regard to letter
 // case, as registry key names are) into the host registry as REG_DWORD
@@ -58,10 +62,5 @@ std::u16string DriverDataKeyPath(const std::u16string& printer);
 // or -1 with `error` set when the registry refused.
 int LoadPrinterSettings(const RegFile& file, const std::u16string& printer,
                         std::vector<std::string>& warnings, std::string& error);
-
-// UTF-8 <-> UTF-16 for names (host side only). Invalid UTF-8 sequences
-// become U+FFFD.
-std::u16string Utf8ToUtf16(std::string_view text);
-std::string Utf16ToUtf8(std::u16string_view text);
 
 }  // namespace langmon::host

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "reg_file.h"
+#include "text_encoding.h"
 
 namespace langmon::host {
 
@@ -136,7 +136,7 @@ JobResult Spooler::PrintJob(DWORD jobId, const std::u16string& documentName,
       }
       stalls = written ? 0 : stalls + 1;
       if (stalls == kStalledWrites) {
-        result.error = 1460;  // ERROR_TIMEOUT: the port stopped taking data
+        result.error = ERROR_TIMEOUT;  // the port stopped taking data
         failed = true;
         break;
       }
@@ -183,7 +183,7 @@ BOOL Spooler::OnOpenPrinter(LPWSTR name, LPHANDLE printer) {
     if (printer) *printer = nullptr;
     if (!name || !printer || lstrcmpiW(name, printerName_.c_str()) != 0) {
       Record(call);
-      SetLastError(1801);  // ERROR_INVALID_PRINTER_NAME
+      SetLastError(ERROR_INVALID_PRINTER_NAME);
       return FALSE;
     }
     {

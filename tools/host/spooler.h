@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "config/settings.h"
-#include "monitor/monitor.h"
+#include "monitor/monitor_api.h"
 #include "platform/platform.h"
 
 namespace langmon::host {
@@ -56,8 +56,6 @@ class Spooler {
   // monitor's table. False with the monitor's last error in `error`.
   bool OpenPort(const std::u16string& portName, MONITOR* portMonitor, DWORD& error);
   bool PortOpen() const { return port_ != nullptr; }
-  // The port handle is the monitor's port entry; a host may look at its kind.
-  const PortEntry* PortEntryForDiagnostics() const { return static_cast<PortEntry*>(port_); }
   void ClosePort();
 
   // The table's GetPrinterDataFromPort on the open port.

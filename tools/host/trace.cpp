@@ -5,7 +5,8 @@
 #include <cstring>
 
 #include "config/settings.h"
-#include "reg_file.h"
+#include "pjl/pjl.h"
+#include "text_encoding.h"
 
 namespace langmon::host {
 
@@ -128,8 +129,8 @@ void TraceWriter::Note(std::string_view text) {
 
 namespace {
 
-constexpr std::string_view kQueryPrefix = "@PJL DMINFO ASCIIHEX=\"0000";
-constexpr std::string_view kEchoPrefix = "@PJL ECHO ";
+constexpr std::string_view kQuery = kQueryPrefix;
+constexpr std::string_view kEcho = kEchoPrefix;
 
 }  // namespace
 
@@ -158,15 +159,15 @@ void ConfigProgress::Show(const std::string& text) {
 
 void ConfigProgress::OnWrite(const BYTE* data, DWORD, DWORD written, bool) {
   const std::string_view bytes(reinterpret_cast<const char*>(data), written);
-  const std::size_t query = bytes.find(kQueryPrefix);
+  const std::size_t query = bytes.find(kQuery);
   if (query != std::string_view::npos) {
-    std::string_view id = bytes.substr(query + kQueryPrefix.size());
+    std::string_view id = bytes.substr(query + kQuery.size());
     id = id.substr(0, id.find('"'));
     const int step = StepOf(id);
     if (step >= 0)
       Show(fmt::format("reading configuration: {} ({} of {})", StepName(step), step + 1,
                        kPrinterReadStepCount));
-  } else if (bytes.find(kEchoPrefix) != std::string_view::npos) {
+  } else if (bytes.find(kEcho) != std::string_view::npos) {
     Show("reading configuration: waiting for the printer to answer");
   }
 }

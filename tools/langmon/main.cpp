@@ -11,16 +11,19 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "config/config.h"
 #include "config_report.h"
 #include "device_uri.h"
 #include "langmon_version.h"
 #include "observed_port.h"
-#include "port/port_ops.h"
+#include "pjl/pjl.h"
 #include "port_monitors.h"
 #include "reg_file.h"
+#include "requests/requests.h"
 #include "spooler.h"
+#include "text_encoding.h"
 #include "trace.h"
 
 namespace {
@@ -56,7 +59,7 @@ std::string Win32ErrorText(DWORD error) {
     case ERROR_NOT_ENOUGH_MEMORY:
     case ERROR_OUTOFMEMORY:
       return "out of memory";
-    case 31:
+    case ERROR_GEN_FAILURE:
       return "the device does not work";
     case ERROR_NOT_SUPPORTED:
       return "not supported";
@@ -64,7 +67,7 @@ std::string Win32ErrorText(DWORD error) {
       return "invalid parameter";
     case ERROR_BUSY:
       return "the port is in use";
-    case 1460:
+    case ERROR_TIMEOUT:
       return "timed out";
     case ERROR_INVALID_PRINT_MONITOR:
       return "the port monitor lacks a required operation";
@@ -94,76 +97,14 @@ class Session {
       return kUsage;
     }
     const std::u16string printer = Utf8ToUtf16(options_.printerName);
-    if (!options_.settings.empty()) {
-      RegFile file;
-      if (!ReadRegFile(options_.settings, file, error)) {
-        Error(error);
-        return kUsage;
-      }
-      std::vector<std::string> warnings = file.warnings;
-      if (LoadPrinterSettings(file, printer, warnings, error) < 0) {
-        Error(options_.settings + ": " + error);
-        return kFailed;
-      }
-      for (const std::string& w : warnings) Warning(options_.settings + ": " + w);
-    }
-    if (options_.page) {
-      HKEY key = nullptr;
-      const std::u16string path = DriverDataKeyPath(printer);
-      const DWORD page = *options_.page;
-      if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
-                          KEY_WRITE, nullptr, &key, nullptr) != ERROR_SUCCESS) {
-        Error("cannot store \"dwTestPage\" in the registry");
-        return kFailed;
-      }
-      RegSetValueExW(key, u"dwTestPage", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&page),
-                     sizeof page);
-      RegCloseKey(key);
-    }
-
+    if (int rc = StoreSettings(printer)) return rc;
     portMonitor_ = MakePortMonitor(uri, error);
     if (!portMonitor_) {
       Error(error);
       return kUsage;
     }
-    PortMonitor* pm = portMonitor_.get();
-    observed_ =
-        std::make_unique<ObservedPortMonitor>(pm->Table(), [pm] { return pm->LastMessage(); });
-    observed_->AddObserver(&recorder_);
-    if (options_.trace) {
-      trace_ = std::make_unique<TraceWriter>(stderr);
-      observed_->AddObserver(trace_.get());
-    } else if (showProgress && !options_.quiet && isatty(STDERR_FILENO)) {
-      progress_ = std::make_unique<ConfigProgress>(stderr);
-      observed_->AddObserver(progress_.get());
-    }
-
-    spooler_ = std::make_unique<Spooler>(printer);
-    if (trace_) {
-      TraceWriter* trace = trace_.get();
-      spooler_->SetClientCallSink([trace](const ClientCall& call) {
-        std::string text = "spooler: " + call.op;
-        if (call.op == "OpenPrinter") text += " \"" + call.printer + "\"";
-        if (call.op == "SetJob")
-          text += fmt::format(" job {}, command {}{}", call.jobId, call.command,
-                              call.command == JOB_CONTROL_CANCEL ? " (JOB_CONTROL_CANCEL)" : "");
-        trace->Note(text + (call.ok ? ": ok" : ": failed"));
-      });
-    }
-    if (!spooler_->Initialize(error)) {
-      Error(error);
-      return kFailed;
-    }
-    pm->BindNextOpen();
-    observed_->BindNextOpen();
-    DWORD openError = 0;
-    if (!spooler_->OpenPort(Utf8ToUtf16(options_.port), observed_->Table(), openError)) {
-      const std::string cause = observed_->HasFailure() ? DescribeFailure(observed_->FirstFailure())
-                                                        : Win32ErrorText(openError);
-      Error(fmt::format("cannot open port {} on {}: {}", options_.port, options_.device, cause));
-      return kFailed;
-    }
-    return kSuccess;
+    WatchThePort(showProgress);
+    return StartSpoolerAndOpenPort(printer);
   }
 
   Spooler& spooler() { return *spooler_; }
@@ -174,9 +115,7 @@ class Session {
   }
 
   bool PortIsParallel() const {
-    // The port handle is the monitor's port entry; its kind decides which
-    // requests the monitor serves.
-    return spooler_->PortOpen() && (LoadFlags(spooler_->PortEntryForDiagnostics()) & ParallelPort);
+    return ServesConfigurationRequests(Utf8ToUtf16(options_.port).c_str()) != FALSE;
   }
 
   // Why a request came back FALSE, as far as the host can tell.
@@ -191,6 +130,83 @@ class Session {
   }
 
  private:
+  // The stored settings of --settings and --page, in the host registry.
+  int StoreSettings(const std::u16string& printer) {
+    std::string error;
+    if (!options_.settings.empty()) {
+      RegFile file;
+      if (!ReadRegFile(options_.settings, file, error)) {
+        Error(error);
+        return kUsage;
+      }
+      std::vector<std::string> warnings = file.warnings;
+      if (LoadPrinterSettings(file, printer, warnings, error) < 0) {
+        Error(options_.settings + ": " + error);
+        return kFailed;
+      }
+      for (const std::string& w : warnings) Warning(options_.settings + ": " + w);
+    }
+    if (!options_.page) return kSuccess;
+    HKEY key = nullptr;
+    const DWORD page = *options_.page;
+    if (!CreateDriverDataKey(printer, key, error)) {
+      Error("cannot store \"dwTestPage\": " + error);
+      return kFailed;
+    }
+    RegSetValueExW(key, kTestPageValueName, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&page),
+                   sizeof page);
+    RegCloseKey(key);
+    return kSuccess;
+  }
+
+  // Wraps the port monitor so that the run sees what goes over the port:
+  // always the recorder, and the trace or the progress line when asked.
+  void WatchThePort(bool showProgress) {
+    PortMonitor* pm = portMonitor_.get();
+    observed_ =
+        std::make_unique<ObservedPortMonitor>(pm->Table(), [pm] { return pm->LastMessage(); });
+    observed_->AddObserver(&recorder_);
+    if (options_.trace) {
+      trace_ = std::make_unique<TraceWriter>(stderr);
+      observed_->AddObserver(trace_.get());
+    } else if (showProgress && !options_.quiet && isatty(STDERR_FILENO)) {
+      progress_ = std::make_unique<ConfigProgress>(stderr);
+      observed_->AddObserver(progress_.get());
+    }
+  }
+
+  // The spooler calls the monitor makes, on the trace.
+  static void TraceClientCall(TraceWriter& trace, const ClientCall& call) {
+    std::string text = "spooler: " + call.op;
+    if (call.op == "OpenPrinter") text += " \"" + call.printer + "\"";
+    if (call.op == "SetJob")
+      text += fmt::format(" job {}, command {}{}", call.jobId, call.command,
+                          call.command == JOB_CONTROL_CANCEL ? " (JOB_CONTROL_CANCEL)" : "");
+    trace.Note(text + (call.ok ? ": ok" : ": failed"));
+  }
+
+  int StartSpoolerAndOpenPort(const std::u16string& printer) {
+    spooler_ = std::make_unique<Spooler>(printer);
+    if (trace_) {
+      TraceWriter* trace = trace_.get();
+      spooler_->SetClientCallSink(
+          [trace](const ClientCall& call) { TraceClientCall(*trace, call); });
+    }
+    std::string error;
+    if (!spooler_->Initialize(error)) {
+      Error(error);
+      return kFailed;
+    }
+    DWORD openError = 0;
+    if (!spooler_->OpenPort(Utf8ToUtf16(options_.port), observed_->Table(), openError)) {
+      const std::string cause = observed_->HasFailure() ? DescribeFailure(observed_->FirstFailure())
+                                                        : Win32ErrorText(openError);
+      Error(fmt::format("cannot open port {} on {}: {}", options_.port, options_.device, cause));
+      return kFailed;
+    }
+    return kSuccess;
+  }
+
   const Options& options_;
   std::unique_ptr<PortMonitor> portMonitor_;
   std::unique_ptr<ObservedPortMonitor> observed_;
@@ -236,7 +252,7 @@ int RunConfig(const Options& options) {
 
 // Names of the settings whose set lines are in the written text.
 std::vector<std::string> SentSettings(const std::string& written) {
-  constexpr std::string_view kSet = "@PJL DMCMD ASCIIHEX=\"0400";
+  constexpr std::string_view kSet = kSetPrefix;
   std::vector<std::string> names;
   for (std::size_t pos = written.find(kSet); pos != std::string::npos;
        pos = written.find(kSet, pos + 1)) {
@@ -298,7 +314,7 @@ int RunTestPage(const Options& options) {
     Error("PrintTestPage failed: " + session.RefusalCause(cause));
     return kFailed;
   }
-  constexpr std::string_view kLine = "@PJL SET TESTPAGE=";
+  constexpr std::string_view kLine = kTestPagePrefix;
   const std::string written = session.recorder().Written();
   const std::size_t pos = written.find(kLine);
   std::string page = pos == std::string::npos ? "" : written.substr(pos + kLine.size());
@@ -391,15 +407,13 @@ int RunPrint(const Options& options) {
   return status;
 }
 
-}  // namespace
+// The subcommands, each with what runs it.
+struct Command {
+  CLI::App* app;
+  int (*run)(const Options& options);
+};
 
-int main(int argc, char** argv) {
-  Options options;
-  CLI::App app{
-      "Drive the printer language monitor as the print spooler and printer driver would.\n"
-      "Device URIs: sim:, sim:FILE.json, socket://HOST[:PORT], parallel:/dev/lpN,\n"
-      "usb:/dev/usb/lpN, file:PATH.",
-      "langmon"};
+void AddGlobalOptions(CLI::App& app, Options& options) {
   app.require_subcommand(1);
   app.set_version_flag("--version", "langmon " LANGMON_VERSION);
   app.option_defaults()->always_capture_default();
@@ -409,32 +423,45 @@ int main(int argc, char** argv) {
   app.add_option("--settings", options.settings, "stored driver settings to load from a .reg file");
   app.add_flag("--trace", options.trace, "show the conversation on the port on stderr");
   app.add_flag("-q,--quiet", options.quiet, "no progress line");
+}
 
+std::vector<Command> AddCommands(CLI::App& app, Options& options) {
   CLI::App* config =
       app.add_subcommand("config", "read the printer's configuration (GetConfigObjects)");
-  config->fallthrough();
   config->add_flag("--json", options.json, "print one JSON object");
-
   CLI::App* apply =
       app.add_subcommand("apply", "send the stored settings to the printer (SetConfigObjects)");
-  apply->fallthrough();
-
   CLI::App* testpage =
       app.add_subcommand("testpage", "have the printer print a test page (PrintTestPage)");
-  testpage->fallthrough();
   testpage->add_option("--page", options.page,
                        "store this \"dwTestPage\" first (18 PCL fonts, 19 or 22 demo page, 21 "
                        "PostScript fonts, else self test)");
-
   CLI::App* deviceId = app.add_subcommand("device-id", "read the device ID (GetDeviceID)");
-  deviceId->fallthrough();
-
   CLI::App* print = app.add_subcommand("print", "send a file as one print job");
-  print->fallthrough();
   print->add_option("FILE", options.file, "file to print, - for standard input")->required();
   print->add_option("--job-id", options.jobId, "spooler job id");
   print->add_option("--document", options.document, "document name");
+  const std::vector<Command> commands = {{config, &RunConfig},
+                                         {apply, &RunApply},
+                                         {testpage, &RunTestPage},
+                                         {deviceId, &RunDeviceId},
+                                         {print, &RunPrint}};
+  // The global options may stand after the command too.
+  for (const Command& command : commands) command.app->fallthrough();
+  return commands;
+}
 
+}  // namespace
+
+int main(int argc, char** argv) {
+  Options options;
+  CLI::App app{
+      "Drive the printer language monitor as the print spooler and printer driver would.\n"
+      "Device URIs: sim:, sim:FILE.json, socket://HOST[:PORT], parallel:/dev/lpN,\n"
+      "usb:/dev/usb/lpN, file:PATH.",
+      "langmon"};
+  AddGlobalOptions(app, options);
+  const std::vector<Command> commands = AddCommands(app, options);
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp& e) {
@@ -447,13 +474,9 @@ int main(int argc, char** argv) {
     app.exit(e);
     return kUsage;
   }
-
   try {
-    if (config->parsed()) return RunConfig(options);
-    if (apply->parsed()) return RunApply(options);
-    if (testpage->parsed()) return RunTestPage(options);
-    if (deviceId->parsed()) return RunDeviceId(options);
-    if (print->parsed()) return RunPrint(options);
+    for (const Command& command : commands)
+      if (command.app->parsed()) return command.run(options);
   } catch (const std::exception& e) {
     Error(e.what());
     return kFailed;

@@ -12,7 +12,6 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
-#include <map>
 #include <memory>
 #include <mutex>
 
@@ -25,16 +24,6 @@ using Clock = std::chrono::steady_clock;
 constexpr std::uint32_t kPortMagic = 0x534F434B;  // "SOCK"
 
 thread_local std::string t_lastMessage;
-
-std::mutex g_targetMutex;
-std::map<std::string, SocketTarget> g_targets;
-
-std::string Lower(std::string text) {
-  for (char& c : text) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return text;
-}
 
 std::string Narrow(LPCWSTR name) {
   std::string out;
@@ -69,33 +58,33 @@ std::string Where(const SocketPort& port) {
 DWORD MapErrno(int error) {
   switch (error) {
     case ECONNREFUSED:
-      return kErrorConnectionRefused;
+      return ERROR_CONNECTION_REFUSED;
     case ETIMEDOUT:
-      return kErrorTimeout;
+      return ERROR_TIMEOUT;
     case ENETUNREACH:
     case ENETDOWN:
-      return kErrorNetworkUnreachable;
+      return ERROR_NETWORK_UNREACHABLE;
     case EHOSTUNREACH:
     case EHOSTDOWN:
-      return kErrorHostUnreachable;
+      return ERROR_HOST_UNREACHABLE;
     case ECONNRESET:
-      return kErrorNetnameDeleted;
+      return ERROR_NETNAME_DELETED;
     case EPIPE:
-      return kErrorBrokenPipe;
+      return ERROR_BROKEN_PIPE;
     case ECONNABORTED:
-      return kErrorConnectionAborted;
+      return ERROR_CONNECTION_ABORTED;
     case ENOMEM:
     case ENOBUFS:
-      return kErrorNotEnoughMemory;
+      return ERROR_NOT_ENOUGH_MEMORY;
     default:
-      return kErrorGenFailure;
+      return ERROR_GEN_FAILURE;
   }
 }
 
 SocketPort* PortOf(HANDLE handle) {
   auto* port = static_cast<SocketPort*>(handle);
   if (port == nullptr || port->magic != kPortMagic) {
-    Fail(kErrorInvalidHandle, "not a socket port handle");
+    Fail(ERROR_INVALID_HANDLE, "not a socket port handle");
     return nullptr;
   }
   return port;
@@ -136,16 +125,50 @@ BOOL Broken(SocketPort& port, DWORD code, const std::string& message) {
   return Fail(code, message);
 }
 
+// Connects a non-blocking socket to one address within the deadline; 0 on
+// success, else the errno that stopped it.
+int ConnectOne(int fd, const addrinfo& address, Clock::time_point deadline) {
+  if (::connect(fd, address.ai_addr, address.ai_addrlen) == 0) return 0;
+  int error = errno;
+  if (error != EINPROGRESS) return error;
+  pollfd p{fd, POLLOUT, 0};
+  int ready;
+  do {
+    ready = ::poll(&p, 1, Remaining(deadline));
+  } while (ready < 0 && errno == EINTR);
+  socklen_t len = sizeof error;
+  if (ready == 0) return ETIMEDOUT;
+  if (ready < 0 || ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &len) != 0) return errno;
+  return error;
+}
+
+// Tries the addresses in turn, all within the one connect time-out; the
+// connected socket, or -1 with `lastError` set.
+int ConnectAny(const addrinfo* addresses, DWORD timeoutMs, int& lastError) {
+  const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+  lastError = ETIMEDOUT;
+  for (const addrinfo* a = addresses; a != nullptr; a = a->ai_next) {
+    const int fd =
+        ::socket(a->ai_family, a->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, a->ai_protocol);
+    if (fd < 0) {
+      lastError = errno;
+      continue;
+    }
+    lastError = ConnectOne(fd, *a, deadline);
+    if (lastError == 0) return fd;
+    ::close(fd);
+    if (lastError == ETIMEDOUT) break;  // the time-out covers all addresses
+  }
+  return -1;
+}
+
 BOOL Connect(SocketPort& port) {
   if (port.fd >= 0) return TRUE;
   if (port.lost) {
     // Reconnecting in the middle of a document would hand the printer the
     // rest of a job as if it were a new one.
-    return Fail(kErrorConnectionAborted,
+    return Fail(ERROR_CONNECTION_ABORTED,
                 "connection to " + Where(port) + " was lost earlier in this document");
-  }
-  if (port.target.host.empty()) {
-    return Fail(kErrorBadNetName, "no socket target bound to port " + port.name);
   }
   addrinfo hints{};
   hints.ai_family = AF_UNSPEC;
@@ -154,44 +177,17 @@ BOOL Connect(SocketPort& port) {
   const std::string service = std::to_string(port.target.port);
   const int rc = ::getaddrinfo(port.target.host.c_str(), service.c_str(), &hints, &found);
   if (rc != 0) {
-    return Fail(kErrorBadNetName, "cannot resolve " + port.target.host + ": " + ::gai_strerror(rc));
+    return Fail(ERROR_BAD_NET_NAME,
+                "cannot resolve " + port.target.host + ": " + ::gai_strerror(rc));
   }
   std::unique_ptr<addrinfo, decltype(&::freeaddrinfo)> list(found, &::freeaddrinfo);
-  const auto deadline = Clock::now() + std::chrono::milliseconds(port.target.connectTimeoutMs);
-  int lastError = ETIMEDOUT;
-  for (addrinfo* a = found; a != nullptr; a = a->ai_next) {
-    const int fd =
-        ::socket(a->ai_family, a->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, a->ai_protocol);
-    if (fd < 0) {
-      lastError = errno;
-      continue;
-    }
-    int error = 0;
-    if (::connect(fd, a->ai_addr, a->ai_addrlen) != 0) {
-      error = errno;
-      if (error == EINPROGRESS) {
-        pollfd p{fd, POLLOUT, 0};
-        int ready;
-        do {
-          ready = ::poll(&p, 1, Remaining(deadline));
-        } while (ready < 0 && errno == EINTR);
-        socklen_t len = sizeof error;
-        if (ready == 0) {
-          error = ETIMEDOUT;
-        } else if (ready < 0 || ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &len) != 0) {
-          error = errno;
-        }
-      }
-    }
-    if (error == 0) {
-      const int one = 1;
-      ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-      port.fd = fd;
-      return TRUE;
-    }
-    ::close(fd);
-    lastError = error;
-    if (error == ETIMEDOUT) break;  // the time-out covers all addresses
+  int lastError = 0;
+  const int fd = ConnectAny(found, port.target.connectTimeoutMs, lastError);
+  if (fd >= 0) {
+    const int one = 1;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    port.fd = fd;
+    return TRUE;
   }
   const std::string reason =
       lastError == ETIMEDOUT
@@ -200,25 +196,19 @@ BOOL Connect(SocketPort& port) {
   return Fail(MapErrno(lastError), "cannot connect to " + Where(port) + ": " + reason);
 }
 
-BOOL WINAPI SocketOpenPort(LPWSTR name, PHANDLE handle) {
-  if (handle == nullptr) return Fail(kErrorInvalidParameter, "no handle to fill");
+BOOL SocketOpenPort(void* context, LPWSTR name, PHANDLE handle) {
+  if (handle == nullptr) return Fail(ERROR_INVALID_PARAMETER, "no handle to fill");
   try {
     auto port = std::make_unique<SocketPort>();
     port->name = Narrow(name);
-    {
-      std::lock_guard<std::mutex> guard(g_targetMutex);
-      auto found = g_targets.find(Lower(port->name));
-      if (found == g_targets.end()) found = g_targets.find("");
-      if (found == g_targets.end()) {
-        return Fail(kErrorBadNetName, "no socket target bound to port " + port->name);
-      }
-      port->target = found->second;
-    }
+    port->target = static_cast<const SocketPortMonitor*>(context)->Target();
+    if (port->target.host.empty())
+      return Fail(ERROR_BAD_NET_NAME, "no printer host for port " + port->name);
     *handle = port.release();
     t_lastMessage.clear();
     return TRUE;
   } catch (...) {
-    return Fail(kErrorNotEnoughMemory, "out of memory opening a socket port");
+    return Fail(ERROR_NOT_ENOUGH_MEMORY, "out of memory opening a socket port");
   }
 }
 
@@ -257,7 +247,7 @@ BOOL WINAPI SocketWritePort(HANDLE handle, LPBYTE buffer, DWORD size, LPDWORD wr
   if (written) *written = 0;
   SocketPort* port = PortOf(handle);
   if (port == nullptr) return FALSE;
-  if (buffer == nullptr && size != 0) return Fail(kErrorInvalidParameter, "no data buffer");
+  if (buffer == nullptr && size != 0) return Fail(ERROR_INVALID_PARAMETER, "no data buffer");
   std::lock_guard<std::mutex> guard(port->mutex);
   if (!Connect(*port)) return FALSE;
   std::uint64_t limit = port->timeouts.WriteTotalTimeoutConstant +
@@ -280,7 +270,7 @@ BOOL WINAPI SocketWritePort(HANDLE handle, LPBYTE buffer, DWORD size, LPDWORD wr
         // The printer takes no more data for now. What was sent counts; a
         // write that moved nothing fails so that the host can say why.
         if (sent > 0) return TRUE;
-        return Fail(kErrorTimeout, "printer at " + Where(*port) + " accepted no data within " +
+        return Fail(ERROR_TIMEOUT, "printer at " + Where(*port) + " accepted no data within " +
                                        std::to_string(limit) + " ms");
       }
       continue;
@@ -296,7 +286,7 @@ BOOL WINAPI SocketReadPort(HANDLE handle, LPBYTE buffer, DWORD size, LPDWORD rea
   if (read) *read = 0;
   SocketPort* port = PortOf(handle);
   if (port == nullptr) return FALSE;
-  if (buffer == nullptr && size != 0) return Fail(kErrorInvalidParameter, "no data buffer");
+  if (buffer == nullptr && size != 0) return Fail(ERROR_INVALID_PARAMETER, "no data buffer");
   std::lock_guard<std::mutex> guard(port->mutex);
   if (!Connect(*port)) return FALSE;
   const COMMTIMEOUTS& t = port->timeouts;
@@ -329,7 +319,7 @@ BOOL WINAPI SocketReadPort(HANDLE handle, LPBYTE buffer, DWORD size, LPDWORD rea
     return TRUE;
   }
   if (n == 0) {
-    return Broken(*port, kErrorGracefulDisconnect,
+    return Broken(*port, ERROR_GRACEFUL_DISCONNECT,
                   "printer at " + Where(*port) + " closed the connection");
   }
   if (errno == EAGAIN || errno == EWOULDBLOCK) return TRUE;
@@ -342,95 +332,33 @@ BOOL WINAPI SocketGetPrinterDataFromPort(HANDLE handle, DWORD, LPWSTR, LPWSTR, D
                                          LPDWORD returned) {
   if (returned) *returned = 0;
   if (PortOf(handle) == nullptr) return FALSE;
-  return Fail(kErrorNotSupported, "a raw TCP port has no device ID or port data");
+  return Fail(ERROR_NOT_SUPPORTED, "a raw TCP port has no device ID or port data");
 }
 
 BOOL WINAPI SocketSetPortTimeOuts(HANDLE handle, LPCOMMTIMEOUTS timeouts, DWORD) {
   SocketPort* port = PortOf(handle);
   if (port == nullptr) return FALSE;
-  if (timeouts == nullptr) return Fail(kErrorInvalidParameter, "no time-outs given");
+  if (timeouts == nullptr) return Fail(ERROR_INVALID_PARAMETER, "no time-outs given");
   std::lock_guard<std::mutex> guard(port->mutex);
   port->timeouts = *timeouts;
   return TRUE;
 }
 
+constexpr portmonitor::PortOperations kSocketOperations = {
+    .OpenPort = &SocketOpenPort,
+    .StartDocPort = &SocketStartDocPort,
+    .WritePort = &SocketWritePort,
+    .ReadPort = &SocketReadPort,
+    .EndDocPort = &SocketEndDocPort,
+    .ClosePort = &SocketClosePort,
+    .GetPrinterDataFromPort = &SocketGetPrinterDataFromPort,
+    .SetPortTimeOuts = &SocketSetPortTimeOuts,
+};
+
 }  // namespace
 
-bool ParseSocketUri(const std::string& uri, SocketTarget& target, std::string& error) {
-  static const std::string kScheme = "socket://";
-  if (Lower(uri.substr(0, kScheme.size())) != kScheme) {
-    error = "\"" + uri + "\" does not start with socket://";
-    return false;
-  }
-  std::string rest = uri.substr(kScheme.size());
-  if (!rest.empty() && rest.back() == '/') rest.pop_back();
-  std::string host;
-  std::string port;
-  bool hasPort = false;
-  if (!rest.empty() && rest[0] == '[') {
-    const auto close = rest.find(']');
-    if (close == std::string::npos) {
-      error = "\"" + uri + "\": unclosed [ in the host";
-      return false;
-    }
-    host = rest.substr(1, close - 1);
-    const std::string after = rest.substr(close + 1);
-    if (!after.empty()) {
-      if (after[0] != ':') {
-        error = "\"" + uri + "\": junk after the host";
-        return false;
-      }
-      port = after.substr(1);
-      hasPort = true;
-    }
-  } else {
-    const auto colon = rest.find(':');
-    host = rest.substr(0, colon);
-    if (colon != std::string::npos) {
-      port = rest.substr(colon + 1);
-      hasPort = true;
-    }
-  }
-  if (host.empty() || host.find_first_of("/?#@ ") != std::string::npos) {
-    error = "\"" + uri + "\": no host name";
-    return false;
-  }
-  unsigned number = kDefaultSocketPort;
-  if (hasPort) {
-    if (port.empty() || port.size() > 5 ||
-        port.find_first_not_of("0123456789") != std::string::npos ||
-        (number = static_cast<unsigned>(std::stoul(port))) == 0 || number > 65535) {
-      error = "\"" + uri + "\": the port must be a number from 1 to 65535";
-      return false;
-    }
-  }
-  target.host = host;
-  target.port = number;
-  return true;
-}
-
-void SetSocketTarget(const std::string& portName, const SocketTarget& target) {
-  std::lock_guard<std::mutex> guard(g_targetMutex);
-  g_targets[Lower(portName)] = target;
-}
-
-void ClearSocketTargets() {
-  std::lock_guard<std::mutex> guard(g_targetMutex);
-  g_targets.clear();
-}
-
-MONITOR SocketPortMonitorTable() {
-  MONITOR table{};
-  table.pfnOpenPort = &SocketOpenPort;
-  table.pfnStartDocPort = &SocketStartDocPort;
-  table.pfnWritePort = &SocketWritePort;
-  table.pfnReadPort = &SocketReadPort;
-  table.pfnEndDocPort = &SocketEndDocPort;
-  table.pfnClosePort = &SocketClosePort;
-  table.pfnGetPrinterDataFromPort = &SocketGetPrinterDataFromPort;
-  table.pfnSetPortTimeOuts = &SocketSetPortTimeOuts;
-  return table;
-}
+SocketPortMonitor::SocketPortMonitor(SocketTarget target)
+    : target_(std::move(target)), table_(kSocketOperations, this) {}
 
 const char* SocketPortLastMessage() { return t_lastMessage.c_str(); }
 

@@ -2,8 +2,9 @@
 //
 // The spooler stand-in hands this table to the monitor's OpenPortEx with the
 // printer's port name ("LPT1:"), so the network target cannot travel in the
-// name: the host binds a target to the port name with SetSocketTarget before
-// OpenPortEx. OpenPort only records the target; the connection is opened on
+// name: each SocketPortMonitor serves the one target it was made for, and
+// its table's OpenPort binds a new port to that target whatever the port
+// name. OpenPort only records the target; the connection is opened on
 // the first WritePort or ReadPort after OpenPort or StartDocPort, and closed
 // at EndDocPort and ClosePort. Between documents the monitor writes its own
 // PJL requests without StartDocPort; they open a connection of their own.
@@ -15,48 +16,35 @@
 #include <string>
 
 #include "platform/platform.h"
+#include "port_monitor_table.h"
 
 namespace langmon::net {
 
-// Win32 codes this port monitor reports (winerror.h values).
-constexpr DWORD kErrorNetnameDeleted = 64;  // connection reset
-constexpr DWORD kErrorBadNetName = 67;      // host name not found
-constexpr DWORD kErrorBrokenPipe = 109;     // peer gone while sending
-constexpr DWORD kErrorConnectionRefused = 1225;
-constexpr DWORD kErrorGracefulDisconnect = 1226;  // printer closed the connection
-constexpr DWORD kErrorNetworkUnreachable = 1231;
-constexpr DWORD kErrorHostUnreachable = 1232;
-constexpr DWORD kErrorConnectionAborted = 1236;  // lost earlier in this document
-constexpr DWORD kErrorTimeout = 1460;
-constexpr DWORD kErrorNotSupported = 50;
-constexpr DWORD kErrorInvalidHandle = 6;
-constexpr DWORD kErrorInvalidParameter = 87;
-constexpr DWORD kErrorNotEnoughMemory = 8;
-constexpr DWORD kErrorGenFailure = 31;
-
-constexpr unsigned kDefaultSocketPort = 9100;
-
+// Where the printer is: its host and TCP port as a socket:// device URI
+// gives them (tools/host/device_uri.h reads the URI).
 struct SocketTarget {
   std::string host;  // name or address
-  unsigned port = kDefaultSocketPort;
+  unsigned port = 0;
   DWORD connectTimeoutMs = 10000;
   // How long closing a connection waits for the printer to close its side.
   DWORD closeDrainMs = 2000;
 };
 
-// Parses "socket://HOST[:PORT]" (IPv6 literals in brackets). False with a
-// message when the text is no such URI.
-bool ParseSocketUri(const std::string& uri, SocketTarget& target, std::string& error);
+class SocketPortMonitor {
+ public:
+  explicit SocketPortMonitor(SocketTarget target);
 
-// Binds a target to a port name (compared without regard to letter case).
-// An empty name binds the target used for any port without one of its own.
-void SetSocketTarget(const std::string& portName, const SocketTarget& target);
-void ClearSocketTargets();
+  // The port-monitor table: OpenPort, StartDocPort, WritePort, ReadPort,
+  // EndDocPort, ClosePort, GetPrinterDataFromPort (always fails:
+  // ERROR_NOT_SUPPORTED, raw TCP has no device ID) and SetPortTimeOuts.
+  const MONITOR& Table() const { return table_.Table(); }
+  MONITOR* ForOpenPortEx() { return table_.ForOpenPortEx(); }
+  const SocketTarget& Target() const { return target_; }
 
-// The port-monitor table: OpenPort, StartDocPort, WritePort, ReadPort,
-// EndDocPort, ClosePort, GetPrinterDataFromPort (always fails:
-// ERROR_NOT_SUPPORTED, raw TCP has no device ID) and SetPortTimeOuts.
-MONITOR SocketPortMonitorTable();
+ private:
+  SocketTarget target_;
+  portmonitor::PortMonitorTable table_;
+};
 
 // Read time-out of a port whose SetPortTimeOuts was never called, and the
 // write time-out used when the port's write time-outs are both 0.

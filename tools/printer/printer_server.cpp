@@ -166,55 +166,72 @@ void PrinterServer::Run() {
   Reap(true);
 }
 
+namespace {
+
+// How long a connection waits for input: until its next reply is ready, at
+// most kIdlePollMs.
+int WaitFor(std::chrono::milliseconds untilReadable) {
+  if (untilReadable.count() < 0) return kIdlePollMs;
+  return static_cast<int>(std::min<long long>(untilReadable.count(), kIdlePollMs));
+}
+
+// Hands what the client sent within `timeout` to the channel. False when
+// the connection failed; `peerClosed` once the client has sent all it will.
+bool Receive(int fd, SimChannel& channel, int timeout, bool& peerClosed) {
+  pollfd p{fd, POLLIN, 0};
+  if (::poll(&p, 1, timeout) <= 0) return true;
+  char buffer[8192];
+  const ssize_t n = ::recv(fd, buffer, sizeof buffer, MSG_DONTWAIT);
+  if (n > 0) {
+    channel.Write(buffer, static_cast<std::size_t>(n));
+  } else if (n == 0) {
+    peerClosed = true;
+  } else if (errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK) {
+    return false;
+  }
+  return true;
+}
+
+// Sends everything the channel has ready, pausing between the pieces of a
+// split reply. False when the client is gone or the server is stopping.
+bool SendReady(int fd, SimChannel& channel, unsigned pauseMs, const std::atomic<bool>& stopping) {
+  char buffer[8192];
+  for (;;) {
+    const std::size_t n = channel.Read(buffer, sizeof buffer, std::chrono::milliseconds(0));
+    if (n == 0) return true;
+    if (!SendAll(fd, buffer, n, stopping)) return false;
+    if (pauseMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(pauseMs));
+  }
+}
+
+}  // namespace
+
 void PrinterServer::Serve(Connection* c) {
   if (options_.verbose) std::fprintf(stderr, "connection from %s\n", c->peer.c_str());
   std::unique_ptr<SimChannel> channel = printer_.OpenChannel();
-  const bool split = !printer_.Faults().splitSizes.empty();
+  const unsigned pauseMs = printer_.Faults().splitSizes.empty() ? 0 : options_.splitPauseMs;
   bool peerClosed = false;
   bool reset = false;
-  char buffer[8192];
   while (!stopping_.load()) {
     const auto wait = channel->TimeUntilReadable();
-    int timeout = kIdlePollMs;
-    if (wait.count() >= 0)
-      timeout = static_cast<int>(std::min<long long>(wait.count(), kIdlePollMs));
     if (peerClosed) {
       // The client sent all it will; deliver what is still owed, then close.
       if (wait.count() < 0) break;
-      std::this_thread::sleep_for(std::chrono::milliseconds(timeout));
-    } else {
-      pollfd p{c->fd, POLLIN, 0};
-      const int ready = ::poll(&p, 1, timeout);
-      if (ready > 0) {
-        const ssize_t n = ::recv(c->fd, buffer, sizeof buffer, MSG_DONTWAIT);
-        if (n > 0) {
-          channel->Write(buffer, static_cast<std::size_t>(n));
-        } else if (n == 0) {
-          peerClosed = true;
-        } else if (errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK) {
-          break;
-        }
-      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(WaitFor(wait)));
+    } else if (!Receive(c->fd, *channel, WaitFor(wait), peerClosed)) {
+      break;
     }
-    bool failed = false;
-    for (;;) {
-      const std::size_t n = channel->Read(buffer, sizeof buffer, std::chrono::milliseconds(0));
-      if (n == 0) break;
-      if (!SendAll(c->fd, buffer, n, stopping_)) {
-        failed = true;
-        break;
-      }
-      if (split && options_.splitPauseMs > 0) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(options_.splitPauseMs));
-      }
-    }
-    if (failed) break;
+    if (!SendReady(c->fd, *channel, pauseMs, stopping_)) break;
     if (options_.resetAfter > 0 && channel->Replies() >= options_.resetAfter &&
         channel->Pending() == 0) {
       reset = true;
       break;
     }
   }
+  Close(c, reset);
+}
+
+void PrinterServer::Close(Connection* c, bool reset) {
   if (reset) {
     // SO_LINGER with a zero time makes close() send RST instead of FIN.
     linger off{1, 0};

@@ -48,6 +48,8 @@ class PrinterServer {
  private:
   struct Connection;
   void Serve(Connection* connection);
+  // Closes the connection, with a reset (RST) when asked.
+  void Close(Connection* connection, bool reset);
   void Reap(bool all);
 
   SimPrinter& printer_;

@@ -1,0 +1,250 @@
+// The observing wrapper around a port monitor and the observers built on it:
+// trace, progress and the recorder of request text.
+#include "observed_port.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "fake_port_monitor.h"
+#include "trace.h"
+
+namespace langmon::host {
+namespace {
+
+using testing::FakePortMonitor;
+
+struct Seen : PortObserver {
+  std::vector<std::string> events;
+  void OnOpen(std::u16string_view, bool ok) override { events.push_back(ok ? "open" : "open!"); }
+  void OnWrite(const BYTE* data, DWORD requested, DWORD written, bool ok) override {
+    events.push_back("write " + std::string(reinterpret_cast<const char*>(data), written) + " " +
+                     std::to_string(requested) + (ok ? "" : "!"));
+  }
+  void OnRead(const BYTE* data, DWORD got, bool) override {
+    events.push_back("read " + std::string(reinterpret_cast<const char*>(data), got));
+  }
+  void OnFailure(std::string_view op, DWORD error, const std::string& message) override {
+    events.push_back("failure " + std::string(op) + " " + std::to_string(error) + " " + message);
+  }
+};
+
+HANDLE OpenThrough(ObservedPortMonitor& observed) {
+  HANDLE handle = nullptr;
+  std::u16string name = u"LPT1:";
+  return observed.Table()->pfnOpenPort(name.data(), &handle) ? handle : nullptr;
+}
+
+TEST(ObservedPort, NullSlotsOfTheInnerTableStayNull) {
+  FakePortMonitor fake;
+  MONITOR inner = fake.table;
+  inner.pfnSetPortTimeOuts = nullptr;
+  inner.pfnGetPrinterDataFromPort = nullptr;
+  inner.pfnEndDocPort = nullptr;
+  ObservedPortMonitor observed(inner, nullptr);
+  const MONITOR* t = observed.Table();
+  EXPECT_TRUE(t->pfnOpenPort && t->pfnStartDocPort && t->pfnWritePort && t->pfnReadPort &&
+              t->pfnClosePort);
+  EXPECT_FALSE(t->pfnSetPortTimeOuts || t->pfnGetPrinterDataFromPort || t->pfnEndDocPort ||
+               t->pfnOpenPortEx || t->pfnEnumPorts);
+}
+
+TEST(ObservedPort, ForwardsCallsAndReportsThemToObservers) {
+  FakePortMonitor fake;
+  fake.shortWriteBy = 2;
+  fake.QueueRead("@PJL reply\f");
+  ObservedPortMonitor observed(fake.table, nullptr);
+  Seen seen;
+  observed.AddObserver(&seen);
+  HANDLE port = OpenThrough(observed);
+  ASSERT_NE(port, nullptr);
+
+  std::string text = "@PJL ECHO";
+  DWORD written = 0;
+  EXPECT_TRUE(observed.Table()->pfnWritePort(port, reinterpret_cast<BYTE*>(text.data()),
+                                             static_cast<DWORD>(text.size()), &written));
+  EXPECT_EQ(written, 7u);  // the inner count, unchanged
+  char buffer[64];
+  DWORD got = 0;
+  EXPECT_TRUE(observed.Table()->pfnReadPort(port, reinterpret_cast<BYTE*>(buffer), 64, &got));
+  EXPECT_EQ(std::string(buffer, got), "@PJL reply\f");
+  EXPECT_TRUE(observed.Table()->pfnClosePort(port));
+
+  EXPECT_EQ(seen.events,
+            (std::vector<std::string>{"open", "write @PJL EC 9", "read @PJL reply\f"}));
+  EXPECT_EQ(fake.Written(), "@PJL EC");
+  EXPECT_FALSE(observed.HasFailure());
+}
+
+TEST(ObservedPort, KeepsTheFirstFailureWithItsMessageAndLastError) {
+  FakePortMonitor fake;
+  fake.failWritePort = true;
+  fake.failError = 10054;
+  int asked = 0;
+  ObservedPortMonitor observed(fake.table, [&] {
+    ++asked;
+    return std::string("connection reset by peer #") + std::to_string(asked);
+  });
+  Seen seen;
+  observed.AddObserver(&seen);
+  HANDLE port = OpenThrough(observed);
+  ASSERT_NE(port, nullptr);
+  std::string text = "x";
+  DWORD written = 5;
+  for (int i = 0; i < 2; ++i) {
+    EXPECT_FALSE(
+        observed.Table()->pfnWritePort(port, reinterpret_cast<BYTE*>(text.data()), 1, &written));
+    EXPECT_EQ(GetLastError(), 10054u);  // observers leave the last error alone
+    EXPECT_EQ(written, 0u);
+  }
+  ASSERT_TRUE(observed.HasFailure());
+  EXPECT_EQ(observed.FirstFailure().operation, "WritePort");
+  EXPECT_EQ(observed.FirstFailure().error, 10054u);
+  EXPECT_EQ(observed.FirstFailure().message, "connection reset by peer #1");
+  observed.ResetFailure();
+  EXPECT_FALSE(observed.HasFailure());
+  observed.Table()->pfnClosePort(port);
+}
+
+TEST(ObservedPort, EachWrapperOpensThroughItsOwnInnerTable) {
+  FakePortMonitor first, second;
+  ObservedPortMonitor a(first.table, nullptr), b(second.table, nullptr);
+  Seen seenA, seenB;
+  a.AddObserver(&seenA);
+  b.AddObserver(&seenB);
+  HANDLE portB = OpenThrough(b);
+  HANDLE portA = OpenThrough(a);
+  ASSERT_TRUE(portA && portB);
+  EXPECT_EQ(first.Ops(), std::vector<std::string>{"OpenPort"});
+  EXPECT_EQ(second.Ops(), std::vector<std::string>{"OpenPort"});
+  EXPECT_EQ(seenA.events, std::vector<std::string>{"open"});
+  EXPECT_EQ(seenB.events, std::vector<std::string>{"open"});
+  a.Table()->pfnClosePort(portA);
+  b.Table()->pfnClosePort(portB);
+  EXPECT_EQ(first.Ops().back(), "ClosePort");
+  EXPECT_EQ(second.Ops().back(), "ClosePort");
+}
+
+TEST(Trace, ControlBytesAreMadeVisible) {
+  const struct {
+    std::string bytes;
+    const char* shown;
+  } cases[] = {
+      {"\x1b%-12345X@PJL \n", "<ESC>%-12345X@PJL <LF>"},
+      {"@PJL ECHO x\r\n\f", "@PJL ECHO x<CR><LF><FF>"},
+      {std::string("a\0b\x7f\xff", 5), "a<00>b<7F><FF>"},
+      {"\t", "<09>"},
+      {"", ""},
+  };
+  for (const auto& c : cases) EXPECT_EQ(VisibleBytes(c.bytes), c.shown);
+}
+
+std::string Captured(std::FILE* f) {
+  std::fflush(f);
+  std::rewind(f);
+  std::string out;
+  char buffer[4096];
+  std::size_t n;
+  while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) out.append(buffer, n);
+  return out;
+}
+
+// The trace lines without their timestamps.
+std::vector<std::string> TraceLines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::size_t start = 0;
+  while (start < text.size()) {
+    std::size_t end = text.find('\n', start);
+    std::string line = text.substr(start, end - start);
+    EXPECT_EQ(line.substr(0, 1), "[");
+    lines.push_back(line.substr(line.find("] ") + 2));
+    start = end + 1;
+  }
+  return lines;
+}
+
+TEST(Trace, OneTraceLinePerWireLineInBothDirections) {
+  std::FILE* out = std::tmpfile();
+  TraceWriter trace(out);
+  const std::string reply = "@PJL ECHO x\r\n\f";
+  trace.OnWrite(reinterpret_cast<const BYTE*>("\x1b%-12345X@PJL \n@PJL ECHO x\r\n"), 28, 28, true);
+  trace.OnRead(nullptr, 0, true);  // empty polls leave no line
+  trace.OnRead(reinterpret_cast<const BYTE*>(reply.data()), 6, true);
+  trace.OnRead(reinterpret_cast<const BYTE*>(reply.data() + 6), 8, true);
+  trace.OnTimeouts({10, 0, 10, 0, 0});
+  trace.OnWrite(reinterpret_cast<const BYTE*>("abc"), 3, 1, true);
+  trace.OnFailure("WritePort", 10061, "connect to 127.0.0.1:9: Connection refused");
+  EXPECT_EQ(TraceLines(Captured(out)),
+            (std::vector<std::string>{
+                "-> <ESC>%-12345X@PJL <LF>",
+                "-> @PJL ECHO x<CR><LF>",
+                "<- @PJL E",
+                "<- CHO x<CR><LF>",
+                "<- <FF>",
+                "-- time-outs: read interval 10 ms, total 10 ms + 0 ms/byte",
+                "-> a",
+                "-- write short: 1 of 3 bytes taken",
+                "!! WritePort failed, error 10061: connect to 127.0.0.1:9: Connection refused",
+            }));
+  std::fclose(out);
+}
+
+TEST(Trace, LongPrintDataIsShortenedInsideADocumentOnly) {
+  std::FILE* out = std::tmpfile();
+  TraceWriter trace(out);
+  const std::string data(1000, 'x');
+  trace.OnStartDoc(7, true);
+  trace.OnWrite(reinterpret_cast<const BYTE*>(data.data()), 1000, 1000, true);
+  trace.OnEndDoc();
+  trace.OnWrite(reinterpret_cast<const BYTE*>(data.data()), 300, 300, true);
+  const std::vector<std::string> lines = TraceLines(Captured(out));
+  ASSERT_EQ(lines.size(), 4u);
+  EXPECT_EQ(lines[0], "-- start document, job 7: ok");
+  EXPECT_EQ(lines[1], "-> " + std::string(64, 'x') + " ... (1000 bytes of print data)");
+  EXPECT_EQ(lines[3], "-> " + std::string(300, 'x'));
+  std::fclose(out);
+}
+
+TEST(Progress, NamesTheSettingAndItsPlaceInTheReadOrder) {
+  EXPECT_EQ(ConfigProgress::StepOf("050103030104"), 0);
+  EXPECT_STREQ(ConfigProgress::StepName(0), "Copies");
+  EXPECT_EQ(ConfigProgress::StepOf("07020802010d0103"), 6);
+  EXPECT_STREQ(ConfigProgress::StepName(6), "Tray3Installed");
+  EXPECT_EQ(ConfigProgress::StepOf("050103030125"), 24);
+  EXPECT_STREQ(ConfigProgress::StepName(24), "WideA4");
+  EXPECT_EQ(ConfigProgress::StepOf("050103030125x"), -1);
+  EXPECT_EQ(ConfigProgress::StepOf(""), -1);
+
+  std::FILE* out = std::tmpfile();
+  {
+    ConfigProgress progress(out);
+    const std::string echo = "@PJL ECHO Getting Configuration1\r\n";
+    const std::string query = "@PJL DMINFO ASCIIHEX=\"0000050104010105\"\r\n";
+    const std::string other = "\x1b%-12345X";
+    progress.OnWrite(reinterpret_cast<const BYTE*>(other.data()), 9, 9, true);
+    progress.OnWrite(reinterpret_cast<const BYTE*>(echo.data()), 34, 34, true);
+    progress.OnWrite(reinterpret_cast<const BYTE*>(query.data()), 41, 41, true);
+  }  // wiped at the end
+  EXPECT_EQ(Captured(out),
+            "\r\x1b[Kreading configuration: waiting for the printer to answer"
+            "\r\x1b[Kreading configuration: Density (3 of 25)"
+            "\r\x1b[K");
+  std::fclose(out);
+}
+
+TEST(Recorder, KeepsRequestTextButNotPrintData) {
+  RequestRecorder recorder;
+  recorder.OnWrite(reinterpret_cast<const BYTE*>("@PJL A"), 6, 6, true);
+  recorder.OnStartDoc(1, true);
+  recorder.OnWrite(reinterpret_cast<const BYTE*>("job"), 3, 3, true);
+  recorder.OnEndDoc();
+  recorder.OnWrite(reinterpret_cast<const BYTE*>("@PJL B"), 6, 4, true);  // only what was taken
+  EXPECT_EQ(recorder.Written(), "@PJL A@PJL");
+  recorder.Clear();
+  EXPECT_EQ(recorder.Written(), "");
+}
+
+}  // namespace
+}  // namespace langmon::host

@@ -1,0 +1,28 @@
+#include "text_encoding.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace langmon::host {
+namespace {
+
+TEST(TextEncoding, Utf16RoundTripKeepsCharactersOutsideTheBasicPlane) {
+  const std::string text = "Drucker \xC3\xBC \xF0\x9F\x96\xA8";  // u-umlaut, printer emoji
+  const std::u16string wide = Utf8ToUtf16(text);
+  EXPECT_EQ(wide.size(), 12u);  // the emoji takes a surrogate pair
+  EXPECT_EQ(Utf16ToUtf8(wide), text);
+}
+
+TEST(TextEncoding, MalformedTextBecomesReplacementCharacters) {
+  EXPECT_EQ(Utf8ToUtf16("\xFF"), std::u16string(u"\uFFFD"));
+  EXPECT_EQ(Utf8ToUtf16("a\xC0\x80"), std::u16string(u"a\uFFFD\uFFFD"));  // overlong NUL
+  const std::u16string loneHigh = {u'x', char16_t(0xD800), u'y'};
+  EXPECT_EQ(Utf16ToUtf8(loneHigh), "x\xEF\xBF\xBDy");
+  char32_t cp = 0;
+  EXPECT_EQ(DecodeUtf16At(loneHigh, 1, cp), 0u);
+  EXPECT_EQ(FirstInvalidUtf8("ok \xED\xA0\x80"), 3u);  // an encoded surrogate
+}
+
+}  // namespace
+}  // namespace langmon::host

@@ -1,0 +1,29 @@
+// UTF-8 and UTF-16 text on the host side: names from the command line and
+// from .reg files meet the monitor's UTF-16 strings here.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace langmon::host {
+
+// Whole strings. Invalid UTF-8 sequences and unpaired surrogates become
+// U+FFFD.
+std::u16string Utf8ToUtf16(std::string_view text);
+std::string Utf16ToUtf8(std::u16string_view text);
+
+// One code point at a time, for readers that refuse malformed text instead
+// of repairing it.
+void AppendUtf8(std::string& out, char32_t codePoint);
+// Decodes the UTF-8 sequence at `pos`; returns its length in bytes, or 0
+// when the bytes there are not well-formed UTF-8 (overlong forms and
+// surrogates included).
+std::size_t DecodeUtf8At(std::string_view text, std::size_t pos, char32_t& codePoint);
+// Decodes the code point at `pos` (a surrogate pair or a single unit);
+// returns the units it takes, or 0 for an unpaired surrogate.
+std::size_t DecodeUtf16At(std::u16string_view text, std::size_t pos, char32_t& codePoint);
+// Offset of the first byte that is not well-formed UTF-8, or npos.
+std::size_t FirstInvalidUtf8(std::string_view text);
+
+}  // namespace langmon::host
