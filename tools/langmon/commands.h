@@ -1,0 +1,15 @@
+// The langmon command's subcommands: each runs one request or job through
+// a Session and returns the exit status.
+#pragma once
+
+#include "options.h"
+
+namespace langmon::cli {
+
+int RunConfig(const Options& options);
+int RunApply(const Options& options);
+int RunTestPage(const Options& options);
+int RunDeviceId(const Options& options);
+int RunPrint(const Options& options);
+
+}  // namespace langmon::cli

@@ -1,0 +1,143 @@
+#include "session.h"
+
+#include <fmt/format.h>
+#include <unistd.h>
+
+#include <vector>
+
+#include "config/config.h"
+#include "config_report.h"
+#include "device_uri.h"
+#include "monitor/monitor_api.h"
+#include "reg_file.h"
+#include "report.h"
+#include "text_encoding.h"
+
+namespace langmon::cli {
+
+using namespace langmon::host;
+
+namespace {
+
+// The spooler calls the monitor makes, on the trace.
+void TraceClientCall(TraceWriter& trace, const ClientCall& call) {
+  std::string text = "spooler: " + call.op;
+  if (call.op == "OpenPrinter") text += " \"" + call.printer + "\"";
+  if (call.op == "SetJob")
+    text += fmt::format(" job {}, command {}{}", call.jobId, call.command,
+                        call.command == JOB_CONTROL_CANCEL ? " (JOB_CONTROL_CANCEL)" : "");
+  trace.Note(text + (call.ok ? ": ok" : ": failed"));
+}
+
+}  // namespace
+
+int Session::Open(bool showProgress) {
+  std::string error;
+  DeviceUri uri;
+  if (!ParseDeviceUri(options_.device, uri, error)) {
+    Error(error);
+    return kUsage;
+  }
+  const std::u16string printer = Utf8ToUtf16(options_.printerName);
+  if (int rc = StoreSettings(printer)) return rc;
+  portMonitor_ = MakePortMonitor(uri, error);
+  if (!portMonitor_) {
+    Error(error);
+    return kUsage;
+  }
+  WatchThePort(showProgress);
+  return StartSpoolerAndOpenPort(printer);
+}
+
+void Session::FinishProgress() {
+  if (progress_) progress_->Finish();
+}
+
+bool Session::PortIsParallel() const {
+  return ServesConfigurationRequests(Utf8ToUtf16(options_.port).c_str()) != FALSE;
+}
+
+std::string Session::RefusalCause(const std::string& fallback) const {
+  if (observed_->HasFailure()) return DescribeFailure(observed_->FirstFailure());
+  if (!PortIsParallel())
+    return fmt::format(
+        "the monitor serves this request on parallel ports (LPT1: to LPT9:) only, and {} is "
+        "not one",
+        options_.port);
+  return fallback;
+}
+
+// The stored settings of --settings and --page, in the host registry.
+int Session::StoreSettings(const std::u16string& printer) {
+  std::string error;
+  if (!options_.settings.empty()) {
+    RegFile file;
+    if (!ReadRegFile(options_.settings, file, error)) {
+      Error(error);
+      return kUsage;
+    }
+    std::vector<std::string> warnings = file.warnings;
+    if (LoadPrinterSettings(file, printer, warnings, error) < 0) {
+      Error(options_.settings + ": " + error);
+      return kFailed;
+    }
+    for (const std::string& w : warnings) Warning(options_.settings + ": " + w);
+  }
+  if (!options_.page) return kSuccess;
+  HKEY key = nullptr;
+  const DWORD page = *options_.page;
+  if (!CreateDriverDataKey(printer, key, error)) {
+    Error("cannot store \"dwTestPage\": " + error);
+    return kFailed;
+  }
+  RegSetValueExW(key, kTestPageValueName, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&page),
+                 sizeof page);
+  RegCloseKey(key);
+  return kSuccess;
+}
+
+// Wraps the port monitor so that the run sees what goes over the port:
+// always the recorder, and the trace or the progress line when asked.
+void Session::WatchThePort(bool showProgress) {
+  PortMonitor* pm = portMonitor_.get();
+  observed_ =
+      std::make_unique<ObservedPortMonitor>(pm->Table(), [pm] { return pm->LastMessage(); });
+  observed_->AddObserver(&recorder_);
+  if (options_.trace) {
+    trace_ = std::make_unique<TraceWriter>(stderr);
+    observed_->AddObserver(trace_.get());
+  } else if (showProgress && !options_.quiet && isatty(STDERR_FILENO)) {
+    progress_ = std::make_unique<ConfigProgress>(stderr);
+    observed_->AddObserver(progress_.get());
+  }
+}
+
+int Session::StartSpoolerAndOpenPort(const std::u16string& printer) {
+  spooler_ = std::make_unique<Spooler>(printer);
+  if (trace_) {
+    TraceWriter* trace = trace_.get();
+    spooler_->SetClientCallSink([trace](const ClientCall& call) { TraceClientCall(*trace, call); });
+  }
+  std::string error;
+  if (!spooler_->Initialize(error)) {
+    Error(error);
+    return kFailed;
+  }
+  DWORD openError = 0;
+  if (!spooler_->OpenPort(Utf8ToUtf16(options_.port), observed_->Table(), openError)) {
+    const std::string cause = observed_->HasFailure() ? DescribeFailure(observed_->FirstFailure())
+                                                      : Win32ErrorText(openError);
+    Error(fmt::format("cannot open port {} on {}: {}", options_.port, options_.device, cause));
+    return kFailed;
+  }
+  return kSuccess;
+}
+
+int ReportLateFailure(Session& session, const std::string& request) {
+  if (!session.observed().HasFailure()) return kSuccess;
+  Error(fmt::format("the port failed during {}: {}", request,
+                    DescribeFailure(session.observed().FirstFailure())));
+  return kFailed;
+}
+
+}  // namespace langmon::cli

@@ -1,0 +1,52 @@
+// One run of the langmon command: the port monitor chosen by the device URI,
+// wrapped so that the run can watch the port, the driver's stored settings
+// in the host registry, and the spooler stand-in with the port open.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "observed_port.h"
+#include "options.h"
+#include "port_monitors.h"
+#include "spooler.h"
+#include "trace.h"
+
+namespace langmon::cli {
+
+class Session {
+ public:
+  explicit Session(const Options& options) : options_(options) {}
+
+  // Returns kSuccess, or the exit status of the failure it reported.
+  int Open(bool showProgress);
+
+  host::Spooler& spooler() { return *spooler_; }
+  host::ObservedPortMonitor& observed() { return *observed_; }
+  host::RequestRecorder& recorder() { return recorder_; }
+  void FinishProgress();
+
+  // Whether the monitor serves the configuration requests on this port.
+  bool PortIsParallel() const;
+  // Why a request came back FALSE, as far as the host can tell.
+  std::string RefusalCause(const std::string& fallback) const;
+
+ private:
+  int StoreSettings(const std::u16string& printer);
+  void WatchThePort(bool showProgress);
+  int StartSpoolerAndOpenPort(const std::u16string& printer);
+
+  const Options& options_;
+  std::unique_ptr<host::PortMonitor> portMonitor_;
+  std::unique_ptr<host::ObservedPortMonitor> observed_;
+  host::RequestRecorder recorder_;
+  std::unique_ptr<host::TraceWriter> trace_;
+  std::unique_ptr<host::ConfigProgress> progress_;
+  std::unique_ptr<host::Spooler> spooler_;
+};
+
+// A port failure during a request that the monitor still answered: the
+// result is shown, but the run does not count as a success.
+int ReportLateFailure(Session& session, const std::string& request);
+
+}  // namespace langmon::cli
