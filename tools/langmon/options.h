@@ -17,6 +17,7 @@ struct Options {
   std::string settings;
   bool trace = false;
   bool quiet = false;
+  bool verbose = false;  // list each line a .reg file leaves out
   bool json = false;
   std::optional<DWORD> page;
   std::string file;

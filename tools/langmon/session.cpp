@@ -29,6 +29,19 @@ void TraceClientCall(TraceWriter& trace, const ClientCall& call) {
   trace.Note(text + (call.ok ? ": ok" : ": failed"));
 }
 
+// What the .reg file held that is no setting of this printer: one summary
+// line, and with --verbose each line before it.
+void ReportLeftOut(const Options& options, const std::vector<LeftOut>& leftOut,
+                   const std::u16string& printer) {
+  if (options.verbose)
+    for (const LeftOut& item : leftOut)
+      Warning(fmt::format("{}:{}: {}", options.settings, item.line, item.message));
+  const std::string summary = LeftOutSummary(leftOut, printer);
+  if (!summary.empty())
+    Warning(fmt::format("{}: {}{}", options.settings, summary,
+                        options.verbose ? "" : "; --verbose lists each line"));
+}
+
 }  // namespace
 
 int Session::Open(bool showProgress) {
@@ -76,12 +89,12 @@ int Session::StoreSettings(const std::u16string& printer) {
       Error(error);
       return kUsage;
     }
-    std::vector<std::string> warnings = file.warnings;
-    if (LoadPrinterSettings(file, printer, warnings, error) < 0) {
+    std::vector<LeftOut> leftOut;
+    if (LoadPrinterSettings(file, printer, leftOut, error) < 0) {
       Error(options_.settings + ": " + error);
       return kFailed;
     }
-    for (const std::string& w : warnings) Warning(options_.settings + ": " + w);
+    ReportLeftOut(options_, leftOut, printer);
   }
   if (!options_.page) return kSuccess;
   HKEY key = nullptr;
