@@ -242,6 +242,9 @@ TEST(RegFile, ReadRegFileNamesTheFileAndLine) {
   RegFile file;
   EXPECT_FALSE(ReadRegFile("/nonexistent/settings.reg", file, error));
   EXPECT_EQ(error.rfind("/nonexistent/settings.reg: cannot open: ", 0), 0u) << error;
+  // A folder opens but cannot be read; it is no empty file.
+  EXPECT_FALSE(ReadRegFile(::testing::TempDir(), file, error));
+  EXPECT_NE(error.find(": cannot read: Is a directory"), std::string::npos) << error;
 }
 
 // ---- loading into the registry ------------------------------------------------

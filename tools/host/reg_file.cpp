@@ -2,10 +2,9 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <iterator>
-#include <sstream>
 #include <unordered_map>
 #include <utility>
 
@@ -555,20 +554,33 @@ bool ParseRegFile(std::string_view bytes, RegFile& out, RegFileError& error) {
   return true;
 }
 
-bool ReadRegFile(const std::string& path, RegFile& out, std::string& error) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
+namespace {
+
+// The file's bytes; false with "PATH: cannot ...: cause" (a folder, for one,
+// opens but cannot be read).
+bool ReadBytes(const std::string& path, std::string& bytes, std::string& error) {
+  std::FILE* file = std::fopen(path.c_str(), "rb");
+  if (file == nullptr) {
     error = path + ": cannot open: " + std::strerror(errno);
     return false;
   }
-  std::ostringstream bytes;
-  bytes << in.rdbuf();
-  if (in.bad() || bytes.bad()) {
-    error = path + ": read error";
-    return false;
-  }
+  char buffer[1 << 16];
+  std::size_t n = 0;
+  while ((n = std::fread(buffer, 1, sizeof buffer, file)) > 0) bytes.append(buffer, n);
+  const bool failed = std::ferror(file) != 0;
+  const int cause = errno;
+  std::fclose(file);
+  if (failed) error = path + ": cannot read: " + std::strerror(cause);
+  return !failed;
+}
+
+}  // namespace
+
+bool ReadRegFile(const std::string& path, RegFile& out, std::string& error) {
+  std::string bytes;
+  if (!ReadBytes(path, bytes, error)) return false;
   RegFileError failure;
-  if (!ParseRegFile(bytes.view(), out, failure)) {
+  if (!ParseRegFile(bytes, out, failure)) {
     error = path + ":" + std::to_string(failure.line) + ": " + failure.reason;
     return false;
   }
