@@ -24,17 +24,25 @@ void CloseFd(int& fd) {
   fd = -1;
 }
 
-// A socket address as text: "10.0.0.5:49152", "[::1]:49152".
+// A socket address as text: "10.0.0.5:49152", "[::1]:49152". (Appended
+// piece by piece: GCC 12 at -O3 takes "[" + std::string + "]:" for an
+// overlapping copy.)
 std::string AddressText(const sockaddr_storage& addr) {
   char text[INET6_ADDRSTRLEN] = "?";
+  std::string out;
+  unsigned port = 0;
   if (addr.ss_family == AF_INET6) {
     const auto& in6 = reinterpret_cast<const sockaddr_in6&>(addr);
     ::inet_ntop(AF_INET6, &in6.sin6_addr, text, sizeof text);
-    return "[" + std::string(text) + "]:" + std::to_string(ntohs(in6.sin6_port));
+    out.append("[").append(text).append("]");
+    port = ntohs(in6.sin6_port);
+  } else {
+    const auto& in = reinterpret_cast<const sockaddr_in&>(addr);
+    ::inet_ntop(AF_INET, &in.sin_addr, text, sizeof text);
+    out.append(text);
+    port = ntohs(in.sin_port);
   }
-  const auto& in = reinterpret_cast<const sockaddr_in&>(addr);
-  ::inet_ntop(AF_INET, &in.sin_addr, text, sizeof text);
-  return std::string(text) + ":" + std::to_string(ntohs(in.sin_port));
+  return out.append(":").append(std::to_string(port));
 }
 
 std::string Peer(int fd) {
