@@ -258,7 +258,7 @@ std::string FoldCase(std::string_view text) {
 // removed values are marked and dropped once, at the end.
 class ValueTable {
  public:
-  void Set(const std::string& printer, const std::string& name, DWORD value, int line) {
+  void Set(const std::string& printer, std::string name, DWORD value, int line) {
     auto& byName = printers_[FoldCase(printer)];
     const auto [it, added] = byName.try_emplace(FoldCase(name), values_.size());
     if (!added) {
@@ -266,7 +266,7 @@ class ValueTable {
       values_[it->second].line = line;
       return;
     }
-    values_.push_back({printer, name, value, line});
+    values_.push_back({printer, std::move(name), value, line});
     removed_.push_back(false);
   }
   void Remove(const std::string& printer, const std::string& name) {
@@ -283,11 +283,22 @@ class ValueTable {
     for (const auto& entry : p->second) removed_[entry.second] = true;
     printers_.erase(p);
   }
+  // Room for as many values as the file has lines, so that they are not
+  // moved as the table grows.
+  void Reserve(std::size_t lines) {
+    values_.reserve(lines);
+    removed_.reserve(lines);
+  }
+  // The surviving values, closed up in place.
   std::vector<RegDword> Take() {
-    std::vector<RegDword> kept;
-    for (std::size_t i = 0; i < values_.size(); ++i)
-      if (!removed_[i]) kept.push_back(std::move(values_[i]));
-    return kept;
+    std::size_t kept = 0;
+    for (std::size_t i = 0; i < values_.size(); ++i) {
+      if (removed_[i]) continue;
+      if (kept != i) values_[kept] = std::move(values_[i]);
+      ++kept;
+    }
+    values_.resize(kept);
+    return std::move(values_);
   }
 
  private:
@@ -530,6 +541,7 @@ bool ReadLine(Reading& r) {
 
 bool ParseText(std::string_view text, RegFile& out, Failure& failure) {
   Reading r{out, failure, SplitLines(text), 0, false, KeyState{}, ValueTable{}};
+  r.values.Reserve(r.lines.size());
   for (r.index = 0; r.index < r.lines.size(); ++r.index)
     if (!ReadLine(r)) return false;
   if (!r.header) {
