@@ -81,12 +81,7 @@ void BM_ReadRegFileQueues(benchmark::State& state) {
   ReadAndLoad(state, QueuesFile(400), u"Queue 399", 26);
 }
 
-BENCHMARK(BM_ReadRegFileDwords)
-    ->Arg(2000)
-    ->Arg(20000)
-    ->Arg(200000)
-    ->Arg(1000000)
-    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ReadRegFileDwords)->Arg(20000)->Arg(200000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ReadRegFileQueues)->Unit(benchmark::kMillisecond);
 
 }  // namespace
