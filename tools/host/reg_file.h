@@ -4,8 +4,8 @@
 // Both export formats are read: "REGEDIT4" (8-bit text) and "Windows
 // Registry Editor Version 5.00" (UTF-16LE with a byte-order mark as regedit
 // writes it; UTF-8 is accepted too). Only `dword:` values of a printer's
-// driver-data key under HKEY_LOCAL_MACHINE (or HKLM) are settings, the key being the
-// one the monitor reads (config/config.h).
+// driver-data key under HKEY_LOCAL_MACHINE (or HKLM) are settings, the key
+// being the one the monitor reads (config/config.h).
 // Anything else in the file is checked for syntax and then left out; the
 // loader says what, by kind (LeftOut).
 //
@@ -56,8 +56,8 @@ struct RegFile {
   // same printer and name replaces the earlier one, and deletions
   // ("name"=- or [-key]) remove.
   std::vector<RegDword> values;
-  // Content left out whichever printer is chosen, in line order: other
-  // keys, and values of printers' keys that are no settings.
+  // Content that is no setting, in line order: other keys, and values of a
+  // printer's key that are not dwords or have no name (with that printer).
   std::vector<LeftOut> leftOut;
   // Every printer's driver-data key line ([key], not [-key]), in line order.
   std::vector<RegKeyLine> printerKeys;
