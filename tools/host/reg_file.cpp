@@ -376,7 +376,8 @@ bool ReadHeader(Reading& r, std::string_view line) {
   return true;
 }
 
-// The root keys by the names regedit takes, the full and the short one.
+// The root keys by the names regedit takes, the full and the short one. The
+// first, the local machine's, holds the printers' keys.
 struct RootName {
   std::string_view full;
   std::string_view abbreviation;
@@ -397,7 +398,8 @@ const RootName* FindRoot(std::string_view root) {
 bool PrinterOfKey(const RootName& root, std::string_view below, std::string& printer) {
   const std::string& prefix = PrintersKeyPrefix();
   const std::string& suffix = DriverDataKeySuffix();
-  if (&root != &kRoots[0] || !StartsWithNoCase(below, prefix) || !EndsWithNoCase(below, suffix) ||
+  const bool localMachine = &root == &kRoots[0];
+  if (!localMachine || !StartsWithNoCase(below, prefix) || !EndsWithNoCase(below, suffix) ||
       below.size() <= prefix.size() + suffix.size())
     return false;
   printer = below.substr(prefix.size(), below.size() - prefix.size() - suffix.size());
