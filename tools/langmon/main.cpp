@@ -26,7 +26,7 @@ struct Command {
 constexpr const char* kCommandNames =
     "config, apply, set, settings, testpage, device-id, print (langmon --help tells more)";
 
-void AddGlobalOptions(CLI::App& app, Options& options, std::string& unknownCommand) {
+void AddGlobalOptions(CLI::App& app, Options& options) {
   app.require_subcommand(0, 1);
   app.set_version_flag("--version", "langmon " LANGMON_VERSION);
   app.option_defaults()->always_capture_default();
@@ -37,8 +37,9 @@ void AddGlobalOptions(CLI::App& app, Options& options, std::string& unknownComma
   app.add_flag("--trace", options.trace, "show the conversation on the port on stderr");
   app.add_flag("-q,--quiet", options.quiet, "no progress line");
   app.add_flag("--json", options.json, "print one JSON object, errors included");
-  // A word that names no command lands here, so that it can be named.
-  app.add_option("command", unknownCommand)->group("");
+  // Words that name no command or option are kept, so that they can be
+  // named.
+  app.allow_extras();
 }
 
 std::vector<Command> AddCommands(CLI::App& app, Options& options) {
@@ -116,25 +117,27 @@ std::optional<int> CheckNames(const CLI::App& app, const Options& options) {
   return std::nullopt;
 }
 
-int Run(const CLI::App& app, const std::vector<Command>& commands, const Options& options,
-        const std::string& unknownCommand) {
+int Run(const CLI::App& app, const std::vector<Command>& commands, const Options& options) {
+  const std::vector<std::string> extras = app.remaining();
   for (const Command& command : commands)
     if (command.app->parsed()) {
-      if (!unknownCommand.empty())
+      if (!extras.empty())
         return Fail(kUsage, "wrong command line",
-                    "the argument \"" + unknownCommand + "\" was not expected");
+                    "the argument \"" + extras.front() + "\" was not expected");
       if (auto status = CheckNames(app, options)) return *status;
       return command.run(options);
     }
-  if (!unknownCommand.empty())
-    return Fail(kUsage, "unknown command \"" + unknownCommand + "\"",
+  if (!extras.empty() && !extras.front().starts_with("-"))
+    return Fail(kUsage, "unknown command \"" + extras.front() + "\"",
                 std::string("the commands are ") + kCommandNames);
+  if (!extras.empty())
+    return Fail(kUsage, "wrong command line",
+                "the argument \"" + extras.front() + "\" was not expected");
   return Fail(kUsage, "a command is required", kCommandNames);
 }
 
 int RunCommandLine(int argc, char** argv) {
   Options options;
-  std::string unknownCommand;
   CLI::App app{
       "Drive the printer language monitor as the print spooler and printer driver would.\n"
       "Device URIs: sim:, sim:FILE.json, socket://HOST[:PORT], parallel:/dev/lpN,\n"
@@ -142,11 +145,11 @@ int RunCommandLine(int argc, char** argv) {
       "Exit status: 0 done, 1 failed, 2 wrong command line or input, 3 the answer did not\n"
       "come whole from the printer.",
       "langmon"};
-  AddGlobalOptions(app, options, unknownCommand);
+  AddGlobalOptions(app, options);
   const std::vector<Command> commands = AddCommands(app, options);
   SetJsonOutput(JsonAsked(argc, argv));
   if (auto status = Parse(app, argc, argv)) return *status;
-  return Run(app, commands, options, unknownCommand);
+  return Run(app, commands, options);
 }
 
 }  // namespace
