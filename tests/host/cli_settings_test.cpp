@@ -28,15 +28,6 @@ nlohmann::json Setting(const nlohmann::json& config, const std::string& name) {
   return {};
 }
 
-std::string SettingsFile(const std::string& body) {
-  const std::string path = TempPath("settings.reg");
-  WriteFile(path,
-            "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Control\\Print\\Printers\\"
-            "langmon\\PrinterDriverData]\n" +
-                body);
-  return path;
-}
-
 std::size_t Count(const std::string& text, const std::string& what) {
   std::size_t n = 0;
   for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;

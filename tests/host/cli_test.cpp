@@ -26,15 +26,6 @@ ProcessResult Langmon(std::vector<std::string> args, const std::string& input = 
   return Run(args, input);
 }
 
-std::string SettingsFile(const std::string& body) {
-  const std::string path = TempPath("settings.reg");
-  WriteFile(path,
-            "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Control\\Print\\Printers\\"
-            "langmon\\PrinterDriverData]\n" +
-                body);
-  return path;
-}
-
 TEST(Cli, ConfigTableMatchesTheGoldenFile) {
   const ProcessResult r = Langmon({"config"});
   EXPECT_EQ(r.status, 0) << r.err;

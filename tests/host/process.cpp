@@ -239,6 +239,15 @@ int PrinterServer::Stop() {
   return StatusOf(wstatus);
 }
 
+std::string SettingsFile(const std::string& values) {
+  const std::string path = TempPath("settings.reg");
+  WriteFile(path,
+            "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Control\\Print\\Printers\\"
+            "langmon\\PrinterDriverData]\n" +
+                values);
+  return path;
+}
+
 std::string ReadFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());

@@ -48,6 +48,10 @@ class PrinterServer {
   unsigned port_ = 0;
 };
 
+// A REGEDIT4 file in the temporary directory holding `values` ("name"=dword:...
+// lines) under the driver-data key of printer "langmon".
+std::string SettingsFile(const std::string& values);
+
 std::string ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& content);
 // A fresh file name in the temporary directory.

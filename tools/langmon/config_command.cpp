@@ -69,15 +69,9 @@ int WriteBackup(const Options& options, const ConfigRecord& record, ConfigSource
 int RunConfig(const Options& options) {
   Session session(options);
   if (int rc = session.Open(true)) return rc;
-  session.observed().ResetFailure();
   ConfigRecord record{};
-  const BOOL ok = session.spooler().GetConfigObjects(record);
-  session.FinishProgress();
-  if (!ok)
-    return Fail(kFailed, "GetConfigObjects failed",
-                session.RefusalCause("the monitor refused the request"));
-  const ConfigSource source =
-      ClassifyRecord(record, HasStoredSettings(Utf8ToUtf16(options.printerName)));
+  ConfigSource source{};
+  if (int rc = ReadConfiguration(session, options, record, source)) return rc;
   const ConfigContext context{options.printerName, options.port, options.device};
   if (JsonOutput()) {
     JsonResult() = ConfigJson(record, source, context);

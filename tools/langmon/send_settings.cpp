@@ -90,16 +90,10 @@ Verification Compare(const ConfigRecord& record, ConfigSource source, const Opti
 // Reads the configuration back on the same port and compares it with the
 // settings that were sent.
 int Verify(Session& session, const Options& options, const std::vector<const Setting*>& sent) {
-  session.observed().ResetFailure();
   ConfigRecord record{};
-  const BOOL ok = session.spooler().GetConfigObjects(record);
-  session.FinishProgress();
-  if (!ok)
-    return Fail(kFailed, "cannot verify: GetConfigObjects failed",
-                session.RefusalCause("the monitor refused the request"));
+  ConfigSource source{};
+  if (int rc = ReadConfiguration(session, options, record, source)) return rc;
   if (int rc = ReportLateFailure(session, "GetConfigObjects")) return rc;
-  const ConfigSource source =
-      ClassifyRecord(record, HasStoredSettings(Utf8ToUtf16(options.printerName)));
   const Verification v = Compare(record, source, options, sent);
   if (JsonOutput()) JsonResult()["verify"] = v.json;
   if (!v.different.empty())

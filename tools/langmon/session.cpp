@@ -125,4 +125,17 @@ int ReportLateFailure(Session& session, const std::string& request) {
               DescribeFailure(session.observed().FirstFailure()));
 }
 
+int ReadConfiguration(Session& session, const Options& options, ConfigRecord& record,
+                      ConfigSource& source) {
+  session.observed().ResetFailure();
+  record = ConfigRecord{};
+  const BOOL ok = session.spooler().GetConfigObjects(record);
+  session.FinishProgress();
+  if (!ok)
+    return Fail(kFailed, "GetConfigObjects failed",
+                session.RefusalCause("the monitor refused the request"));
+  source = ClassifyRecord(record, HasStoredSettings(Utf8ToUtf16(options.printerName)));
+  return kSuccess;
+}
+
 }  // namespace langmon::cli
