@@ -87,6 +87,7 @@ TEST(CliAnswers, EveryCommandAnswersInJson) {
       {{"set", "Copies=2", "--json"}, "sent", nlohmann::json::array({"Copies"})},
       {{"print", "-", "--json", "--job-id", "9"}, "released", true},
       {{"--version", "--json"}, "version", nullptr},
+      {{"--json", "config", "--help"}, "help", nullptr},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.args[0] + " " + c.args[1]);

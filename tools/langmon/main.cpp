@@ -92,7 +92,10 @@ std::optional<int> Parse(CLI::App& app, int argc, char** argv) {
     JsonResult()["version"] = LANGMON_VERSION;
     return kSuccess;
   } catch (const CLI::Success& e) {  // --help
-    return app.exit(e);
+    if (!JsonOutput()) return app.exit(e);
+    const CLI::App* asked = app.get_subcommands().empty() ? &app : app.get_subcommands().front();
+    JsonResult()["help"] = asked->help();
+    return kSuccess;
   } catch (const CLI::ParseError& e) {
     return Fail(kUsage, "wrong command line",
                 std::string(e.what()) + " (langmon --help lists the options)");
