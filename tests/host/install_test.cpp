@@ -137,6 +137,16 @@ TEST(Completion, OffersEveryCommandAndOption) {
   ExpectOffers(Complete("_langmon_printer", {kPrinter, "-"}), HelpOptions({kPrinter}));
 }
 
+TEST(Completion, OffersFileNamesWholeWhereAnOptionTakesAFile) {
+  const std::string folder = TempPath("with blanks");
+  ASSERT_EQ(mkdir(folder.c_str(), 0755), 0);
+  WriteFile(folder + "/a job.prn", "");
+  const std::set<std::string> one = {folder + "/a job.prn"};
+  EXPECT_EQ(Complete("_langmon", {kCli, "print", folder + "/a"}), one);
+  EXPECT_EQ(Complete("_langmon", {kCli, "--settings", folder + "/a"}), one);
+  EXPECT_EQ(Complete("_langmon_printer", {kPrinter, "--objects", folder + "/a"}), one);
+}
+
 TEST(Completion, OffersTheSettingsThatCanBeSent) {
   EXPECT_EQ(Complete("_langmon", {kCli, "set", "Re"}),
             (std::set<std::string>{

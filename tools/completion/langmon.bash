@@ -6,6 +6,14 @@
 _langmon_options_taking_a_value="--printer --port --printer-name --settings --reg --page \
 --job-id --document"
 
+# COMPREPLY from compgen, one candidate a line, so that file names with
+# blanks stay whole: _langmon_offer CURRENT-WORD COMPGEN-ARGUMENTS...
+_langmon_offer() {
+  local cur=$1
+  shift
+  mapfile -t COMPREPLY < <(compgen "$@" -- "$cur")
+}
+
 _langmon() {
   local cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD - 1]}
   local global="--printer --port --printer-name --settings --trace -q --quiet --json --version -h \
@@ -14,21 +22,20 @@ _langmon() {
   case $prev in
     --settings | --reg)
       compopt -o filenames 2> /dev/null
-      COMPREPLY=($(compgen -f -- "$cur"))
+      _langmon_offer "$cur" -f
       return
       ;;
     --printer)
       compopt -o nospace 2> /dev/null
-      COMPREPLY=($(compgen -W "sim: socket:// parallel:/dev/lp0 usb:/dev/usb/lp0 file:" \
-        -- "$cur"))
+      _langmon_offer "$cur" -W "sim: socket:// parallel:/dev/lp0 usb:/dev/usb/lp0 file:"
       return
       ;;
     --port)
-      COMPREPLY=($(compgen -W "LPT1: LPT2: LPT3: COM1: FILE:" -- "$cur"))
+      _langmon_offer "$cur" -W "LPT1: LPT2: LPT3: COM1: FILE:"
       return
       ;;
     --page)
-      COMPREPLY=($(compgen -W "17 18 19 21 22" -- "$cur"))
+      _langmon_offer "$cur" -W "17 18 19 21 22"
       return
       ;;
     --printer-name | --job-id | --document) return ;;
@@ -46,8 +53,7 @@ _langmon() {
   local options=$global
   case $command in
     "")
-      COMPREPLY=($(compgen -W "config apply set settings testpage device-id print $global" \
-        -- "$cur"))
+      _langmon_offer "$cur" -W "config apply set settings testpage device-id print $global"
       return
       ;;
     config) options+=" --reg" ;;
@@ -56,8 +62,8 @@ _langmon() {
       options+=" --verify"
       if [[ $cur != -* ]]; then
         compopt -o nospace 2> /dev/null
-        COMPREPLY=($(compgen -W "$("${COMP_WORDS[0]}" settings 2> /dev/null |
-          awk 'NR > 1 && $4 != "-" { print $2 "=" }')" -- "$cur"))
+        _langmon_offer "$cur" -W "$("${COMP_WORDS[0]}" settings 2> /dev/null |
+          awk 'NR > 1 && $4 != "-" { print $2 "=" }')"
         return
       fi
       ;;
@@ -66,12 +72,12 @@ _langmon() {
       options+=" --job-id --document"
       if [[ $cur != -* ]]; then
         compopt -o filenames 2> /dev/null
-        COMPREPLY=($(compgen -f -- "$cur"))
+        _langmon_offer "$cur" -f
         return
       fi
       ;;
   esac
-  COMPREPLY=($(compgen -W "$options" -- "$cur"))
+  _langmon_offer "$cur" -W "$options"
 }
 
 _langmon_printer() {
@@ -80,11 +86,11 @@ _langmon_printer() {
   case $prev in
     --objects | --transcript)
       compopt -o filenames 2> /dev/null
-      COMPREPLY=($(compgen -f -- "$cur"))
+      _langmon_offer "$cur" -f
       return
       ;;
     --unknown)
-      COMPREPLY=($(compgen -W "empty silent" -- "$cur"))
+      _langmon_offer "$cur" -W "empty silent"
       return
       ;;
     --port | --device-id | --delay-ms | --split | --split-pause-ms | --noise-text | \
@@ -92,9 +98,9 @@ _langmon_printer() {
       return
       ;;
   esac
-  COMPREPLY=($(compgen -W "--port --objects --device-id --delay-ms --split --split-pause-ms \
+  _langmon_offer "$cur" -W "--port --objects --device-id --delay-ms --split --split-pause-ms \
 --noise --noise-text --stale --silent --silent-after --silent-object --unknown --reset-after \
---transcript -v --verbose -h --help" -- "$cur"))
+--transcript -v --verbose -h --help"
 }
 
 complete -F _langmon langmon
