@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "commands.h"
+#include "job_report.h"
 #include "report.h"
 #include "session.h"
 #include "text_encoding.h"
@@ -50,8 +51,9 @@ int RunPrint(const Options& options) {
     Error(fmt::format("job {}: StartDocPort failed: {}", options.jobId, cause));
     return kFailed;
   }
-  fmt::print("job {}: sent {} bytes to {} ({})\n", options.jobId, result.bytesSent, options.port,
-             options.device);
+  if (!JsonOutput())
+    Print(fmt::format("job {}: sent {} bytes to {} ({})\n", options.jobId, result.bytesSent,
+                      options.port, options.device));
   int status = kSuccess;
   if (result.sourceFailed) {
     Error(fmt::format("job {}: reading {} failed: {}", options.jobId, options.file,
@@ -65,11 +67,12 @@ int RunPrint(const Options& options) {
     status = kFailed;
   }
   if (result.released) {
-    fmt::print("job {} released\n", options.jobId);
+    if (!JsonOutput()) Print(fmt::format("job {} released\n", options.jobId));
   } else {
     Error(fmt::format("job {} was not released by the monitor", options.jobId));
     status = kFailed;
   }
+  if (JsonOutput()) JsonResult() = JobJson(options, result);
   return status;
 }
 
