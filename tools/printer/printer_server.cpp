@@ -202,7 +202,8 @@ void PrinterServer::Run() {
     std::lock_guard<std::mutex> guard(mutex_);
     if (connections_.size() >= options_.maxConnections) {
       if (options_.verbose)
-        std::fprintf(stderr, "refused %s: too many connections\n", Peer(fd).c_str());
+        std::fprintf(stderr, "%srefused %s: too many connections\n", Who().c_str(),
+                     Peer(fd).c_str());
       ::close(fd);
       continue;
     }
@@ -262,7 +263,8 @@ bool SendReady(int fd, SimChannel& channel, unsigned pauseMs, const std::atomic<
 }  // namespace
 
 void PrinterServer::Serve(Connection* c) {
-  if (options_.verbose) std::fprintf(stderr, "connection from %s\n", c->peer.c_str());
+  if (options_.verbose)
+    std::fprintf(stderr, "%sconnection from %s\n", Who().c_str(), c->peer.c_str());
   std::unique_ptr<SimChannel> channel = printer_.OpenChannel();
   const unsigned pauseMs = printer_.Faults().splitSizes.empty() ? 0 : options_.splitPauseMs;
   bool peerClosed = false;
@@ -297,7 +299,7 @@ void PrinterServer::Close(Connection* c, bool reset) {
     CloseFd(c->fd);
   }
   if (options_.verbose) {
-    std::fprintf(stderr, "%s %s\n", reset ? "reset" : "closed", c->peer.c_str());
+    std::fprintf(stderr, "%s%s %s\n", Who().c_str(), reset ? "reset" : "closed", c->peer.c_str());
   }
   c->done.store(true);
 }
