@@ -111,9 +111,12 @@ std::string Fleet::ListeningLine(std::size_t i) const {
 std::string Fleet::PrintersFile() const {
   std::string silent, resets, lines;
   for (std::size_t i = 0; i < servers_.size(); ++i) {
-    if (roles_[i] == Role::Silent) silent += " " + PrinterName(i);
-    if (roles_[i] == Role::Resets) resets += " " + PrinterName(i);
-    lines += "socket://" + servers_[i]->Endpoint() + " " + PrinterName(i) + "\n";
+    // Appended piece by piece: GCC 12 at -O3 takes " " + std::string for an
+    // overlapping copy.
+    if (roles_[i] == Role::Silent) silent.append(" ").append(PrinterName(i));
+    if (roles_[i] == Role::Resets) resets.append(" ").append(PrinterName(i));
+    lines.append("socket://").append(servers_[i]->Endpoint()).append(" ");
+    lines.append(PrinterName(i)).append("\n");
   }
   std::string text = "# " + std::to_string(servers_.size()) + " simulated printers\n";
   if (!silent.empty()) text += "# silent:" + silent + "\n";
