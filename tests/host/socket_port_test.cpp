@@ -136,8 +136,9 @@ TEST_F(SocketPortTest, ConnectsOnFirstUseAndClosesAtEndDocPort) {
   EXPECT_LT(Clock::now() - start, kHangLimit) << "the close waits only until the printer closes";
   peer.join();
   EXPECT_EQ(got, "job one");
-  // Between documents the monitor writes its own requests: a new connection.
-  ASSERT_TRUE(Write("request"));
+  // Between documents the monitor writes its own requests: a new
+  // connection, which begins with the entry text.
+  ASSERT_TRUE(Write(kEntryText + std::string("@PJL ECHO x\r\n")));
   const int second = listener.Accept();
   ASSERT_GE(second, 0);
   std::thread peer2([&] {
@@ -147,7 +148,7 @@ TEST_F(SocketPortTest, ConnectsOnFirstUseAndClosesAtEndDocPort) {
   ASSERT_TRUE(table_.pfnClosePort(handle_));
   handle_ = nullptr;
   peer2.join();
-  EXPECT_EQ(got, "request");
+  EXPECT_EQ(got, kEntryText + std::string("@PJL ECHO x\r\n"));
 }
 
 TEST_F(SocketPortTest, RefusedPortFailsWithConnectionRefusedAndAMessage) {
@@ -165,11 +166,13 @@ TEST_F(SocketPortTest, RefusedPortFailsWithConnectionRefusedAndAMessage) {
   const std::string message = SocketPortLastMessage();
   EXPECT_NE(message.find("127.0.0.1:" + std::to_string(port)), std::string::npos) << message;
   EXPECT_NE(message.find("refused"), std::string::npos) << message;
+  // A read after it fails too, naming the first failure.
   BYTE buffer[4];
   DWORD read = 0;
   SetLastError(0);
   EXPECT_FALSE(table_.pfnReadPort(handle_, buffer, sizeof buffer, &read));
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_CONNECTION_REFUSED));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_CONNECTION_ABORTED));
+  EXPECT_NE(std::string(SocketPortLastMessage()).find("refused"), std::string::npos);
 }
 
 TEST_F(SocketPortTest, OpenPortWithoutAHostFails) {
@@ -188,12 +191,21 @@ TEST_F(SocketPortTest, ReadPortHonoursTheReadTimeOut) {
   SetTimeouts(150);
   BYTE buffer[64];
   DWORD read = 99;
-  auto start = Clock::now();
-  ASSERT_TRUE(table_.pfnReadPort(handle_, buffer, sizeof buffer, &read));
-  auto elapsed = Clock::now() - start;
-  EXPECT_EQ(read, 0u);
-  EXPECT_GE(elapsed, 145ms);
-  EXPECT_LT(elapsed, kHangLimit);
+  // Without a connection (a read never opens one) as with one.
+  for (const bool connected : {false, true}) {
+    if (connected) {
+      ASSERT_TRUE(Write(kEntryText));
+    }
+    const auto start = Clock::now();
+    ASSERT_TRUE(table_.pfnReadPort(handle_, buffer, sizeof buffer, &read));
+    const auto elapsed = Clock::now() - start;
+    EXPECT_EQ(read, 0u);
+    EXPECT_GE(elapsed, 145ms);
+    EXPECT_LT(elapsed, kHangLimit);
+    if (!connected) {
+      EXPECT_EQ(listener.Accept(50ms), -1);
+    }
+  }
   const int peer = listener.Accept();
   ASSERT_GE(peer, 0);
   // Data that arrives within the time-out ends the wait early.
@@ -202,9 +214,9 @@ TEST_F(SocketPortTest, ReadPortHonoursTheReadTimeOut) {
     ::send(peer, "@PJL", 4, MSG_NOSIGNAL);
   });
   SetTimeouts(60000);  // waiting it out would take a minute
-  start = Clock::now();
+  const auto start = Clock::now();
   ASSERT_TRUE(table_.pfnReadPort(handle_, buffer, sizeof buffer, &read));
-  elapsed = Clock::now() - start;
+  const auto elapsed = Clock::now() - start;
   late.join();
   EXPECT_EQ(std::string(reinterpret_cast<char*>(buffer), read), "@PJL");
   EXPECT_LT(elapsed, kHangLimit);
@@ -230,12 +242,17 @@ TEST_F(SocketPortTest, LargeWriteIsSentWholeThroughPartialSends) {
     }
     ::close(peer);
   });
+  WCHAR printer[] = LM_W("P");
+  ASSERT_TRUE(table_.pfnStartDocPort(handle_, printer, 1, 1, nullptr));
   DWORD written = 0;
   EXPECT_TRUE(Write(data, &written));
   EXPECT_EQ(written, data.size());
-  table_.pfnEndDocPort(handle_);
+  EXPECT_TRUE(table_.pfnEndDocPort(handle_)) << SocketPortLastMessage();
   reader.join();
   EXPECT_TRUE(received == data) << "received " << received.size() << " bytes";
+  const DocumentDelivery delivery = monitor_->LastDocument();
+  EXPECT_TRUE(delivery.confirmed);
+  EXPECT_EQ(delivery.acknowledged, data.size());
 }
 
 TEST_F(SocketPortTest, WriteTimeOutReportsWhatWasSent) {
