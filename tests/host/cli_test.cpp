@@ -143,6 +143,13 @@ TEST(Cli, ProgressLineOnlyOnATerminalAndNotWhenQuiet) {
   EXPECT_EQ(shown.substr(shown.size() - 4), "\r\x1b[K");  // wiped at the end
   EXPECT_EQ(TerminalStderr({"config", "--quiet"}), "");
   EXPECT_EQ(TerminalStderr({"testpage", "--page", "17"}), "");  // only configuration reads
+  // A print job shows bytes, share and rate.
+  const std::string job = TempPath("job.prn");
+  WriteFile(job, std::string(100000, 'j'));
+  const std::string printed = TerminalStderr({"print", job});
+  EXPECT_NE(printed.find("\r\x1b[Kprinting: 100.0 kB of 100.0 kB (100%), "), std::string::npos)
+      << printed;
+  EXPECT_EQ(TerminalStderr({"print", job, "--quiet"}), "");
 }
 
 TEST(Cli, ApplySendsTheSelectedSettingsInOneBlock) {

@@ -174,7 +174,7 @@ TEST(EndToEnd, UnreachablePrinterIsNamedWithTheSocketMessage) {
       {{"config"}, "GetConfigObjects failed: "},
       {{"apply", "--settings", LANGMON_EXAMPLES_DIR "/settings.reg"}, "SetConfigObjects failed: "},
       {{"testpage", "--page", "17"}, "PrintTestPage failed: "},
-      {{"print", "-"}, "job 1: "},
+      {{"print", "-"}, "job 1 failed: "},
   };
   for (const auto& c : cases) {
     std::vector<std::string> args = c.args;

@@ -139,6 +139,12 @@ ProcessResult Run(const std::vector<std::string>& args, const std::string& input
   return result;
 }
 
+ProcessResult RunLangmon(std::vector<std::string> args, const std::string& input,
+                         std::chrono::milliseconds limit) {
+  args.insert(args.begin(), LANGMON_CLI_PATH);
+  return Run(args, input, limit);
+}
+
 PrinterServer::PrinterServer(const std::vector<std::string>& options) {
   std::vector<std::string> args = {LANGMON_PRINTER_PATH, "--port", "0"};
   args.insert(args.end(), options.begin(), options.end());

@@ -20,6 +20,10 @@ struct ProcessResult {
 ProcessResult Run(const std::vector<std::string>& argv, const std::string& input = "",
                   std::chrono::milliseconds limit = std::chrono::seconds(120));
 
+// Runs the langmon command with `args` as Run does.
+ProcessResult RunLangmon(std::vector<std::string> args, const std::string& input = "",
+                         std::chrono::milliseconds limit = std::chrono::seconds(120));
+
 // A langmon-printer server on a free loopback port for the life of the
 // object; stopped with SIGTERM.
 class PrinterServer {

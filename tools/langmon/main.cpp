@@ -2,6 +2,8 @@
 // way the print spooler and the printer driver would, against a simulated
 // printer, a printer on the network, a local printer device or a file.
 #include <CLI/CLI.hpp>
+#include <cerrno>
+#include <cstdlib>
 #include <exception>
 #include <vector>
 
@@ -9,6 +11,7 @@
 #include "langmon_version.h"
 #include "options.h"
 #include "report.h"
+#include "time_limit.h"
 
 namespace {
 
@@ -20,6 +23,21 @@ struct Command {
   int (*run)(const Options& options);
 };
 
+// A number of seconds above 0; the upper bound keeps every time in
+// milliseconds within 32 bits.
+CLI::Validator Seconds() {
+  return CLI::Validator(
+      [](std::string& text) -> std::string {
+        char* end = nullptr;
+        errno = 0;
+        const double value = std::strtod(text.c_str(), &end);
+        if (text.empty() || *end != '\0' || errno != 0 || !(value > 0) || value > 1e6)
+          return "must be a number of seconds above 0 and at most 1000000, not \"" + text + "\"";
+        return {};
+      },
+      "SECONDS");
+}
+
 void AddGlobalOptions(CLI::App& app, Options& options) {
   app.require_subcommand(1);
   app.set_version_flag("--version", "langmon " LANGMON_VERSION);
@@ -30,6 +48,12 @@ void AddGlobalOptions(CLI::App& app, Options& options) {
   app.add_option("--settings", options.settings, "stored driver settings to load from a .reg file");
   app.add_flag("--trace", options.trace, "show the conversation on the port on stderr");
   app.add_flag("-q,--quiet", options.quiet, "no progress line");
+  app.add_option("--timeout", options.timeout, "end the whole command within this time")
+      ->check(Seconds());
+  app.add_option("--connect-timeout", options.connectTimeout,
+                 "give up on a printer that does not take the connection within this time")
+      ->check(Seconds())
+      ->capture_default_str();
 }
 
 std::vector<Command> AddCommands(CLI::App& app, Options& options) {
@@ -61,6 +85,7 @@ std::vector<Command> AddCommands(CLI::App& app, Options& options) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  const auto start = Clock::now();
   Options options;
   CLI::App app{
       "Drive the printer language monitor as the print spooler and printer driver would.\n"
@@ -82,8 +107,10 @@ int main(int argc, char** argv) {
     return kUsage;
   }
   try {
+    const TimeLimit timeLimit(options.timeout, start);
+    options.deadline = timeLimit.Deadline();
     for (const Command& command : commands)
-      if (command.app->parsed()) return command.run(options);
+      if (command.app->parsed()) return timeLimit.Finish(command.run(options));
   } catch (const std::exception& e) {
     Error(e.what());
     return kFailed;

@@ -1,6 +1,7 @@
 // The langmon command's options and exit statuses, shared by its commands.
 #pragma once
 
+#include <chrono>
 #include <optional>
 #include <string>
 
@@ -8,7 +9,7 @@
 
 namespace langmon::cli {
 
-enum ExitStatus { kSuccess = 0, kFailed = 1, kUsage = 2 };
+enum ExitStatus { kSuccess = 0, kFailed = 1, kUsage = 2, kTimedOut = 4 };
 
 struct Options {
   std::string device = "sim:";
@@ -17,6 +18,10 @@ struct Options {
   std::string settings;
   bool trace = false;
   bool quiet = false;
+  double connectTimeout = 10;     // seconds, each connect (--connect-timeout)
+  std::optional<double> timeout;  // seconds, the whole command (--timeout)
+  // When the time limit runs out: the start of the run plus --timeout.
+  std::optional<std::chrono::steady_clock::time_point> deadline;
   bool json = false;
   std::optional<DWORD> page;
   std::string file;
