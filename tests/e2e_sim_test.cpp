@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cstring>
 #include <ctime>
+#include <memory>
 #include <ostream>
 #include <set>
 #include <string>
@@ -283,6 +284,50 @@ void RequestInTurn(MonitorPort& port, int n) {
       break;
   }
   EXPECT_EQ(GetLastError(), DWORD{ERROR_INVALID_PARAMETER});
+}
+
+// One monitor serves nine parallel ports, LPT1: to LPT9:, each in front of a
+// printer of its own. Nine configuration reads at once (run under
+// ThreadSanitizer in the test command) must each come back whole and from
+// their own printer, and leave no registry key open.
+TEST(E2eSim, NinePortsReadTheirOwnPrintersAtOnce) {
+  constexpr int kPorts = 9;
+  std::vector<std::unique_ptr<SimPrinter>> printers;
+  std::vector<MONITOR> tables;
+  std::vector<WString> names;
+  for (int i = 0; i < kPorts; ++i) {
+    printers.push_back(std::make_unique<SimPrinter>());
+    printers.back()->SetNumber("050103030104", ValueType::PaddedNumber, DWORD(i + 1));  // copies
+    tables.push_back(printers.back()->MonitorTable());
+    names.push_back(UniquePrinterName());
+  }
+  std::vector<std::unique_ptr<MonitorPort>> ports;
+  for (int i = 0; i < kPorts; ++i) {
+    const std::string port = "LPT" + std::to_string(i + 1) + ":";
+    ports.push_back(std::make_unique<MonitorPort>(tables[i], Widen(port), names[i]));
+  }
+  const long keysBefore = OpenKeyCount();
+  std::vector<ConfigRecord> records(kPorts);
+  std::vector<BOOL> results(kPorts, FALSE);
+  std::atomic<int> ready{0};
+  std::vector<std::thread> threads;
+  for (int i = 0; i < kPorts; ++i) {
+    threads.emplace_back([&, i] {
+      ++ready;
+      while (ready < kPorts) std::this_thread::yield();
+      results[i] = ports[i]->Request(LM_W("GetConfigObjects"), &records[i], sizeof records[i]);
+    });
+  }
+  for (std::thread& t : threads) t.join();
+  EXPECT_EQ(OpenKeyCount(), keysBefore);
+  for (int i = 0; i < kPorts; ++i) {
+    SCOPED_TRACE(i + 1);
+    EXPECT_TRUE(results[i]);
+    ConfigRecord expected = SimDefaultRecord();
+    expected.Copies = DWORD(i + 1);
+    EXPECT_EQ(RecordValues(records[i]), RecordValues(expected));
+    EXPECT_EQ(printers[i]->EchoCount(), 1u) << "each printer heard only its own port";
+  }
 }
 
 TEST(E2eSim, RequestsRaceDocumentsOnTheSamePort) {

@@ -26,15 +26,6 @@ ProcessResult Langmon(std::vector<std::string> args, const std::string& input = 
   return Run(args, input);
 }
 
-std::string SettingsFile(const std::string& body) {
-  const std::string path = TempPath("settings.reg");
-  WriteFile(path,
-            "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Control\\Print\\Printers\\"
-            "langmon\\PrinterDriverData]\n" +
-                body);
-  return path;
-}
-
 TEST(Cli, ConfigTableMatchesTheGoldenFile) {
   const ProcessResult r = Langmon({"config"});
   EXPECT_EQ(r.status, 0) << r.err;
@@ -72,15 +63,16 @@ TEST(Cli, UnansweredProbeFallsBackToStoredSettingsOrDefaults) {
                     "--printer-name", "Other"});
   });
 
+  // Exit status 3: the answer did not come from the printer.
   const ProcessResult d = defaults.get();
-  ASSERT_EQ(d.status, 0) << d.err;
+  ASSERT_EQ(d.status, 3) << d.err;
   const auto dj = nlohmann::json::parse(d.out);
   EXPECT_EQ(dj["source"], "defaults");
   EXPECT_EQ(dj["cfgFlags"], 0x0FFFFFFF);
   EXPECT_EQ(dj["settings"][8]["value"], 2097152);  // InstalledMem default
 
   const ProcessResult s = stored.get();
-  ASSERT_EQ(s.status, 0) << s.err;
+  ASSERT_EQ(s.status, 3) << s.err;
   const auto sj = nlohmann::json::parse(s.out);
   EXPECT_EQ(sj["source"], "stored-settings");
   EXPECT_EQ(sj["cfgFlags"], 0x0FFFFFFF);
@@ -89,7 +81,7 @@ TEST(Cli, UnansweredProbeFallsBackToStoredSettingsOrDefaults) {
   EXPECT_EQ(sj["settings"][8]["value"], 20480000);  // InstalledMem fallback
 
   const ProcessResult o = otherPrinter.get();
-  EXPECT_EQ(o.status, 0) << o.err;
+  EXPECT_EQ(o.status, 3) << o.err;
   EXPECT_NE(o.out.find("Source:   built-in defaults"), std::string::npos) << o.out;
   EXPECT_NE(
       o.err.find("warning: " + settings + ": line 4: settings for printer \"langmon\" left out"),
@@ -288,8 +280,13 @@ TEST(Cli, ErrorsNameTheirCauseAndExitStatus) {
   WriteFile(badJson, R"({"objects": {"zz": 1}})");
   const std::string noTestPage = SettingsFile("\"dwCopies\"=dword:1\n");
   const std::vector<Refusal> cases = {
-      {{}, 2, "A subcommand is required"},
-      {{"status"}, 2, "A subcommand is required"},
+      {{}, 2, "langmon: error: a command is required: config, apply, set, settings"},
+      {{"status"}, 2, "langmon: error: unknown command \"status\": the commands are config"},
+      {{"config", "extra"}, 2, "the argument \"extra\" was not expected"},
+      {{"config", "--port", ""}, 2, "langmon: error: --port is empty"},
+      {{"config", "--printer", ""}, 2, "langmon: error: --printer is empty"},
+      {{"config", "--printer-name", ""}, 2, "langmon: error: --printer-name is empty"},
+      {{"apply", "--settings", ""}, 2, "langmon: error: --settings is empty"},
       {{"config", "--printer", "lpd://host/queue"},
        2,
        "langmon: error: bad device URI \"lpd://host/queue\": unknown scheme \"lpd\""},
@@ -343,7 +340,7 @@ TEST(Cli, ConfigOverAFilePortFallsBackAfterTheProbe) {
   // defaults come back; the file holds the request text.
   const std::string out = TempPath("config.prn");
   const ProcessResult r = Langmon({"config", "--json", "--printer", "file:" + out});
-  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.status, 3) << r.err;
   EXPECT_EQ(nlohmann::json::parse(r.out)["source"], "defaults");
   const std::string written = ReadFile(out);
   EXPECT_EQ(written.rfind("\x1b%-12345X@PJL \n@PJL ECHO Getting Configuration", 0), 0u);

@@ -50,7 +50,7 @@ TEST(PrintCommand, AnInputThatNeverComesIsCutOffAtTheTimeLimit) {
       RunLangmon({"print", fifo, "--printer", "file:" + keep, "--timeout", "1"});
   EXPECT_EQ(r.status, 4);
   EXPECT_EQ(r.err,
-            "langmon: error: the time limit of 1 s (--timeout) ran out; stopped while still "
+            "langmon: error: the time limit of 1 s (--timeout) ran out: stopped while still "
             "waiting\n");
   EXPECT_EQ(ReadFile(keep), "keep me");
   unlink(fifo.c_str());

@@ -145,6 +145,48 @@ ProcessResult RunLangmon(std::vector<std::string> args, const std::string& input
   return Run(args, input, limit);
 }
 
+ProcessResult RunWithStdout(const std::vector<std::string>& args, int out) {
+  ProcessResult result;
+  int err[2];
+  if (pipe2(err, O_CLOEXEC)) {
+    ADD_FAILURE() << "pipe failed";
+    return result;
+  }
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, out, 1);
+  posix_spawn_file_actions_adddup2(&actions, err[1], 2);
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  sigset_t pipeSignal;
+  sigemptyset(&pipeSignal);
+  sigaddset(&pipeSignal, SIGPIPE);
+  posix_spawnattr_setsigdefault(&attributes, &pipeSignal);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
+  pid_t pid = -1;
+  std::vector<char*> argv = Argv(args);
+  const int rc = posix_spawn(&pid, argv[0], &actions, &attributes, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  posix_spawnattr_destroy(&attributes);
+  close(err[1]);
+  if (rc != 0) {
+    ADD_FAILURE() << "cannot start " << args[0] << ": " << strerror(rc);
+    close(err[0]);
+    return result;
+  }
+  char buffer[4096];
+  for (ssize_t n; (n = read(err[0], buffer, sizeof buffer)) != 0;)
+    if (n > 0)
+      result.err.append(buffer, static_cast<std::size_t>(n));
+    else if (errno != EINTR)
+      break;
+  close(err[0]);
+  int wstatus = 0;
+  waitpid(pid, &wstatus, 0);
+  result.status = StatusOf(wstatus);
+  return result;
+}
+
 PrinterServer::PrinterServer(const std::vector<std::string>& options) {
   std::vector<std::string> args = {LANGMON_PRINTER_PATH, "--port", "0"};
   args.insert(args.end(), options.begin(), options.end());
@@ -196,6 +238,15 @@ int PrinterServer::Stop() {
   if (out_ >= 0) close(out_);
   out_ = -1;
   return StatusOf(wstatus);
+}
+
+std::string SettingsFile(const std::string& values) {
+  const std::string path = TempPath("settings.reg");
+  WriteFile(path,
+            "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Control\\Print\\Printers\\"
+            "langmon\\PrinterDriverData]\n" +
+                values);
+  return path;
 }
 
 std::string ReadFile(const std::string& path) {

@@ -24,6 +24,11 @@ ProcessResult Run(const std::vector<std::string>& argv, const std::string& input
 ProcessResult RunLangmon(std::vector<std::string> args, const std::string& input = "",
                          std::chrono::milliseconds limit = std::chrono::seconds(120));
 
+// Runs a program to its end with its standard output on the descriptor
+// `out` and SIGPIPE at its default action, as a shell starts it; collects
+// standard error.
+ProcessResult RunWithStdout(const std::vector<std::string>& args, int out);
+
 // A langmon-printer server on a free loopback port for the life of the
 // object; stopped with SIGTERM.
 class PrinterServer {
@@ -43,6 +48,10 @@ class PrinterServer {
   int out_ = -1;
   unsigned port_ = 0;
 };
+
+// A REGEDIT4 file in the temporary directory holding `values` ("name"=dword:...
+// lines) under the driver-data key of printer "langmon".
+std::string SettingsFile(const std::string& values);
 
 std::string ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& content);

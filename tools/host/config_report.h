@@ -12,7 +12,9 @@
 #pragma once
 
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "config/settings.h"
 
@@ -28,8 +30,39 @@ constexpr DWORD kNotFromPrinterBits = 0x0F000000;
 // readable, non-zero "dwCfgFlags".
 bool HasStoredSettings(const std::u16string& printer);
 
+// A setting's stored value as the monitor would read it (a 4-byte
+// REG_DWORD under the printer's driver-data key); nullopt when unreadable.
+std::optional<DWORD> StoredValue(const std::u16string& printer, LPCWSTR valueName);
+
 ConfigSource ClassifyRecord(const ConfigRecord& record, bool storedSettings);
 const char* SourceName(ConfigSource source);  // "printer", "stored-settings", "defaults"
+
+// How one setting of a record stands with the printer.
+//
+// A setting with a presence bit was answered when its bit is set. Whether it
+// was asked follows from the read steps (kPrinterReadSteps) and the record
+// the way the monitor walked them: a dependent step runs only when its
+// parent was answered and, when gated, the parent's value is not the
+// stopping one. A parent without a presence bit counts as answered when its
+// value is not 0; a zeroed record field holds 0 until an answer is stored,
+// and the table's only such parents are the tray-3 presence (any answer
+// maps to 1) and PostScript (its children stop at 0 anyway).
+//
+// Of the four settings without a presence bit, TestPage is never asked (it
+// has no object). The other three are answered when their value is not 0;
+// a 0 is NotAnswered for the tray-3 presence, whose map turns every answer
+// into 1, and Unknown for InstalledMem and PostScript, where 0 may be an
+// answer. None of the four decides whether a read is complete.
+//
+// In a record from stored settings or defaults nothing was answered.
+enum class Answer { Answered, NotAnswered, NotAsked, Unknown };
+Answer AnswerOf(const ConfigRecord& record, ConfigSource source, const Setting& setting);
+// The settings with a presence bit that the read asked and the printer did
+// not answer, in record order.
+std::vector<const Setting*> Unanswered(const ConfigRecord& record, ConfigSource source);
+// A complete read: the record came from the printer and every setting with
+// a presence bit that the read asked was answered.
+bool IsCompleteRead(const ConfigRecord& record, ConfigSource source);
 
 struct ConfigContext {
   std::string printer;  // printer name
@@ -41,7 +74,9 @@ struct ConfigContext {
 // source.
 std::string FormatConfigTable(const ConfigRecord& record, ConfigSource source,
                               const ConfigContext& context);
-// The record as one JSON object.
+// The record as one JSON object; each setting's "answered" is true, false
+// (asked and not answered, or no printer read), or null (not asked, or
+// Unknown).
 nlohmann::ordered_json ConfigJson(const ConfigRecord& record, ConfigSource source,
                                   const ConfigContext& context);
 

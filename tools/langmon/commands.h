@@ -1,5 +1,5 @@
 // The langmon command's subcommands: each runs one request or job through
-// a Session and returns the exit status.
+// a Session (settings needs none) and returns the exit status.
 #pragma once
 
 #include "options.h"
@@ -8,6 +8,8 @@ namespace langmon::cli {
 
 int RunConfig(const Options& options);
 int RunApply(const Options& options);
+int RunSet(const Options& options);
+int RunSettings(const Options& options);
 int RunTestPage(const Options& options);
 int RunDeviceId(const Options& options);
 int RunPrint(const Options& options);

@@ -22,11 +22,10 @@ int RunDeviceId(const Options& options) {
   const BOOL ok =
       session.spooler().GetPrinterData(u"GetDeviceID", 0, buffer, sizeof buffer, &returned);
   if (!ok) {
-    Error("GetDeviceID failed: " + (session.observed().HasFailure()
-                                        ? DescribeFailure(session.observed().FirstFailure())
-                                        : std::string("the port monitor behind ") + options.device +
-                                              " offers no device ID request"));
-    return kFailed;
+    return Fail(kFailed, "GetDeviceID failed",
+                session.observed().HasFailure()
+                    ? DescribeFailure(session.observed().FirstFailure())
+                    : "the port monitor behind " + options.device + " offers no device ID request");
   }
   returned = std::min<DWORD>(returned, sizeof buffer);
   // IEEE 1284: the ID follows a 2-byte big-endian length that counts itself.
@@ -36,7 +35,10 @@ int RunDeviceId(const Options& options) {
     id.assign(reinterpret_cast<const char*>(buffer) + 2, length - 2);
   else
     id.assign(reinterpret_cast<const char*>(buffer), returned);
-  fmt::print("{}\n", id);
+  if (JsonOutput())
+    JsonResult() = {{"request", "GetDeviceID"}, {"deviceId", id}};
+  else
+    Print(id + "\n");
   return ReportLateFailure(session, "GetDeviceID");
 }
 

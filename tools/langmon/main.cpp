@@ -3,8 +3,11 @@
 // printer, a printer on the network, a local printer device or a file.
 #include <CLI/CLI.hpp>
 #include <cerrno>
+#include <csignal>
 #include <cstdlib>
+#include <cstring>
 #include <exception>
+#include <optional>
 #include <vector>
 
 #include "commands.h"
@@ -23,6 +26,9 @@ struct Command {
   int (*run)(const Options& options);
 };
 
+constexpr const char* kCommandNames =
+    "config, apply, set, settings, testpage, device-id, print (langmon --help tells more)";
+
 // A number of seconds above 0; the upper bound keeps every time in
 // milliseconds within 32 bits.
 CLI::Validator Seconds() {
@@ -39,7 +45,7 @@ CLI::Validator Seconds() {
 }
 
 void AddGlobalOptions(CLI::App& app, Options& options) {
-  app.require_subcommand(1);
+  app.require_subcommand(0, 1);
   app.set_version_flag("--version", "langmon " LANGMON_VERSION);
   app.option_defaults()->always_capture_default();
   app.add_option("--printer", options.device, "device URI of the printer")->capture_default_str();
@@ -48,20 +54,32 @@ void AddGlobalOptions(CLI::App& app, Options& options) {
   app.add_option("--settings", options.settings, "stored driver settings to load from a .reg file");
   app.add_flag("--trace", options.trace, "show the conversation on the port on stderr");
   app.add_flag("-q,--quiet", options.quiet, "no progress line");
+  app.add_flag("--json", options.json, "print one JSON object, errors included");
   app.add_option("--timeout", options.timeout, "end the whole command within this time")
       ->check(Seconds());
   app.add_option("--connect-timeout", options.connectTimeout,
                  "give up on a printer that does not take the connection within this time")
       ->check(Seconds())
       ->capture_default_str();
+  // Words that name no command or option are kept, so that they can be
+  // named.
+  app.allow_extras();
 }
 
 std::vector<Command> AddCommands(CLI::App& app, Options& options) {
   CLI::App* config =
       app.add_subcommand("config", "read the printer's configuration (GetConfigObjects)");
-  config->add_flag("--json", options.json, "print one JSON object");
+  config->add_option("--reg", options.regFile,
+                     "also write the settings the printer answered to FILE.reg (a backup that "
+                     "apply --settings restores)");
   CLI::App* apply =
       app.add_subcommand("apply", "send the stored settings to the printer (SetConfigObjects)");
+  apply->add_flag("--verify", options.verify, "read the configuration back and compare");
+  CLI::App* set = app.add_subcommand("set", "send single settings (SetConfigObjects)");
+  set->add_option("NAME=VALUE", options.assignments, "a setting and its value")->required();
+  set->add_flag("--verify", options.verify, "read the configuration back and compare");
+  CLI::App* settings =
+      app.add_subcommand("settings", "list the settings and the values each accepts");
   CLI::App* testpage =
       app.add_subcommand("testpage", "have the printer print a test page (PrintTestPage)");
   testpage->add_option("--page", options.page,
@@ -72,48 +90,117 @@ std::vector<Command> AddCommands(CLI::App& app, Options& options) {
   print->add_option("FILE", options.file, "file to print, - for standard input")->required();
   print->add_option("--job-id", options.jobId, "spooler job id");
   print->add_option("--document", options.document, "document name");
-  const std::vector<Command> commands = {{config, &RunConfig},
-                                         {apply, &RunApply},
-                                         {testpage, &RunTestPage},
-                                         {deviceId, &RunDeviceId},
+  const std::vector<Command> commands = {{config, &RunConfig},     {apply, &RunApply},
+                                         {set, &RunSet},           {settings, &RunSettings},
+                                         {testpage, &RunTestPage}, {deviceId, &RunDeviceId},
                                          {print, &RunPrint}};
   // The global options may stand after the command too.
   for (const Command& command : commands) command.app->fallthrough();
   return commands;
 }
 
-}  // namespace
+// Whether --json is on the command line, known before parsing so that a
+// command line that does not parse is reported as JSON too.
+bool JsonAsked(int argc, char** argv) {
+  for (int i = 1; i < argc && std::strcmp(argv[i], "--") != 0; ++i)
+    if (std::strcmp(argv[i], "--json") == 0) return true;
+  return false;
+}
 
-int main(int argc, char** argv) {
-  const auto start = Clock::now();
+// Parses the command line; the exit status when the run ends here.
+std::optional<int> Parse(CLI::App& app, int argc, char** argv) {
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::CallForVersion& e) {
+    if (!JsonOutput()) return app.exit(e);
+    JsonResult()["version"] = LANGMON_VERSION;
+    return kSuccess;
+  } catch (const CLI::Success& e) {  // --help
+    if (!JsonOutput()) return app.exit(e);
+    const CLI::App* asked = app.get_subcommands().empty() ? &app : app.get_subcommands().front();
+    JsonResult()["help"] = asked->help();
+    return kSuccess;
+  } catch (const CLI::ParseError& e) {
+    return Fail(kUsage, "wrong command line",
+                std::string(e.what()) + " (langmon --help lists the options)");
+  }
+  return std::nullopt;
+}
+
+// Names that must not be empty: an empty one is a slip (an unset shell
+// variable, say) that would otherwise surface later as an odd refusal.
+std::optional<int> CheckNames(const CLI::App& app, const Options& options) {
+  const struct {
+    const char* option;
+    const std::string& value;
+    const char* what;
+  } names[] = {{"--printer", options.device, "a device URI, such as sim: or socket://HOST"},
+               {"--port", options.port, "a spooler port name, such as LPT1:"},
+               {"--printer-name", options.printerName, "a spooler printer name"},
+               {"--settings", options.settings, "a .reg file"}};
+  for (const auto& n : names)
+    if (app.count(n.option) != 0 && n.value.empty())
+      return Fail(kUsage, std::string(n.option) + " is empty", std::string("give ") + n.what);
+  return std::nullopt;
+}
+
+int Run(const CLI::App& app, const std::vector<Command>& commands, const Options& options) {
+  const std::vector<std::string> extras = app.remaining();
+  for (const Command& command : commands)
+    if (command.app->parsed()) {
+      if (!extras.empty())
+        return Fail(kUsage, "wrong command line",
+                    "the argument \"" + extras.front() + "\" was not expected");
+      if (auto status = CheckNames(app, options)) return *status;
+      return command.run(options);
+    }
+  if (!extras.empty() && !extras.front().starts_with("-"))
+    return Fail(kUsage, "unknown command \"" + extras.front() + "\"",
+                std::string("the commands are ") + kCommandNames);
+  if (!extras.empty())
+    return Fail(kUsage, "wrong command line",
+                "the argument \"" + extras.front() + "\" was not expected");
+  return Fail(kUsage, "a command is required", kCommandNames);
+}
+
+int RunCommandLine(int argc, char** argv, Clock::time_point start) {
   Options options;
   CLI::App app{
       "Drive the printer language monitor as the print spooler and printer driver would.\n"
       "Device URIs: sim:, sim:FILE.json, socket://HOST[:PORT], parallel:/dev/lpN,\n"
-      "usb:/dev/usb/lpN, file:PATH.",
+      "usb:/dev/usb/lpN, file:PATH.\n"
+      "Exit status: 0 done, 1 failed, 2 wrong command line or input, 3 the answer did not\n"
+      "come whole from the printer, 4 the time limit of --timeout ran out.",
       "langmon"};
   AddGlobalOptions(app, options);
   const std::vector<Command> commands = AddCommands(app, options);
+  SetJsonOutput(JsonAsked(argc, argv));
+  if (auto status = Parse(app, argc, argv)) return *status;
+  // The limit counts from the start of the run.
+  const TimeLimit timeLimit(options.timeout, start);
+  options.deadline = timeLimit.Deadline();
+  return timeLimit.Finish(Run(app, commands, options));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const auto start = Clock::now();
+  // A closed pipe on standard output is then a write error the run reports,
+  // not a signal that ends it without a word.
+  std::signal(SIGPIPE, SIG_IGN);
+  int status = kFailed;
   try {
-    app.parse(argc, argv);
-  } catch (const CLI::CallForHelp& e) {
-    return app.exit(e);
-  } catch (const CLI::CallForAllHelp& e) {
-    return app.exit(e);
-  } catch (const CLI::CallForVersion& e) {
-    return app.exit(e);
-  } catch (const CLI::ParseError& e) {
-    app.exit(e);
-    return kUsage;
+    status = RunCommandLine(argc, argv, start);
+  } catch (const std::exception& e) {
+    status = Fail(kFailed, "unexpected failure", e.what());
+  } catch (...) {
+    status = Fail(kFailed, "unexpected failure", "an unknown exception");
   }
   try {
-    const TimeLimit timeLimit(options.timeout, start);
-    options.deadline = timeLimit.Deadline();
-    for (const Command& command : commands)
-      if (command.app->parsed()) return timeLimit.Finish(command.run(options));
-  } catch (const std::exception& e) {
-    Error(e.what());
+    return FinishOutput(status);
+  } catch (...) {
+    std::fputs("langmon: error: cannot write the output\n", stderr);
     return kFailed;
   }
-  return kUsage;
 }

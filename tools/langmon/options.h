@@ -4,12 +4,24 @@
 #include <chrono>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/platform.h"
 
 namespace langmon::cli {
 
-enum ExitStatus { kSuccess = 0, kFailed = 1, kUsage = 2, kTimedOut = 4 };
+// kUnanswered: the request went through, but the answer did not come whole
+// from the printer (a configuration from stored settings or defaults, some
+// settings unanswered, settings that could not be read back to verify).
+// kTimedOut: the time limit (--timeout) cut the command short.
+enum ExitStatus { kSuccess = 0, kFailed = 1, kUsage = 2, kUnanswered = 3, kTimedOut = 4 };
+
+// The status of a run with two outcomes: a usage error outweighs a failure,
+// which outweighs an incomplete answer, which outweighs success.
+constexpr int Worse(int a, int b) {
+  constexpr auto rank = [](int s) { return s == kUnanswered ? 1 : s == kSuccess ? 0 : s + 1; };
+  return rank(a) >= rank(b) ? a : b;
+}
 
 struct Options {
   std::string device = "sim:";
@@ -27,6 +39,9 @@ struct Options {
   std::string file;
   DWORD jobId = 1;
   std::string document;
+  std::string regFile;                   // config --reg
+  bool verify = false;                   // apply, set --verify
+  std::vector<std::string> assignments;  // set NAME=VALUE...
 };
 
 }  // namespace langmon::cli

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "commands.h"
+#include "job_report.h"
 #include "report.h"
 #include "session.h"
 #include "text_encoding.h"
@@ -26,17 +27,6 @@ namespace {
 
 // How much of the input is read before the port opens.
 constexpr std::size_t kReadAhead = 64 * 1024;
-
-// The outcome of one job, filled by RunPrint and then reported.
-struct PrintResult {
-  DWORD jobId = 0;
-  std::optional<std::uint64_t> size;  // of the input, when it is a regular file
-  std::uint64_t bytesRead = 0;        // from the input
-  std::uint64_t bytesSent = 0;        // taken by the port monitor's writes
-  std::uint64_t bytesTaken = 0;       // the printer is known to have taken
-  bool released = false;              // the monitor released the job
-  std::string failure;                // why the job failed; empty when it did not
-};
 
 // The input of a job, opened, checked and read into before the port opens:
 // a port may truncate its output when it opens (file:), so an input that
@@ -121,15 +111,16 @@ std::string JobFailure(Session& session, const Options& options, const JobInput&
 }
 
 int Report(const PrintResult& r, const Options& options) {
+  if (JsonOutput()) JsonResult() = JobJson(options, r);
   if (r.failure.empty()) {
-    fmt::print("job {}: sent {} bytes to {} ({})\n", r.jobId, r.bytesSent, options.port,
-               options.device);
-    fmt::print("job {} released\n", r.jobId);
+    if (!JsonOutput())
+      Print(fmt::format("job {}: sent {} bytes to {} ({})\njob {} released\n", r.jobId,
+                        r.bytesSent, options.port, options.device, r.jobId));
     return kSuccess;
   }
-  Error(fmt::format("job {} failed: {}; {} of {} bytes reached the printer", r.jobId, r.failure,
-                    r.bytesTaken, r.size.value_or(r.bytesRead)));
-  return kFailed;
+  return Fail(kFailed, fmt::format("job {} failed", r.jobId),
+              fmt::format("{}; {} of {} bytes reached the printer", r.failure, r.bytesTaken,
+                          r.size.value_or(r.bytesRead)));
 }
 
 }  // namespace
@@ -162,6 +153,8 @@ int RunPrint(const Options& options) {
         return n;
       });
   if (progress) progress->Finish();
+  result.started = job.started;
+  result.complete = job.complete;
   result.bytesSent = job.bytesSent;
   result.bytesTaken = session.portMonitor().BytesTaken().value_or(job.bytesSent);
   result.released = job.released;

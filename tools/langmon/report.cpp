@@ -2,12 +2,107 @@
 
 #include <fmt/format.h>
 
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "options.h"
+
 namespace langmon::cli {
 
 using host::PortFailure;
 
-void Error(const std::string& text) { fmt::print(stderr, "langmon: error: {}\n", text); }
-void Warning(const std::string& text) { fmt::print(stderr, "langmon: warning: {}\n", text); }
+namespace {
+
+struct Report {
+  bool json = false;
+  nlohmann::ordered_json result = nlohmann::ordered_json::object();
+  bool failed = false;  // the first failure's words are kept
+  std::string error;
+  std::string cause;
+  nlohmann::ordered_json warnings = nlohmann::ordered_json::array();
+  int writeError = 0;  // errno of the first failed write
+};
+
+Report& State() {
+  static Report report;
+  return report;
+}
+
+void ToStderr(const std::string& text) { std::fputs(text.c_str(), stderr); }
+
+void Remember(const std::string& error, const std::string& cause) {
+  Report& r = State();
+  if (r.failed) return;
+  r.failed = true;
+  r.error = error;
+  r.cause = cause;
+}
+
+void PrintJson(Report& r, int status) {
+  if (r.failed) {
+    r.result["error"] = r.error;
+    r.result["cause"] = r.cause;
+  }
+  if (!r.warnings.empty()) r.result["warnings"] = r.warnings;
+  r.result["exitStatus"] = status;
+  // Names and device IDs may hold bytes that are no UTF-8; they are shown
+  // replaced rather than ending the run.
+  Print(r.result.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n");
+}
+
+}  // namespace
+
+void SetJsonOutput(bool json) { State().json = json; }
+bool JsonOutput() { return State().json; }
+
+void Print(std::string_view text) {
+  Report& r = State();
+  if (text.empty() || r.writeError != 0) return;
+  if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size())
+    r.writeError = errno != 0 ? errno : EIO;
+}
+
+nlohmann::ordered_json& JsonResult() { return State().result; }
+
+int Fail(int status, const std::string& error, const std::string& cause) {
+  ToStderr(cause.empty() ? fmt::format("langmon: error: {}\n", error)
+                         : fmt::format("langmon: error: {}: {}\n", error, cause));
+  Remember(error, cause);
+  return status;
+}
+
+int FailWith(int status, const std::string& error, const std::string& message) {
+  ToStderr(fmt::format("langmon: error: {}\n", message));
+  Remember(error, message);
+  return status;
+}
+
+void Error(const std::string& text) {
+  ToStderr(fmt::format("langmon: error: {}\n", text));
+  const std::size_t colon = text.find(": ");
+  if (colon == std::string::npos)
+    Remember(text, "");
+  else
+    Remember(text.substr(0, colon), text.substr(colon + 2));
+}
+
+void Warning(const std::string& text) {
+  ToStderr(fmt::format("langmon: warning: {}\n", text));
+  State().warnings.push_back(text);
+}
+
+int FinishOutput(int status) {
+  Report& r = State();
+  if (r.json) PrintJson(r, status);
+  errno = 0;
+  if (std::fflush(stdout) != 0 && r.writeError == 0) r.writeError = errno != 0 ? errno : EIO;
+  if (r.writeError == 0 && std::ferror(stdout)) r.writeError = EIO;
+  if (r.writeError == 0) return status;
+  ToStderr(
+      fmt::format("langmon: error: cannot write the output: {}\n", std::strerror(r.writeError)));
+  return status == kSuccess || status == kUnanswered ? kFailed : status;
+}
 
 std::string Win32ErrorText(DWORD error) {
   switch (error) {

@@ -65,17 +65,12 @@ Session::~Session() {
 int Session::Open(bool showProgress) {
   std::string error;
   DeviceUri uri;
-  if (!ParseDeviceUri(options_.device, uri, error)) {
-    Error(error);
-    return kUsage;
-  }
+  if (!ParseDeviceUri(options_.device, uri, error))
+    return FailWith(kUsage, "bad device URI", error);
   const std::u16string printer = Utf8ToUtf16(options_.printerName);
   if (int rc = StoreSettings(printer)) return rc;
   portMonitor_ = MakePortMonitor(uri, LimitsOf(options_), error);
-  if (!portMonitor_) {
-    Error(error);
-    return kUsage;
-  }
+  if (!portMonitor_) return FailWith(kUsage, "cannot use " + options_.device, error);
   WatchThePort(showProgress);
   return StartSpoolerAndOpenPort(printer);
 }
@@ -112,24 +107,18 @@ int Session::StoreSettings(const std::u16string& printer) {
   std::string error;
   if (!options_.settings.empty()) {
     RegFile file;
-    if (!ReadRegFile(options_.settings, file, error)) {
-      Error(error);
-      return kUsage;
-    }
+    if (!ReadRegFile(options_.settings, file, error))
+      return FailWith(kUsage, "cannot read the stored settings", error);
     std::vector<std::string> warnings = file.warnings;
-    if (LoadPrinterSettings(file, printer, warnings, error) < 0) {
-      Error(options_.settings + ": " + error);
-      return kFailed;
-    }
+    if (LoadPrinterSettings(file, printer, warnings, error) < 0)
+      return Fail(kFailed, "cannot store the settings of " + options_.settings, error);
     for (const std::string& w : warnings) Warning(options_.settings + ": " + w);
   }
   if (!options_.page) return kSuccess;
   HKEY key = nullptr;
   const DWORD page = *options_.page;
-  if (!CreateDriverDataKey(printer, key, error)) {
-    Error("cannot store \"dwTestPage\": " + error);
-    return kFailed;
-  }
+  if (!CreateDriverDataKey(printer, key, error))
+    return Fail(kFailed, "cannot store \"dwTestPage\"", error);
   RegSetValueExW(key, kTestPageValueName, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&page),
                  sizeof page);
   RegCloseKey(key);
@@ -161,25 +150,34 @@ int Session::StartSpoolerAndOpenPort(const std::u16string& printer) {
     spooler_->SetClientCallSink([trace](const ClientCall& call) { TraceClientCall(*trace, call); });
   }
   std::string error;
-  if (!spooler_->Initialize(error)) {
-    Error(error);
-    return kFailed;
-  }
+  if (!spooler_->Initialize(error)) return FailWith(kFailed, "cannot start the monitor", error);
   DWORD openError = 0;
   if (!spooler_->OpenPort(Utf8ToUtf16(options_.port), observed_->Table(), openError)) {
     const std::string cause = observed_->HasFailure() ? DescribeFailure(observed_->FirstFailure())
                                                       : Win32ErrorText(openError);
-    Error(fmt::format("cannot open port {} on {}: {}", options_.port, options_.device, cause));
-    return kFailed;
+    return Fail(kFailed, fmt::format("cannot open port {} on {}", options_.port, options_.device),
+                cause);
   }
   return kSuccess;
 }
 
 int ReportLateFailure(Session& session, const std::string& request) {
   if (!session.observed().HasFailure()) return kSuccess;
-  Error(fmt::format("the port failed during {}: {}", request,
-                    DescribeFailure(session.observed().FirstFailure())));
-  return kFailed;
+  return Fail(kFailed, "the port failed during " + request,
+              DescribeFailure(session.observed().FirstFailure()));
+}
+
+int ReadConfiguration(Session& session, const Options& options, ConfigRecord& record,
+                      ConfigSource& source) {
+  session.observed().ResetFailure();
+  record = ConfigRecord{};
+  const BOOL ok = session.spooler().GetConfigObjects(record);
+  session.FinishProgress();
+  if (!ok)
+    return Fail(kFailed, "GetConfigObjects failed",
+                session.RefusalCause("the monitor refused the request"));
+  source = ClassifyRecord(record, HasStoredSettings(Utf8ToUtf16(options.printerName)));
+  return kSuccess;
 }
 
 }  // namespace langmon::cli

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "config_report.h"
 #include "observed_port.h"
 #include "options.h"
 #include "port_monitors.h"
@@ -62,5 +63,11 @@ class Session {
 // A port failure during a request that the monitor still answered: the
 // result is shown, but the run does not count as a success.
 int ReportLateFailure(Session& session, const std::string& request);
+
+// "GetConfigObjects" on the session's port, and where the record came from.
+// kSuccess, or the status of the refusal it reported (a port failure during
+// the read is left for ReportLateFailure).
+int ReadConfiguration(Session& session, const Options& options, ConfigRecord& record,
+                      host::ConfigSource& source);
 
 }  // namespace langmon::cli

@@ -24,15 +24,17 @@ int RunTestPage(const Options& options) {
         "printer \"{}\" has no stored \"dwTestPage\" (give it with --page N or in --settings "
         "FILE.reg)",
         options.printerName);
-    Error("PrintTestPage failed: " + session.RefusalCause(cause));
-    return kFailed;
+    return Fail(kFailed, "PrintTestPage failed", session.RefusalCause(cause));
   }
   constexpr std::string_view kLine = kTestPagePrefix;
   const std::string written = session.recorder().Written();
   const std::size_t pos = written.find(kLine);
   std::string page = pos == std::string::npos ? "" : written.substr(pos + kLine.size());
   page = page.substr(0, page.find('\r'));
-  fmt::print("PrintTestPage: the printer was asked for test page {}\n", page);
+  if (JsonOutput())
+    JsonResult() = {{"request", "PrintTestPage"}, {"page", page}};
+  else
+    Print(fmt::format("PrintTestPage: the printer was asked for test page {}\n", page));
   return ReportLateFailure(session, "PrintTestPage");
 }
 

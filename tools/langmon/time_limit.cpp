@@ -47,13 +47,23 @@ int TimeLimit::Finish(int status) const {
 }
 
 // The last resort: nothing but the process's end can stop a wait that no
-// deadline reaches. The message goes straight to the descriptor, since the
-// main thread may hold the stream's lock.
+// deadline reaches. The messages go straight to the descriptors, since the
+// main thread may hold the streams' locks; with --json nothing is on
+// standard output yet (the object is printed when the run ends, after the
+// watchdog has stopped), so the object this run can still give goes there.
 void TimeLimit::Watch() {
   std::unique_lock<std::mutex> lock(mutex_);
   if (wake_.wait_until(lock, *deadline_ + kWatchdogGrace, [this] { return done_; })) return;
-  const std::string text = "langmon: error: " + Text() + "; stopped while still waiting\n";
-  if (::write(STDERR_FILENO, text.data(), text.size()) < 0) {
+  constexpr const char* kCause = "stopped while still waiting";
+  const std::string text = "langmon: error: " + Text() + ": " + kCause + "\n";
+  std::string json;
+  if (JsonOutput()) {
+    const nlohmann::ordered_json object = {
+        {"error", Text()}, {"cause", kCause}, {"exitStatus", kTimedOut}};
+    json = object.dump(2) + "\n";
+  }
+  if (::write(STDERR_FILENO, text.data(), text.size()) < 0 ||
+      ::write(STDOUT_FILENO, json.data(), json.size()) < 0) {
     // Nothing more can be said.
   }
   std::_Exit(kTimedOut);

@@ -1,0 +1,107 @@
+# Bash completion for langmon and langmon-printer: commands, options, file
+# names where an option takes a file, and for "langmon set" the names of the
+# settings that can be sent, as "langmon settings" lists them. Installed
+# once under each program's name; needs no other completion package.
+
+_langmon_options_taking_a_value="--printer --port --printer-name --settings --reg --page \
+--job-id --document --timeout --connect-timeout"
+
+# COMPREPLY from compgen, one candidate a line, so that file names with
+# blanks stay whole: _langmon_offer CURRENT-WORD COMPGEN-ARGUMENTS...
+_langmon_offer() {
+  local cur=$1
+  shift
+  mapfile -t COMPREPLY < <(compgen "$@" -- "$cur")
+}
+
+_langmon() {
+  local cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD - 1]}
+  local global="--printer --port --printer-name --settings --trace -q --quiet --json --timeout \
+--connect-timeout --version -h --help"
+  COMPREPLY=()
+  case $prev in
+    --settings | --reg)
+      compopt -o filenames 2> /dev/null
+      _langmon_offer "$cur" -f
+      return
+      ;;
+    --printer)
+      compopt -o nospace 2> /dev/null
+      _langmon_offer "$cur" -W "sim: socket:// parallel:/dev/lp0 usb:/dev/usb/lp0 file:"
+      return
+      ;;
+    --port)
+      _langmon_offer "$cur" -W "LPT1: LPT2: LPT3: COM1: FILE:"
+      return
+      ;;
+    --page)
+      _langmon_offer "$cur" -W "17 18 19 21 22"
+      return
+      ;;
+    --printer-name | --job-id | --document | --timeout | --connect-timeout) return ;;
+  esac
+  local command="" i
+  for ((i = 1; i < COMP_CWORD; i++)); do
+    case " $_langmon_options_taking_a_value " in
+      *" ${COMP_WORDS[i]} "*) ((i++)) && continue ;;
+    esac
+    [[ ${COMP_WORDS[i]} == -* ]] || {
+      command=${COMP_WORDS[i]}
+      break
+    }
+  done
+  local options=$global
+  case $command in
+    "")
+      _langmon_offer "$cur" -W "config apply set settings testpage device-id print $global"
+      return
+      ;;
+    config) options+=" --reg" ;;
+    apply) options+=" --verify" ;;
+    set)
+      options+=" --verify"
+      if [[ $cur != -* ]]; then
+        compopt -o nospace 2> /dev/null
+        _langmon_offer "$cur" -W "$("${COMP_WORDS[0]}" settings 2> /dev/null |
+          awk 'NR > 1 && $4 != "-" { print $2 "=" }')"
+        return
+      fi
+      ;;
+    testpage) options+=" --page" ;;
+    print)
+      options+=" --job-id --document"
+      if [[ $cur != -* ]]; then
+        compopt -o filenames 2> /dev/null
+        _langmon_offer "$cur" -f
+        return
+      fi
+      ;;
+  esac
+  _langmon_offer "$cur" -W "$options"
+}
+
+_langmon_printer() {
+  local cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD - 1]}
+  COMPREPLY=()
+  case $prev in
+    --objects | --transcript)
+      compopt -o filenames 2> /dev/null
+      _langmon_offer "$cur" -f
+      return
+      ;;
+    --unknown)
+      _langmon_offer "$cur" -W "empty silent"
+      return
+      ;;
+    --port | --device-id | --delay-ms | --split | --split-pause-ms | --noise-text | \
+      --silent-after | --silent-object | --reset-after)
+      return
+      ;;
+  esac
+  _langmon_offer "$cur" -W "--port --objects --device-id --delay-ms --split --split-pause-ms \
+--noise --noise-text --stale --silent --silent-after --silent-object --unknown --reset-after \
+--transcript -v --verbose -h --help"
+}
+
+complete -F _langmon langmon
+complete -F _langmon_printer langmon-printer

@@ -1,0 +1,99 @@
+#include "reg_writer.h"
+
+#include <fcntl.h>
+#include <fmt/format.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "reg_file.h"
+#include "text_encoding.h"
+
+namespace langmon::host {
+
+namespace {
+
+void AppendUtf16Le(std::string& out, const std::string& utf8) {
+  for (char16_t unit : Utf8ToUtf16(utf8)) {
+    out.push_back(static_cast<char>(unit & 0xFF));
+    out.push_back(static_cast<char>(unit >> 8));
+  }
+}
+
+// Writes all bytes to the descriptor; false with errno set when it cannot.
+bool WriteAll(int fd, const std::string& bytes) {
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    done += static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+bool WriteInPlace(const std::string& path, const std::string& bytes, std::string& error) {
+  const int fd = open(path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+  if (fd < 0 || !WriteAll(fd, bytes)) {
+    error = fmt::format("cannot write {}: {}", path, std::strerror(errno));
+    if (fd >= 0) close(fd);
+    return false;
+  }
+  if (close(fd) != 0) {
+    error = fmt::format("cannot write {}: {}", path, std::strerror(errno));
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool FormatRegFile(const std::u16string& printer, const std::vector<RegDwordValue>& values,
+                   std::string& bytes, std::string& error) {
+  const std::u16string key = DriverDataKeyPath(printer);
+  if (key.empty()) {
+    error = fmt::format("printer name \"{}\" gives no driver-data key", Utf16ToUtf8(printer));
+    return false;
+  }
+  std::string text = "Windows Registry Editor Version 5.00\r\n\r\n";
+  text += "[HKEY_LOCAL_MACHINE\\" + Utf16ToUtf8(key) + "]\r\n";
+  for (const RegDwordValue& v : values)
+    text += fmt::format("\"{}\"=dword:{:08x}\r\n", v.name, v.value);
+  text += "\r\n";
+  bytes = "\xFF\xFE";
+  AppendUtf16Le(bytes, text);
+  return true;
+}
+
+bool WriteFileWhole(const std::string& path, const std::string& bytes, std::string& error) {
+  struct stat st {};
+  const bool exists = lstat(path.c_str(), &st) == 0;
+  if (exists && !S_ISREG(st.st_mode)) return WriteInPlace(path, bytes, error);
+  const std::string temporary = fmt::format("{}.{}.tmp", path, getpid());
+  const int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  if (fd < 0) {
+    error = fmt::format("cannot write {}: {}", path, std::strerror(errno));
+    return false;
+  }
+  // The replacement keeps the permissions of the file it replaces.
+  if (exists) fchmod(fd, st.st_mode & 07777);
+  bool ok = WriteAll(fd, bytes) && fsync(fd) == 0;
+  int failure = ok ? 0 : errno;
+  if (close(fd) != 0 && ok) {
+    ok = false;
+    failure = errno;
+  }
+  if (ok && rename(temporary.c_str(), path.c_str()) != 0) {
+    ok = false;
+    failure = errno;
+  }
+  if (!ok) {
+    unlink(temporary.c_str());
+    error = fmt::format("cannot write {}: {}", path, std::strerror(failure));
+  }
+  return ok;
+}
+
+}  // namespace langmon::host
