@@ -136,6 +136,13 @@ TEST(Cli, ProgressLineOnlyOnATerminalAndNotWhenQuiet) {
   EXPECT_EQ(shown.substr(shown.size() - 4), "\r\x1b[K");  // wiped at the end
   EXPECT_EQ(TerminalStderr({"config", "--quiet"}), "");
   EXPECT_EQ(TerminalStderr({"testpage", "--page", "17"}), "");  // only configuration reads
+  // A print job shows bytes, share and rate.
+  const std::string job = TempPath("job.prn");
+  WriteFile(job, std::string(100000, 'j'));
+  const std::string printed = TerminalStderr({"print", job});
+  EXPECT_NE(printed.find("\r\x1b[Kprinting: 100.0 kB of 100.0 kB (100%), "), std::string::npos)
+      << printed;
+  EXPECT_EQ(TerminalStderr({"print", job, "--quiet"}), "");
 }
 
 TEST(Cli, ApplySendsTheSelectedSettingsInOneBlock) {
@@ -267,7 +274,9 @@ struct Refusal {
   std::string message;
 };
 
-TEST(Cli, ErrorsNameTheirCauseAndExitStatus) {
+// Command lines that are refused, with the status and the message that
+// names the cause.
+std::vector<Refusal> Refusals() {
   const std::string badReg = TempPath("bad.reg");
   WriteFile(badReg, "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\X]\n\"dwCopies\"=dword:xyz\n");
   const std::string badJson = TempPath("bad.json");
@@ -293,6 +302,10 @@ TEST(Cli, ErrorsNameTheirCauseAndExitStatus) {
       {{"config", "--printer", "sim:/nonexistent.json"}, 2, "/nonexistent.json"},
       {{"print", "/nonexistent.prn"}, 2, "cannot open /nonexistent.prn: No such file"},
       {{"print"}, 2, "FILE is required"},
+      {{"config", "--timeout", "0"}, 2, "--timeout: must be a number of seconds above 0"},
+      {{"config", "--connect-timeout", "nan"},
+       2,
+       "--connect-timeout: must be a number of seconds above 0 and at most 1000000, not \"nan\""},
       {{"apply"}, 2, "apply needs the stored settings to send: --settings FILE.reg"},
       {{"testpage", "--settings", noTestPage},
        1,
@@ -314,7 +327,11 @@ TEST(Cli, ErrorsNameTheirCauseAndExitStatus) {
        "file or directory"},
       {{"config", "--printer", "usb:" + badReg}, 1, "not a character device"},
   };
-  for (const Refusal& c : cases) {
+  return cases;
+}
+
+TEST(Cli, ErrorsNameTheirCauseAndExitStatus) {
+  for (const Refusal& c : Refusals()) {
     std::string shown;
     for (const std::string& a : c.args) shown += a + " ";
     SCOPED_TRACE(shown);

@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -105,6 +107,25 @@ TEST(ObservedPort, KeepsTheFirstFailureWithItsMessageAndLastError) {
   EXPECT_EQ(observed.FirstFailure().message, "connection reset by peer #1");
   observed.ResetFailure();
   EXPECT_FALSE(observed.HasFailure());
+  observed.Table()->pfnClosePort(port);
+}
+
+TEST(ObservedPort, AnEndDocPortThatFailsIsAFailureOfThePort) {
+  // The monitor ignores what EndDocPort returns; the host must not.
+  FakePortMonitor fake;
+  MONITOR inner = fake.table;
+  inner.pfnEndDocPort = [](HANDLE) -> BOOL {
+    SetLastError(ERROR_NETNAME_DELETED);
+    return FALSE;
+  };
+  ObservedPortMonitor observed(inner, [] { return std::string("the printer reset the job"); });
+  HANDLE port = OpenThrough(observed);
+  ASSERT_NE(port, nullptr);
+  EXPECT_FALSE(observed.Table()->pfnEndDocPort(port));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NETNAME_DELETED));
+  ASSERT_TRUE(observed.HasFailure());
+  EXPECT_EQ(observed.FirstFailure().operation, "EndDocPort");
+  EXPECT_EQ(observed.FirstFailure().message, "the printer reset the job");
   observed.Table()->pfnClosePort(port);
 }
 
@@ -231,6 +252,40 @@ TEST(Progress, NamesTheSettingAndItsPlaceInTheReadOrder) {
             "\r\x1b[Kreading configuration: waiting for the printer to answer"
             "\r\x1b[Kreading configuration: Density (3 of 25)"
             "\r\x1b[K");
+  std::fclose(out);
+}
+
+TEST(Progress, PrintLineShowsAmountShareAndRate) {
+  const struct {
+    std::uint64_t sent;
+    std::optional<std::uint64_t> size;
+    double seconds;
+    const char* line;
+  } cases[] = {
+      {0, 1000, 0, "printing: 0 B of 1.0 kB (0%)"},
+      {999, 1000, 1, "printing: 999 B of 1.0 kB (99%), 999 B/s"},  // 100% only when done
+      {1000, 1000, 2, "printing: 1.0 kB of 1.0 kB (100%), 500 B/s"},
+      {12'600'000, 48'200'000, 2, "printing: 12.6 MB of 48.2 MB (26%), 6.3 MB/s"},
+      {5, 0, 0, "printing: 5 B of 0 B (100%)"},  // an input that grew
+      {1500, std::nullopt, 0.5, "printing: 1.5 kB, 3.0 kB/s"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(PrintProgress::Line(c.sent, c.size, c.seconds), c.line);
+
+  // Shown at the first write of the document and at its end, then wiped.
+  std::FILE* out = std::tmpfile();
+  {
+    PrintProgress progress(out, 2000);
+    const std::string data(1000, 'x');
+    progress.OnWrite(reinterpret_cast<const BYTE*>(data.data()), 1000, 1000, true);
+    progress.OnStartDoc(1, true);
+    for (int i = 0; i < 2; ++i)
+      progress.OnWrite(reinterpret_cast<const BYTE*>(data.data()), 1000, 1000, true);
+    progress.OnEndDoc();
+  }
+  const std::string shown = Captured(out);
+  EXPECT_EQ(shown.rfind("\r\x1b[Kprinting: 1.0 kB of 2.0 kB (50%)", 0), 0u) << shown;
+  EXPECT_NE(shown.find("\r\x1b[Kprinting: 2.0 kB of 2.0 kB (100%)"), std::string::npos) << shown;
+  EXPECT_EQ(shown.substr(shown.size() - 4), "\r\x1b[K");
   std::fclose(out);
 }
 

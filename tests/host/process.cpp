@@ -143,9 +143,10 @@ ProcessResult Run(const std::vector<std::string>& args, const std::string& input
   return result;
 }
 
-ProcessResult RunLangmon(std::vector<std::string> args, const std::string& input) {
+ProcessResult RunLangmon(std::vector<std::string> args, const std::string& input,
+                         std::chrono::milliseconds limit) {
   args.insert(args.begin(), LANGMON_CLI_PATH);
-  return Run(args, input);
+  return Run(args, input, limit);
 }
 
 ProcessResult RunWithStdout(const std::vector<std::string>& args, int out) {

@@ -20,8 +20,9 @@ struct ProcessResult {
 ProcessResult Run(const std::vector<std::string>& argv, const std::string& input = "",
                   std::chrono::milliseconds limit = std::chrono::seconds(120));
 
-// The langmon command under test, run as Run does.
-ProcessResult RunLangmon(std::vector<std::string> args, const std::string& input = "");
+// Runs the langmon command with `args` as Run does.
+ProcessResult RunLangmon(std::vector<std::string> args, const std::string& input = "",
+                         std::chrono::milliseconds limit = std::chrono::seconds(120));
 
 // Runs a program to its end with its standard output on the descriptor
 // `out` and SIGPIPE at its default action, as a shell starts it; collects

@@ -12,12 +12,14 @@
 
 #include <atomic>
 #include <chrono>
+#include <future>
 #include <memory>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "config/config.h"
+#include "misbehaving_server.h"
 #include "monitor_fixture.h"
 #include "port/port_ops.h"
 #include "printer_server.h"
@@ -33,15 +35,19 @@ using Clock = std::chrono::steady_clock;
 // machine needs, far below "for ever".
 constexpr auto kHangLimit = 30s;
 
-// A loopback listener the test drives by hand.
+// A loopback listener the test drives by hand, on a free port or the one
+// given.
 class Listener {
  public:
-  Listener() {
+  explicit Listener(unsigned port = 0) {
     fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
+    const int one = 1;
+    ::setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+    addr.sin_port = htons(static_cast<std::uint16_t>(port));
+    EXPECT_EQ(::bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
     ::listen(fd_, 8);
     socklen_t len = sizeof addr;
     ::getsockname(fd_, reinterpret_cast<sockaddr*>(&addr), &len);
@@ -82,12 +88,15 @@ class SocketPortTest : public ::testing::Test {
   void TearDown() override {
     if (handle_ != nullptr) table_.pfnClosePort(handle_);
   }
-  HANDLE Open(unsigned port, DWORD closeDrainMs = 2000) {
+  HANDLE Open(unsigned port, DWORD closeDrainMs = 2000,
+              Clock::time_point deadline = Clock::time_point::max(),
+              DWORD connectTimeoutMs = 2000) {
     SocketTarget target;
     target.host = "127.0.0.1";
     target.port = port;
-    target.connectTimeoutMs = 2000;
+    target.connectTimeoutMs = connectTimeoutMs;
     target.closeDrainMs = closeDrainMs;
+    target.deadline = deadline;
     monitor_ = std::make_unique<SocketPortMonitor>(target);
     table_ = monitor_->Table();
     WCHAR name[] = LM_W("LPT1:");
@@ -101,6 +110,17 @@ class SocketPortTest : public ::testing::Test {
                                         static_cast<DWORD>(copy.size()), &count);
     if (written) *written = count;
     return ok;
+  }
+  BOOL Read(DWORD* read = nullptr) {
+    BYTE buffer[256];
+    DWORD got = 0;
+    const BOOL ok = table_.pfnReadPort(handle_, buffer, sizeof buffer, &got);
+    if (read) *read = got;
+    return ok;
+  }
+  void StartDoc() {
+    WCHAR printer[] = LM_W("P");
+    ASSERT_TRUE(table_.pfnStartDocPort(handle_, printer, 1, 1, nullptr));
   }
   void SetTimeouts(DWORD readMs, DWORD writeMs = 0) {
     COMMTIMEOUTS t{};
@@ -136,8 +156,9 @@ TEST_F(SocketPortTest, ConnectsOnFirstUseAndClosesAtEndDocPort) {
   EXPECT_LT(Clock::now() - start, kHangLimit) << "the close waits only until the printer closes";
   peer.join();
   EXPECT_EQ(got, "job one");
-  // Between documents the monitor writes its own requests: a new connection.
-  ASSERT_TRUE(Write("request"));
+  // Between documents the monitor writes its own requests: a new
+  // connection, which begins with the entry text.
+  ASSERT_TRUE(Write(kEntryText + std::string("@PJL ECHO x\r\n")));
   const int second = listener.Accept();
   ASSERT_GE(second, 0);
   std::thread peer2([&] {
@@ -147,7 +168,7 @@ TEST_F(SocketPortTest, ConnectsOnFirstUseAndClosesAtEndDocPort) {
   ASSERT_TRUE(table_.pfnClosePort(handle_));
   handle_ = nullptr;
   peer2.join();
-  EXPECT_EQ(got, "request");
+  EXPECT_EQ(got, kEntryText + std::string("@PJL ECHO x\r\n"));
 }
 
 TEST_F(SocketPortTest, RefusedPortFailsWithConnectionRefusedAndAMessage) {
@@ -165,11 +186,13 @@ TEST_F(SocketPortTest, RefusedPortFailsWithConnectionRefusedAndAMessage) {
   const std::string message = SocketPortLastMessage();
   EXPECT_NE(message.find("127.0.0.1:" + std::to_string(port)), std::string::npos) << message;
   EXPECT_NE(message.find("refused"), std::string::npos) << message;
+  // A read after it fails too, naming the first failure.
   BYTE buffer[4];
   DWORD read = 0;
   SetLastError(0);
   EXPECT_FALSE(table_.pfnReadPort(handle_, buffer, sizeof buffer, &read));
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_CONNECTION_REFUSED));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_CONNECTION_ABORTED));
+  EXPECT_NE(std::string(SocketPortLastMessage()).find("refused"), std::string::npos);
 }
 
 TEST_F(SocketPortTest, OpenPortWithoutAHostFails) {
@@ -188,12 +211,21 @@ TEST_F(SocketPortTest, ReadPortHonoursTheReadTimeOut) {
   SetTimeouts(150);
   BYTE buffer[64];
   DWORD read = 99;
-  auto start = Clock::now();
-  ASSERT_TRUE(table_.pfnReadPort(handle_, buffer, sizeof buffer, &read));
-  auto elapsed = Clock::now() - start;
-  EXPECT_EQ(read, 0u);
-  EXPECT_GE(elapsed, 145ms);
-  EXPECT_LT(elapsed, kHangLimit);
+  // Without a connection (a read never opens one) as with one.
+  for (const bool connected : {false, true}) {
+    if (connected) {
+      ASSERT_TRUE(Write(kEntryText));
+    }
+    const auto start = Clock::now();
+    ASSERT_TRUE(table_.pfnReadPort(handle_, buffer, sizeof buffer, &read));
+    const auto elapsed = Clock::now() - start;
+    EXPECT_EQ(read, 0u);
+    EXPECT_GE(elapsed, 145ms);
+    EXPECT_LT(elapsed, kHangLimit);
+    if (!connected) {
+      EXPECT_EQ(listener.Accept(50ms), -1);
+    }
+  }
   const int peer = listener.Accept();
   ASSERT_GE(peer, 0);
   // Data that arrives within the time-out ends the wait early.
@@ -202,9 +234,9 @@ TEST_F(SocketPortTest, ReadPortHonoursTheReadTimeOut) {
     ::send(peer, "@PJL", 4, MSG_NOSIGNAL);
   });
   SetTimeouts(60000);  // waiting it out would take a minute
-  start = Clock::now();
+  const auto start = Clock::now();
   ASSERT_TRUE(table_.pfnReadPort(handle_, buffer, sizeof buffer, &read));
-  elapsed = Clock::now() - start;
+  const auto elapsed = Clock::now() - start;
   late.join();
   EXPECT_EQ(std::string(reinterpret_cast<char*>(buffer), read), "@PJL");
   EXPECT_LT(elapsed, kHangLimit);
@@ -230,12 +262,17 @@ TEST_F(SocketPortTest, LargeWriteIsSentWholeThroughPartialSends) {
     }
     ::close(peer);
   });
+  WCHAR printer[] = LM_W("P");
+  ASSERT_TRUE(table_.pfnStartDocPort(handle_, printer, 1, 1, nullptr));
   DWORD written = 0;
   EXPECT_TRUE(Write(data, &written));
   EXPECT_EQ(written, data.size());
-  table_.pfnEndDocPort(handle_);
+  EXPECT_TRUE(table_.pfnEndDocPort(handle_)) << SocketPortLastMessage();
   reader.join();
   EXPECT_TRUE(received == data) << "received " << received.size() << " bytes";
+  const DocumentDelivery delivery = monitor_->LastDocument();
+  EXPECT_TRUE(delivery.confirmed);
+  EXPECT_EQ(delivery.acknowledged, data.size());
 }
 
 TEST_F(SocketPortTest, WriteTimeOutReportsWhatWasSent) {
@@ -296,6 +333,201 @@ TEST_F(SocketPortTest, ResetFailsTheDocumentUntilEndDocPort) {
   const int again = listener.Accept();
   EXPECT_GE(again, 0);
   ::close(again);
+}
+
+// ---- which writes may connect ---------------------------------------------------
+
+// What the peer reads until the port closes, on a thread of its own.
+std::future<std::string> Collect(int fd) {
+  return std::async(std::launch::async, [fd] {
+    std::string got = ReadUntilClosed(fd, kHangLimit);
+    ::close(fd);
+    return got;
+  });
+}
+
+TEST_F(SocketPortTest, AConnectionOpenedOutsideADocumentBeginsWithTheEntryText) {
+  Listener listener;
+  Open(listener.Port());
+  // The test page line, which the monitor writes without the entry text.
+  const std::string line = "@PJL SET TESTPAGE=SELFTEST\r\n";
+  DWORD written = 0;
+  ASSERT_TRUE(Write(line, &written));
+  EXPECT_EQ(written, line.size()) << "the entry text is the port's own, not counted";
+  const int peer = listener.Accept();
+  ASSERT_GE(peer, 0);
+  std::future<std::string> got = Collect(peer);
+  table_.pfnClosePort(handle_);
+  handle_ = nullptr;
+  EXPECT_EQ(got.get(), kEntryText + line);
+}
+
+TEST_F(SocketPortTest, EachRequestStartsOnAConnectionOfItsOwn) {
+  Listener listener;
+  Open(listener.Port());
+  const std::string first = kEntryText + std::string("@PJL ECHO 1\r\n");
+  const std::string second = kEntryText + std::string("@PJL ECHO 2\r\n");
+  ASSERT_TRUE(Write(first));
+  const int one = listener.Accept();
+  ASSERT_GE(one, 0);
+  std::future<std::string> gotOne = Collect(one);
+  ASSERT_TRUE(Write(second));
+  EXPECT_EQ(gotOne.get(), first) << "the first request's connection is closed";
+  const int two = listener.Accept();
+  ASSERT_GE(two, 0);
+  std::future<std::string> gotTwo = Collect(two);
+  ASSERT_TRUE(Write("@PJL DMINFO x\r\n"));  // goes on within the request
+  table_.pfnClosePort(handle_);
+  handle_ = nullptr;
+  EXPECT_EQ(gotTwo.get(), second + "@PJL DMINFO x\r\n");
+  EXPECT_EQ(listener.Accept(50ms), -1);
+}
+
+TEST_F(SocketPortTest, AfterADropOnlyAnEntryTextConnectsAgain) {
+  Listener listener;
+  Open(listener.Port());
+  SetTimeouts(200);
+  ASSERT_TRUE(Write(kEntryText));
+  const int peer = listener.Accept();
+  ASSERT_GE(peer, 0);
+  const linger abort{1, 0};
+  ::setsockopt(peer, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
+  ::close(peer);
+  BOOL ok = TRUE;
+  for (int i = 0; i < 50 && ok; ++i) ok = Read();
+  ASSERT_FALSE(ok) << "the reset is seen";
+  // The rest of the request fails: writes at once, reads after their
+  // time-out, and nothing connects.
+  SetLastError(0);
+  EXPECT_FALSE(Write("@PJL DMINFO ASCIIHEX=\"0000050103030104\"\r\n"));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_CONNECTION_ABORTED));
+  EXPECT_NE(std::string(SocketPortLastMessage()).find("failed earlier in this request"),
+            std::string::npos)
+      << SocketPortLastMessage();
+  const auto start = Clock::now();
+  EXPECT_FALSE(Read());
+  EXPECT_GE(Clock::now() - start, 190ms);
+  EXPECT_FALSE(Write(kExitText));
+  EXPECT_EQ(listener.Accept(50ms), -1);
+  // The next request connects again.
+  EXPECT_TRUE(Write(kEntryText));
+  const int again = listener.Accept();
+  EXPECT_GE(again, 0);
+  ::close(again);
+}
+
+TEST_F(SocketPortTest, AFailedConnectIsNotMadeAgainWithinTheRequest) {
+  unsigned port;
+  {
+    Listener gone;
+    port = gone.Port();
+  }
+  Open(port);
+  SetLastError(0);
+  EXPECT_FALSE(Write(kEntryText));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_CONNECTION_REFUSED));
+  // The printer is there now, but the request that failed to reach it does
+  // not try again, not even for its exit text.
+  Listener listener(port);
+  SetLastError(0);
+  EXPECT_FALSE(Write(kExitText));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_CONNECTION_ABORTED));
+  EXPECT_EQ(listener.Accept(50ms), -1);
+  EXPECT_TRUE(Write(kEntryText));
+  const int peer = listener.Accept();
+  EXPECT_GE(peer, 0);
+  ::close(peer);
+}
+
+// ---- the end of a document -------------------------------------------------------
+
+TEST_F(SocketPortTest, EndDocPortConfirmsWhatThePrinterTook) {
+  enum class Peer { ReadsAndCloses, ReadsAndStaysOpen, ClosesUnread, NeverReads };
+  const struct {
+    Peer peer;
+    std::size_t size;
+    bool confirmed;
+    DWORD error;  // of a failed EndDocPort
+  } cases[] = {
+      {Peer::ReadsAndCloses, 4u << 20, true, 0},
+      {Peer::ReadsAndStaysOpen, 4u << 20, true, 0},
+      {Peer::ClosesUnread, 1000, false, ERROR_NETNAME_DELETED},
+      {Peer::NeverReads, 64u << 20, false, ERROR_TIMEOUT},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(static_cast<int>(c.peer));
+    Listener listener;
+    Open(listener.Port(), 300);
+    SetTimeouts(10, 300);  // no progress for 300 ms fails the document
+    StartDoc();
+    const std::string data(c.size, 'd');
+    std::promise<int> accepted;
+    std::thread peer([&] {
+      const int fd = listener.Accept();
+      accepted.set_value(fd);
+      if (c.peer == Peer::ReadsAndCloses || c.peer == Peer::ReadsAndStaysOpen)
+        ReadUntilClosed(fd, kHangLimit);
+      if (c.peer == Peer::ClosesUnread) {
+        pollfd p{fd, POLLIN, 0};
+        ::poll(&p, 1, 2000);
+      }
+      if (c.peer != Peer::ReadsAndStaysOpen && c.peer != Peer::NeverReads) ::close(fd);
+    });
+    DWORD written = 0;
+    Write(data, &written);
+    const int fd = accepted.get_future().get();
+    if (c.peer == Peer::ClosesUnread) peer.join();
+    SetLastError(0);
+    const BOOL ok = table_.pfnEndDocPort(handle_);
+    if (peer.joinable()) peer.join();
+    if (c.peer == Peer::ReadsAndStaysOpen || c.peer == Peer::NeverReads) ::close(fd);
+    const DocumentDelivery delivery = monitor_->LastDocument();
+    EXPECT_EQ(ok != FALSE, c.confirmed) << SocketPortLastMessage();
+    EXPECT_EQ(delivery.confirmed, c.confirmed);
+    EXPECT_TRUE(delivery.ended);
+    EXPECT_EQ(delivery.sent, written);
+    if (c.confirmed) {
+      EXPECT_EQ(delivery.acknowledged, data.size());
+    } else {
+      EXPECT_EQ(GetLastError(), c.error);
+    }
+    if (c.peer == Peer::NeverReads) {
+      EXPECT_LT(delivery.acknowledged, delivery.sent);
+    }
+    table_.pfnClosePort(handle_);
+    handle_ = nullptr;
+  }
+}
+
+// ---- the deadline ------------------------------------------------------------------
+
+TEST_F(SocketPortTest, NoWaitGoesPastTheDeadlineAndEveryCallAfterItFails) {
+  // A connect that would wait a minute.
+  host::testing::MisbehavingServer backlog(host::testing::Misbehaviour::FullBacklog);
+  auto start = Clock::now();
+  Open(backlog.Port(), 2000, start + 300ms, 60000);
+  SetLastError(0);
+  EXPECT_FALSE(Write(kEntryText));
+  EXPECT_GE(Clock::now() - start, 290ms);
+  EXPECT_LT(Clock::now() - start, kHangLimit);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_TIMEOUT));
+  EXPECT_NE(std::string(SocketPortLastMessage()).find("time limit"), std::string::npos);
+  table_.pfnClosePort(handle_);
+  // A read that would wait a minute; then every call fails at once.
+  Listener listener;
+  start = Clock::now();
+  Open(listener.Port(), 2000, start + 300ms);
+  ASSERT_TRUE(Write(kEntryText));
+  SetTimeouts(60000);
+  DWORD read = 99;
+  EXPECT_TRUE(Read(&read));
+  EXPECT_EQ(read, 0u);
+  EXPECT_GE(Clock::now() - start, 290ms);
+  EXPECT_LT(Clock::now() - start, kHangLimit);
+  for (const BOOL ok : {Read(), Write("x")}) {
+    EXPECT_FALSE(ok);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_TIMEOUT));
+  }
 }
 
 TEST_F(SocketPortTest, GetPrinterDataFromPortFailsCleanly) {

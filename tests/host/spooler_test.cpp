@@ -4,10 +4,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <string>
 
 #include "fake_port_monitor.h"
+#include "pjl/pjl.h"
 
 namespace langmon::host {
 namespace {
@@ -157,16 +160,62 @@ TEST_F(SpoolerTest, ConfigurationRequestsOnlyOnParallelPorts) {
   EXPECT_EQ(fake.Ops().back(), "GetPrinterDataFromPort");
 }
 
+// ---- the monitor's clock ----------------------------------------------------------
+
+TEST_F(SpoolerTest, PastTheDeadlineEveryExchangeEndsAtItsFirstLookAtTheClock) {
+  // The fake port answers nothing: with the real clock each exchange would
+  // poll it for the monitor's five seconds.
+  Open();
+  spooler.SetDeadline(std::chrono::steady_clock::now());
+  ConfigRecord record{};
+  EXPECT_TRUE(spooler.GetConfigObjects(record));
+  EXPECT_EQ(record.CfgFlags, 0x0FFFFFFFu) << "the defaults, the probe unanswered";
+  const std::vector<std::string> ops = fake.Ops();
+  EXPECT_EQ(std::count(ops.begin(), ops.end(), "ReadPort"), 0);
+  EXPECT_NE(fake.Written().find(kEchoPrefix), std::string::npos);
+  EXPECT_TRUE(spooler.RanOutOfTime());
+}
+
+// The port monitor's ReadPort for the next test: it tells the spooler to
+// stop waiting after a given number of reads.
+Spooler* g_waiting = nullptr;
+int g_readsBeforeStop = 0;
+int g_reads = 0;
+
+BOOL WINAPI ReadThenStop(HANDLE, LPBYTE, DWORD, LPDWORD read) {
+  *read = 0;
+  if (++g_reads == g_readsBeforeStop) g_waiting->StopWaiting();
+  return TRUE;
+}
+
+TEST_F(SpoolerTest, StopWaitingEndsTheExchangeForTheRestOfTheRequestOnly) {
+  fake.table.pfnReadPort = &ReadThenStop;
+  Open();
+  g_waiting = &spooler;
+  for (const int reads : {1, 3}) {
+    // Each request runs on the real clock until it is told to stop: the
+    // probe reads until then, and no exchange after it reads at all.
+    g_reads = 0;
+    g_readsBeforeStop = reads;
+    ConfigRecord record{};
+    EXPECT_TRUE(spooler.GetConfigObjects(record));
+    EXPECT_EQ(g_reads, reads);
+  }
+  EXPECT_FALSE(spooler.RanOutOfTime());
+  g_waiting = nullptr;
+}
+
 TEST(Spooler, SeamsAreHandedBackWhenTheSpoolerGoes) {
   const SpoolerSeams before = g_Seams;
   {
     Spooler spooler(u"p");
     EXPECT_NE(g_Seams.SetJob, before.SetJob);
-    EXPECT_EQ(g_Seams.GetTickCount, before.GetTickCount);  // the clock is not the spooler's
+    EXPECT_NE(g_Seams.GetTickCount, before.GetTickCount);
   }
   EXPECT_EQ(g_Seams.OpenPrinter, before.OpenPrinter);
   EXPECT_EQ(g_Seams.SetJob, before.SetJob);
   EXPECT_EQ(g_Seams.ClosePrinter, before.ClosePrinter);
+  EXPECT_EQ(g_Seams.GetTickCount, before.GetTickCount);
 }
 
 TEST(Spooler, PortIsClosedWhenTheSpoolerGoes) {

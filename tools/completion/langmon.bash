@@ -4,7 +4,7 @@
 # once under each program's name; needs no other completion package.
 
 _langmon_options_taking_a_value="--printer --port --printer-name --settings --reg --page \
---job-id --document"
+--job-id --document --timeout --connect-timeout"
 
 # COMPREPLY from compgen, one candidate a line, so that file names with
 # blanks stay whole: _langmon_offer CURRENT-WORD COMPGEN-ARGUMENTS...
@@ -17,7 +17,7 @@ _langmon_offer() {
 _langmon() {
   local cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD - 1]}
   local global="--printer --port --printer-name --settings --trace -q --quiet -v --verbose --json \
---version -h --help"
+--timeout --connect-timeout --version -h --help"
   COMPREPLY=()
   case $prev in
     --settings | --reg)
@@ -38,7 +38,7 @@ _langmon() {
       _langmon_offer "$cur" -W "17 18 19 21 22"
       return
       ;;
-    --printer-name | --job-id | --document) return ;;
+    --printer-name | --job-id | --document | --timeout | --connect-timeout) return ;;
   esac
   local command="" i
   for ((i = 1; i < COMP_CWORD; i++)); do

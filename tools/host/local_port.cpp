@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstdint>
 #include <cstring>
 #include <thread>
 
@@ -54,6 +55,21 @@ BOOL FailErrno(const std::string& what, int error) {
 }
 
 LocalPort* PortOf(HANDLE handle) { return static_cast<LocalPort*>(handle); }
+
+// `ms` from now, or the run's deadline when that comes first.
+Clock::time_point Within(std::uint64_t ms, Clock::time_point deadline) {
+  const auto now = Clock::now();
+  const auto room = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now).count();
+  if (room <= 0 || ms >= static_cast<std::uint64_t>(room)) return deadline;
+  return now + std::chrono::milliseconds(ms);
+}
+
+bool TimeIsUp(const LocalPort& port) { return Clock::now() >= port.target.deadline; }
+
+BOOL FailTimeUp(const LocalPort& port, const char* what) {
+  return FailWith(ERROR_TIMEOUT,
+                  std::string(what) + " " + port.target.path + ": the time limit ran out");
+}
 
 int MillisecondsUntil(Clock::time_point deadline) {
   const auto left =
@@ -111,7 +127,8 @@ BOOL WINAPI LocalWritePort(HANDLE handle, LPBYTE data, DWORD count, LPDWORD writ
       static_cast<unsigned long long>(t.WriteTotalTimeoutMultiplier) * count +
       t.WriteTotalTimeoutConstant;
   if (limit == 0) limit = kDefaultWriteLimitMs;
-  const auto deadline = Clock::now() + std::chrono::milliseconds(limit);
+  if (TimeIsUp(*port)) return FailTimeUp(*port, "write");
+  const auto deadline = Within(limit, port->target.deadline);
   DWORD done = 0;
   while (done < count) {
     const ssize_t n = write(port->fd, data + done, count - done);
@@ -126,6 +143,7 @@ BOOL WINAPI LocalWritePort(HANDLE handle, LPBYTE data, DWORD count, LPDWORD writ
     int error = 0;
     if (!WaitFor(port->fd, POLLOUT, deadline, error)) {
       if (error) return FailErrno("write " + port->target.path, error);
+      if (deadline == port->target.deadline) return FailTimeUp(*port, "write");
       return FailWith(ERROR_TIMEOUT, "write " + port->target.path + ": the device took " +
                                          std::to_string(done) + " of " + std::to_string(count) +
                                          " bytes within " + std::to_string(limit) + " ms");
@@ -144,20 +162,20 @@ BOOL WINAPI LocalReadPort(HANDLE handle, LPBYTE buffer, DWORD size, LPDWORD read
       static_cast<unsigned long long>(t.ReadTotalTimeoutMultiplier) * size +
       t.ReadTotalTimeoutConstant;
   const DWORD interval = t.ReadIntervalTimeout == 0xFFFFFFFF ? 0 : t.ReadIntervalTimeout;
-  const auto start = Clock::now();
+  if (TimeIsUp(*port)) return FailTimeUp(*port, "read");
+  const auto totalDeadline = Within(total, port->target.deadline);
   if (port->target.kind == LocalPortKind::File) {
     // A file has no back channel: nothing ever arrives. The read still takes
     // its time-out, as a port with nothing to deliver does, so that a caller
     // polling for a reply waits instead of spinning a core.
-    std::this_thread::sleep_until(start + std::chrono::milliseconds(total));
+    std::this_thread::sleep_until(totalDeadline);
     return TRUE;
   }
-  const auto totalDeadline = start + std::chrono::milliseconds(total);
   // Wait for the first byte up to the total time-out (or, with no total
   // time-out, up to the interval time-out); then keep reading while bytes
   // follow each other within the interval, until the buffer is full or the
   // total time-out passes.
-  auto deadline = total ? totalDeadline : start + std::chrono::milliseconds(interval);
+  auto deadline = total ? totalDeadline : Within(interval, port->target.deadline);
   DWORD got = 0;
   while (got < size) {
     int error = 0;
@@ -172,7 +190,7 @@ BOOL WINAPI LocalReadPort(HANDLE handle, LPBYTE buffer, DWORD size, LPDWORD read
     got += static_cast<DWORD>(n);
     if (read) *read = got;
     if (interval == 0) break;
-    auto next = Clock::now() + std::chrono::milliseconds(interval);
+    const auto next = Within(interval, port->target.deadline);
     deadline = total ? std::min(next, totalDeadline) : next;
   }
   return TRUE;

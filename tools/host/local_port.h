@@ -12,6 +12,7 @@
 // port keeps its own descriptor and time-outs.
 #pragma once
 
+#include <chrono>
 #include <string>
 
 #include "platform/platform.h"
@@ -24,6 +25,9 @@ enum class LocalPortKind { Parallel, Usb, File };
 struct LocalPortTarget {
   LocalPortKind kind = LocalPortKind::Parallel;
   std::string path;
+  // The end of the whole run: no read or write waits past it, and every
+  // read or write after it fails at once with ERROR_TIMEOUT.
+  std::chrono::steady_clock::time_point deadline = std::chrono::steady_clock::time_point::max();
 };
 
 // How long a write may wait for the device when the port's write time-outs

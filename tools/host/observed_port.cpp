@@ -72,6 +72,9 @@ BOOL WINAPI ObservedEndDocPort(HANDLE handle) {
   ObservedHandle* h = Of(handle);
   const BOOL ok = h->owner->Inner().pfnEndDocPort(h->inner);
   const DWORD error = GetLastError();
+  // The monitor does not look at this result; the host does: a port monitor
+  // that could not confirm the document fails the job.
+  if (!ok) h->owner->RecordFailure("EndDocPort");
   h->owner->Notify([&](PortObserver& o) { o.OnEndDoc(); });
   SetLastError(error);
   return ok;

@@ -23,6 +23,11 @@ class SocketPort : public PortMonitor {
   explicit SocketPort(net::SocketTarget target) : monitor_(std::move(target)) {}
   const MONITOR& Table() const override { return monitor_.Table(); }
   std::string LastMessage() const override { return net::SocketPortLastMessage(); }
+  std::optional<std::uint64_t> BytesTaken() const override {
+    const net::DocumentDelivery delivery = monitor_.LastDocument();
+    if (!delivery.ended) return std::nullopt;
+    return delivery.acknowledged;
+  }
 
  private:
   net::SocketPortMonitor monitor_;
@@ -42,7 +47,8 @@ class LocalPort : public PortMonitor {
 
 namespace {
 
-std::unique_ptr<PortMonitor> MakeForKind(const DeviceUri& uri, std::string& error) {
+std::unique_ptr<PortMonitor> MakeForKind(const DeviceUri& uri, const PortLimits& limits,
+                                         std::string& error) {
   switch (uri.kind) {
     case DeviceKind::Sim: {
       auto sim = std::make_unique<SimPortMonitor>();
@@ -56,15 +62,20 @@ std::unique_ptr<PortMonitor> MakeForKind(const DeviceUri& uri, std::string& erro
       return sim;
     }
     case DeviceKind::Parallel:
-      return std::make_unique<LocalPort>(LocalPortTarget{LocalPortKind::Parallel, uri.path});
+      return std::make_unique<LocalPort>(
+          LocalPortTarget{LocalPortKind::Parallel, uri.path, limits.deadline});
     case DeviceKind::Usb:
-      return std::make_unique<LocalPort>(LocalPortTarget{LocalPortKind::Usb, uri.path});
+      return std::make_unique<LocalPort>(
+          LocalPortTarget{LocalPortKind::Usb, uri.path, limits.deadline});
     case DeviceKind::File:
-      return std::make_unique<LocalPort>(LocalPortTarget{LocalPortKind::File, uri.path});
+      return std::make_unique<LocalPort>(
+          LocalPortTarget{LocalPortKind::File, uri.path, limits.deadline});
     case DeviceKind::Socket: {
       net::SocketTarget target;
       target.host = uri.host;
       target.port = uri.port;
+      target.connectTimeoutMs = limits.connectTimeoutMs;
+      target.deadline = limits.deadline;
       return std::make_unique<SocketPort>(target);
     }
   }
@@ -74,8 +85,9 @@ std::unique_ptr<PortMonitor> MakeForKind(const DeviceUri& uri, std::string& erro
 
 }  // namespace
 
-std::unique_ptr<PortMonitor> MakePortMonitor(const DeviceUri& uri, std::string& error) {
-  std::unique_ptr<PortMonitor> made = MakeForKind(uri, error);
+std::unique_ptr<PortMonitor> MakePortMonitor(const DeviceUri& uri, const PortLimits& limits,
+                                             std::string& error) {
+  std::unique_ptr<PortMonitor> made = MakeForKind(uri, limits, error);
   if (made && !made->Table().pfnOpenPort) {
     error = "no room for another port monitor in this process";
     return nullptr;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "pjl/pjl.h"
 #include "text_encoding.h"
 
 namespace langmon::host {
@@ -38,6 +39,10 @@ BOOL WINAPI HostClosePrinter(HANDLE printer) {
   return g_spooler ? g_spooler->OnClosePrinter(printer) : FALSE;
 }
 
+DWORD WINAPI HostGetTickCount() {
+  return g_spooler ? g_spooler->OnGetTickCount() : g_savedSeams.GetTickCount();
+}
+
 }  // namespace
 
 Spooler::Spooler(std::u16string printerName) : printerName_(std::move(printerName)) {
@@ -46,6 +51,7 @@ Spooler::Spooler(std::u16string printerName) : printerName_(std::move(printerNam
   g_Seams.OpenPrinter = &HostOpenPrinter;
   g_Seams.SetJob = &HostSetJob;
   g_Seams.ClosePrinter = &HostClosePrinter;
+  g_Seams.GetTickCount = &HostGetTickCount;
 }
 
 Spooler::~Spooler() {
@@ -84,6 +90,7 @@ void Spooler::ClosePort() {
 BOOL Spooler::GetPrinterData(const std::u16string& valueName, DWORD controlId, void* out,
                              DWORD cbOut, DWORD* returned) {
   std::u16string name = valueName;
+  stopWaiting_.store(false);
   DWORD count = 0;
   const BOOL ok = table_->Monitor.pfnGetPrinterDataFromPort(
       port_, controlId, name.data(), nullptr, 0, static_cast<LPWSTR>(out), cbOut, &count);
@@ -148,6 +155,20 @@ JobResult Spooler::PrintJob(DWORD jobId, const std::u16string& documentName,
   result.released =
       std::find(releasedJobs_.begin(), releasedJobs_.end(), jobId) != releasedJobs_.end();
   return result;
+}
+
+void Spooler::SetDeadline(std::chrono::steady_clock::time_point deadline) {
+  deadline_.store(deadline.time_since_epoch().count());
+}
+
+DWORD Spooler::OnGetTickCount() {
+  const DWORD now = g_savedSeams.GetTickCount();
+  const bool late = std::chrono::steady_clock::now().time_since_epoch().count() >= deadline_.load();
+  if (late) ranOutOfTime_.store(true);
+  if (!late && !stopWaiting_.load()) return now;
+  // Unsigned arithmetic: the monitor compares differences, which a wrap
+  // does not disturb.
+  return now + ahead_.fetch_add(kExchangeTimeLimitMs) + kExchangeTimeLimitMs;
 }
 
 void Spooler::SetClientCallSink(std::function<void(const ClientCall&)> sink) {

@@ -1,12 +1,14 @@
 // The spooler stand-in: drives the monitor through the table that
 // InitializePrintMonitor hands out, exactly as the print spooler would, and
 // supplies the spooler client calls (OpenPrinter, SetJob, ClosePrinter) the
-// monitor makes back into the spooler.
+// monitor makes back into the spooler, and the monitor's tick counter.
 //
 // One Spooler at a time per process: while it lives it owns the spooler
 // seams of the monitor.
 #pragma once
 
+#include <atomic>
+#include <chrono>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -77,10 +79,23 @@ class Spooler {
 
   const std::u16string& PrinterName() const { return printerName_; }
 
+  // The monitor's tick counter is the real one until the end of the run
+  // (the deadline), or until StopWaiting in a request. From then on every
+  // reading is ahead of the one before by the exchange's whole time limit,
+  // so that an exchange in progress ends at its next look at the clock and
+  // every later one at its first: the monitor waits no longer for a printer
+  // once the run's time is up, nor for a port that cannot deliver a reply.
+  void SetDeadline(std::chrono::steady_clock::time_point deadline);
+  // For the rest of the current request (until the next GetPrinterData).
+  void StopWaiting() { stopWaiting_.store(true); }
+  // Whether the monitor read the clock after the deadline.
+  bool RanOutOfTime() const { return ranOutOfTime_.load(); }
+
   // Internal: the seams reach the live Spooler through these.
   BOOL OnOpenPrinter(LPWSTR name, LPHANDLE printer);
   BOOL OnSetJob(HANDLE printer, DWORD jobId, DWORD command);
   BOOL OnClosePrinter(HANDLE printer);
+  DWORD OnGetTickCount();
 
  private:
   void Record(const ClientCall& call);
@@ -94,6 +109,11 @@ class Spooler {
   std::vector<HANDLE> openPrinters_;
   std::uintptr_t nextHandle_ = 0x5000;
   std::vector<DWORD> releasedJobs_;
+  std::atomic<std::chrono::steady_clock::rep> deadline_{
+      std::chrono::steady_clock::time_point::max().time_since_epoch().count()};
+  std::atomic<DWORD> ahead_{0};
+  std::atomic<bool> stopWaiting_{false};
+  std::atomic<bool> ranOutOfTime_{false};
 };
 
 }  // namespace langmon::host

@@ -2,7 +2,9 @@
 
 #include <fmt/format.h>
 
+#include <algorithm>
 #include <cstring>
+#include <iterator>
 
 #include "config/settings.h"
 #include "pjl/pjl.h"
@@ -173,6 +175,74 @@ void ConfigProgress::OnWrite(const BYTE* data, DWORD, DWORD written, bool) {
 }
 
 void ConfigProgress::Finish() {
+  if (!shown_) return;
+  fmt::print(out_, "\r\x1b[K");
+  std::fflush(out_);
+  shown_ = false;
+}
+
+// ---- PrintProgress ------------------------------------------------------------
+
+namespace {
+
+// Bytes in decimal units, one decimal from a kilobyte on: "512 B", "12.6 MB".
+std::string Amount(double bytes) {
+  constexpr const char* kUnits[] = {"B", "kB", "MB", "GB", "TB"};
+  std::size_t unit = 0;
+  while (bytes >= 1000 && unit + 1 < std::size(kUnits)) {
+    bytes /= 1000;
+    ++unit;
+  }
+  return unit == 0 ? fmt::format("{:.0f} B", bytes) : fmt::format("{:.1f} {}", bytes, kUnits[unit]);
+}
+
+}  // namespace
+
+PrintProgress::PrintProgress(std::FILE* out, std::optional<std::uint64_t> size)
+    : out_(out), size_(size) {}
+
+PrintProgress::~PrintProgress() { Finish(); }
+
+std::string PrintProgress::Line(std::uint64_t sent, std::optional<std::uint64_t> size,
+                                double seconds) {
+  std::string line = "printing: " + Amount(static_cast<double>(sent));
+  if (size) {
+    // Whole percent, rounded down: 100% only once everything is sent.
+    const std::uint64_t share =
+        *size == 0 ? 100 : std::min<std::uint64_t>(sent, *size) * 100 / *size;
+    line += fmt::format(" of {} ({}%)", Amount(static_cast<double>(*size)), share);
+  }
+  if (seconds > 0) line += ", " + Amount(static_cast<double>(sent) / seconds) + "/s";
+  return line;
+}
+
+void PrintProgress::Show(std::chrono::steady_clock::time_point now) {
+  const double seconds = std::chrono::duration<double>(now - start_).count();
+  fmt::print(out_, "\r\x1b[K{}", Line(sent_, size_, seconds));
+  std::fflush(out_);
+  shown_ = true;
+  shownAt_ = now;
+}
+
+void PrintProgress::OnStartDoc(DWORD, bool ok) {
+  inDocument_ = ok;
+  sent_ = 0;
+  start_ = std::chrono::steady_clock::now();
+}
+
+void PrintProgress::OnWrite(const BYTE*, DWORD, DWORD written, bool) {
+  if (!inDocument_) return;
+  sent_ += written;
+  const auto now = std::chrono::steady_clock::now();
+  if (!shown_ || now - shownAt_ >= kInterval) Show(now);
+}
+
+void PrintProgress::OnEndDoc() {
+  if (inDocument_) Show(std::chrono::steady_clock::now());
+  inDocument_ = false;
+}
+
+void PrintProgress::Finish() {
   if (!shown_) return;
   fmt::print(out_, "\r\x1b[K");
   std::fflush(out_);

@@ -1,10 +1,13 @@
-// Observers of the port: the wire trace, the progress line of a
-// configuration read, and a recorder of what was written between documents.
+// Observers of the port: the wire trace, the progress lines of a
+// configuration read and of a print job, and a recorder of what was written
+// between documents.
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -73,6 +76,37 @@ class ConfigProgress : public PortObserver {
   void Show(const std::string& text);
 
   std::FILE* out_;
+  bool shown_ = false;
+};
+
+// A print job's progress on one terminal line, from the document's writes:
+// "printing: 12.6 MB of 48.2 MB (26%), 9.8 MB/s" (without the size and share
+// when the size is not known). Shown at most every 200 ms and once more when
+// the document ends; wiped by Finish().
+class PrintProgress : public PortObserver {
+ public:
+  PrintProgress(std::FILE* out, std::optional<std::uint64_t> size);
+  ~PrintProgress() override;
+
+  void OnStartDoc(DWORD jobId, bool ok) override;
+  void OnWrite(const BYTE* data, DWORD requested, DWORD written, bool ok) override;
+  void OnEndDoc() override;
+  void Finish();
+
+  // The line for `sent` bytes after `seconds`.
+  static std::string Line(std::uint64_t sent, std::optional<std::uint64_t> size, double seconds);
+
+  static constexpr std::chrono::milliseconds kInterval{200};
+
+ private:
+  void Show(std::chrono::steady_clock::time_point now);
+
+  std::FILE* out_;
+  std::optional<std::uint64_t> size_;
+  bool inDocument_ = false;
+  std::uint64_t sent_ = 0;
+  std::chrono::steady_clock::time_point start_;
+  std::chrono::steady_clock::time_point shownAt_;
   bool shown_ = false;
 };
 

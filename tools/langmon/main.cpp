@@ -2,7 +2,9 @@
 // way the print spooler and the printer driver would, against a simulated
 // printer, a printer on the network, a local printer device or a file.
 #include <CLI/CLI.hpp>
+#include <cerrno>
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <optional>
@@ -12,6 +14,7 @@
 #include "langmon_version.h"
 #include "options.h"
 #include "report.h"
+#include "time_limit.h"
 
 namespace {
 
@@ -26,6 +29,21 @@ struct Command {
 constexpr const char* kCommandNames =
     "config, apply, set, settings, testpage, device-id, print (langmon --help tells more)";
 
+// A number of seconds above 0; the upper bound keeps every time in
+// milliseconds within 32 bits.
+CLI::Validator Seconds() {
+  return CLI::Validator(
+      [](std::string& text) -> std::string {
+        char* end = nullptr;
+        errno = 0;
+        const double value = std::strtod(text.c_str(), &end);
+        if (text.empty() || *end != '\0' || errno != 0 || !(value > 0) || value > 1e6)
+          return "must be a number of seconds above 0 and at most 1000000, not \"" + text + "\"";
+        return {};
+      },
+      "SECONDS");
+}
+
 void AddGlobalOptions(CLI::App& app, Options& options) {
   app.require_subcommand(0, 1);
   app.set_version_flag("--version", "langmon " LANGMON_VERSION);
@@ -38,6 +56,12 @@ void AddGlobalOptions(CLI::App& app, Options& options) {
   app.add_flag("-q,--quiet", options.quiet, "no progress line");
   app.add_flag("-v,--verbose", options.verbose, "list each line --settings leaves out");
   app.add_flag("--json", options.json, "print one JSON object, errors included");
+  app.add_option("--timeout", options.timeout, "end the whole command within this time")
+      ->check(Seconds());
+  app.add_option("--connect-timeout", options.connectTimeout,
+                 "give up on a printer that does not take the connection within this time")
+      ->check(Seconds())
+      ->capture_default_str();
   // Words that name no command or option are kept, so that they can be
   // named.
   app.allow_extras();
@@ -140,31 +164,35 @@ int Run(const CLI::App& app, const std::vector<Command>& commands, const Options
   return Fail(kUsage, "a command is required", kCommandNames);
 }
 
-int RunCommandLine(int argc, char** argv) {
+int RunCommandLine(int argc, char** argv, Clock::time_point start) {
   Options options;
   CLI::App app{
       "Drive the printer language monitor as the print spooler and printer driver would.\n"
       "Device URIs: sim:, sim:FILE.json, socket://HOST[:PORT], parallel:/dev/lpN,\n"
       "usb:/dev/usb/lpN, file:PATH.\n"
       "Exit status: 0 done, 1 failed, 2 wrong command line or input, 3 the answer did not\n"
-      "come whole from the printer.",
+      "come whole from the printer, 4 the time limit of --timeout ran out.",
       "langmon"};
   AddGlobalOptions(app, options);
   const std::vector<Command> commands = AddCommands(app, options);
   SetJsonOutput(JsonAsked(argc, argv));
   if (auto status = Parse(app, argc, argv)) return *status;
-  return Run(app, commands, options);
+  // The limit counts from the start of the run.
+  const TimeLimit timeLimit(options.timeout, start);
+  options.deadline = timeLimit.Deadline();
+  return timeLimit.Finish(Run(app, commands, options));
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+  const auto start = Clock::now();
   // A closed pipe on standard output is then a write error the run reports,
   // not a signal that ends it without a word.
   std::signal(SIGPIPE, SIG_IGN);
   int status = kFailed;
   try {
-    status = RunCommandLine(argc, argv);
+    status = RunCommandLine(argc, argv, start);
   } catch (const std::exception& e) {
     status = Fail(kFailed, "unexpected failure", e.what());
   } catch (...) {

@@ -1,6 +1,7 @@
 // The langmon command's options and exit statuses, shared by its commands.
 #pragma once
 
+#include <chrono>
 #include <optional>
 #include <string>
 #include <vector>
@@ -12,7 +13,8 @@ namespace langmon::cli {
 // kUnanswered: the request went through, but the answer did not come whole
 // from the printer (a configuration from stored settings or defaults, some
 // settings unanswered, settings that could not be read back to verify).
-enum ExitStatus { kSuccess = 0, kFailed = 1, kUsage = 2, kUnanswered = 3 };
+// kTimedOut: the time limit (--timeout) cut the command short.
+enum ExitStatus { kSuccess = 0, kFailed = 1, kUsage = 2, kUnanswered = 3, kTimedOut = 4 };
 
 // The status of a run with two outcomes: a usage error outweighs a failure,
 // which outweighs an incomplete answer, which outweighs success.
@@ -29,6 +31,10 @@ struct Options {
   bool trace = false;
   bool quiet = false;
   bool verbose = false;  // list each line a .reg file leaves out
+  double connectTimeout = 10;     // seconds, each connect (--connect-timeout)
+  std::optional<double> timeout;  // seconds, the whole command (--timeout)
+  // When the time limit runs out: the start of the run plus --timeout.
+  std::optional<std::chrono::steady_clock::time_point> deadline;
   bool json = false;
   std::optional<DWORD> page;
   std::string file;

@@ -1,9 +1,13 @@
 #include <fmt/format.h>
+#include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -12,68 +16,150 @@
 #include "report.h"
 #include "session.h"
 #include "text_encoding.h"
+#include "time_limit.h"
+#include "trace.h"
 
 namespace langmon::cli {
 
 using namespace langmon::host;
 
-int RunPrint(const Options& options) {
-  std::FILE* in = stdin;
-  std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(nullptr, &std::fclose);
-  if (options.file != "-") {
-    file.reset(std::fopen(options.file.c_str(), "rb"));
-    if (!file) {
-      Error(fmt::format("cannot open {}: {}", options.file, std::strerror(errno)));
-      return kUsage;
+namespace {
+
+// How much of the input is read before the port opens.
+constexpr std::size_t kReadAhead = 64 * 1024;
+
+// The input of a job, opened, checked and read into before the port opens:
+// a port may truncate its output when it opens (file:), so an input that
+// cannot be printed must be refused before anything is touched.
+struct JobInput {
+  std::FILE* file = stdin;
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> owned{nullptr, &std::fclose};
+  std::optional<std::uint64_t> size;
+  std::vector<BYTE> ahead;
+  std::size_t aheadUsed = 0;
+  int readError = 0;
+  bool timeUp = false;  // the deadline passed while the job was being fed
+};
+
+// Opens the input (FILE or "-"); false with the reason in `error`.
+bool OpenInput(const std::string& path, JobInput& input, std::string& error) {
+  if (path != "-") {
+    input.owned.reset(std::fopen(path.c_str(), "rb"));
+    if (!input.owned) {
+      error = fmt::format("cannot open {}: {}", path, std::strerror(errno));
+      return false;
     }
-    in = file.get();
+    input.file = input.owned.get();
+  }
+  struct stat st {};
+  if (fstat(fileno(input.file), &st) == 0) {
+    if (S_ISDIR(st.st_mode)) {
+      error = fmt::format("cannot print {}: it is a folder", path);
+      return false;
+    }
+    if (S_ISREG(st.st_mode)) input.size = static_cast<std::uint64_t>(st.st_size);
+  }
+  input.ahead.resize(kReadAhead);
+  input.ahead.resize(std::fread(input.ahead.data(), 1, kReadAhead, input.file));
+  if (std::ferror(input.file)) {
+    error = fmt::format("cannot read {}: {}", path == "-" ? "standard input" : path,
+                        std::strerror(errno));
+    return false;
+  }
+  return true;
+}
+
+// The next piece of the job: what was read ahead first, then the rest. The
+// job stops at the deadline.
+long ReadPiece(JobInput& input, const Options& options, BYTE* buffer, DWORD capacity) {
+  if (options.deadline && Clock::now() >= *options.deadline) {
+    input.timeUp = true;
+    NoteTimeRanOut();
+    return -1;
+  }
+  if (input.aheadUsed < input.ahead.size()) {
+    const std::size_t n = std::min<std::size_t>(capacity, input.ahead.size() - input.aheadUsed);
+    std::memcpy(buffer, input.ahead.data() + input.aheadUsed, n);
+    input.aheadUsed += n;
+    return static_cast<long>(n);
+  }
+  const std::size_t n = std::fread(buffer, 1, capacity, input.file);
+  if (n == 0 && std::ferror(input.file)) {
+    input.readError = errno;
+    return -1;
+  }
+  return static_cast<long>(n);
+}
+
+std::string PortCause(Session& session, DWORD error) {
+  return session.observed().HasFailure() ? DescribeFailure(session.observed().FirstFailure())
+                                         : Win32ErrorText(error);
+}
+
+// Why the job failed, first cause first; empty when it did not.
+std::string JobFailure(Session& session, const Options& options, const JobInput& input,
+                       const JobResult& job) {
+  if (!job.started) return "StartDocPort failed: " + PortCause(session, job.error);
+  if (input.timeUp) return "the time limit ran out while the job was being sent";
+  if (job.sourceFailed)
+    return fmt::format("reading {} failed: {}", options.file, std::strerror(input.readError));
+  // A failure anywhere in the document, its end included (a port monitor
+  // that could not confirm delivery), fails the job.
+  if (!job.complete || session.observed().HasFailure()) return PortCause(session, job.error);
+  if (!job.released) return "the monitor did not release it";
+  return {};
+}
+
+int Report(const PrintResult& r, const Options& options) {
+  if (JsonOutput()) JsonResult() = JobJson(options, r);
+  if (r.failure.empty()) {
+    if (!JsonOutput())
+      Print(fmt::format("job {}: sent {} bytes to {} ({})\njob {} released\n", r.jobId,
+                        r.bytesSent, options.port, options.device, r.jobId));
+    return kSuccess;
+  }
+  return Fail(kFailed, fmt::format("job {} failed", r.jobId),
+              fmt::format("{}; {} of {} bytes reached the printer", r.failure, r.bytesTaken,
+                          r.size.value_or(r.bytesRead)));
+}
+
+}  // namespace
+
+int RunPrint(const Options& options) {
+  JobInput input;
+  std::string error;
+  if (!OpenInput(options.file, input, error)) {
+    Error(error);
+    return kUsage;
   }
   Session session(options);
   if (int rc = session.Open(false)) return rc;
   session.observed().ResetFailure();
-
+  PrintProgress* progress = nullptr;
+  if (session.ProgressWanted()) {
+    auto made = std::make_unique<PrintProgress>(stderr, input.size);
+    progress = made.get();
+    session.Watch(std::move(made));
+  }
   const std::string document =
       !options.document.empty() ? options.document : (options.file == "-" ? "stdin" : options.file);
-  int readError = 0;
-  const JobResult result = session.spooler().PrintJob(
+  PrintResult result;
+  result.jobId = options.jobId;
+  result.size = input.size;
+  const JobResult job = session.spooler().PrintJob(
       options.jobId, Utf8ToUtf16(document), [&](BYTE* buffer, DWORD capacity) -> long {
-        const std::size_t n = std::fread(buffer, 1, capacity, in);
-        if (n == 0 && std::ferror(in)) {
-          readError = errno;
-          return -1;
-        }
-        return static_cast<long>(n);
+        const long n = ReadPiece(input, options, buffer, capacity);
+        if (n > 0) result.bytesRead += static_cast<std::uint64_t>(n);
+        return n;
       });
-  if (!result.started) {
-    const std::string cause = session.observed().HasFailure()
-                                  ? DescribeFailure(session.observed().FirstFailure())
-                                  : Win32ErrorText(result.error);
-    Error(fmt::format("job {}: StartDocPort failed: {}", options.jobId, cause));
-    return kFailed;
-  }
-  if (!JsonOutput())
-    Print(fmt::format("job {}: sent {} bytes to {} ({})\n", options.jobId, result.bytesSent,
-                      options.port, options.device));
-  int status = kSuccess;
-  if (result.sourceFailed) {
-    Error(fmt::format("job {}: reading {} failed: {}", options.jobId, options.file,
-                      std::strerror(readError)));
-    status = kFailed;
-  } else if (!result.complete) {
-    const std::string cause = session.observed().HasFailure()
-                                  ? DescribeFailure(session.observed().FirstFailure())
-                                  : Win32ErrorText(result.error);
-    Error(fmt::format("job {}: the port stopped taking data: {}", options.jobId, cause));
-    status = kFailed;
-  }
-  if (result.released) {
-    if (!JsonOutput()) Print(fmt::format("job {} released\n", options.jobId));
-  } else {
-    Error(fmt::format("job {} was not released by the monitor", options.jobId));
-    status = kFailed;
-  }
-  if (JsonOutput()) JsonResult() = JobJson(options, result);
-  return status;
+  if (progress) progress->Finish();
+  result.started = job.started;
+  result.complete = job.complete;
+  result.bytesSent = job.bytesSent;
+  result.bytesTaken = session.portMonitor().BytesTaken().value_or(job.bytesSent);
+  result.released = job.released;
+  result.failure = JobFailure(session, options, input, job);
+  return Report(result, options);
 }
 
 }  // namespace langmon::cli

@@ -3,6 +3,7 @@
 #include <fmt/format.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "config/config.h"
@@ -12,6 +13,7 @@
 #include "reg_file.h"
 #include "report.h"
 #include "text_encoding.h"
+#include "time_limit.h"
 
 namespace langmon::cli {
 
@@ -42,7 +44,36 @@ void ReportLeftOut(const Options& options, const std::vector<LeftOut>& leftOut,
                         options.verbose ? "" : "; --verbose lists each line"));
 }
 
+// Acts on failures of the port: a read that failed means no reply can come
+// (the connection is gone, or the time is up), so the monitor stops waiting
+// for one in this request; a call that failed once the deadline had passed
+// means the time limit cut the run short.
+class FailureWatch : public PortObserver {
+ public:
+  FailureWatch(Spooler& spooler, std::optional<Clock::time_point> deadline)
+      : spooler_(spooler), deadline_(deadline) {}
+  void OnFailure(std::string_view operation, DWORD, const std::string&) override {
+    if (operation == "ReadPort") spooler_.StopWaiting();
+    if (deadline_ && Clock::now() >= *deadline_) NoteTimeRanOut();
+  }
+
+ private:
+  Spooler& spooler_;
+  std::optional<Clock::time_point> deadline_;
+};
+
+PortLimits LimitsOf(const Options& options) {
+  PortLimits limits;
+  limits.connectTimeoutMs = static_cast<DWORD>(std::max(1.0, options.connectTimeout * 1000));
+  if (options.deadline) limits.deadline = *options.deadline;
+  return limits;
+}
+
 }  // namespace
+
+Session::~Session() {
+  if (spooler_ && spooler_->RanOutOfTime()) NoteTimeRanOut();
+}
 
 int Session::Open(bool showProgress) {
   std::string error;
@@ -51,7 +82,7 @@ int Session::Open(bool showProgress) {
     return FailWith(kUsage, "bad device URI", error);
   const std::u16string printer = Utf8ToUtf16(options_.printerName);
   if (int rc = StoreSettings(printer)) return rc;
-  portMonitor_ = MakePortMonitor(uri, error);
+  portMonitor_ = MakePortMonitor(uri, LimitsOf(options_), error);
   if (!portMonitor_) return FailWith(kUsage, "cannot use " + options_.device, error);
   WatchThePort(showProgress);
   return StartSpoolerAndOpenPort(printer);
@@ -59,6 +90,15 @@ int Session::Open(bool showProgress) {
 
 void Session::FinishProgress() {
   if (progress_) progress_->Finish();
+}
+
+bool Session::ProgressWanted() const {
+  return !options_.trace && !options_.quiet && isatty(STDERR_FILENO);
+}
+
+void Session::Watch(std::unique_ptr<PortObserver> observer) {
+  observed_->AddObserver(observer.get());
+  watchers_.push_back(std::move(observer));
 }
 
 bool Session::PortIsParallel() const {
@@ -108,7 +148,7 @@ void Session::WatchThePort(bool showProgress) {
   if (options_.trace) {
     trace_ = std::make_unique<TraceWriter>(stderr);
     observed_->AddObserver(trace_.get());
-  } else if (showProgress && !options_.quiet && isatty(STDERR_FILENO)) {
+  } else if (showProgress && ProgressWanted()) {
     progress_ = std::make_unique<ConfigProgress>(stderr);
     observed_->AddObserver(progress_.get());
   }
@@ -116,6 +156,8 @@ void Session::WatchThePort(bool showProgress) {
 
 int Session::StartSpoolerAndOpenPort(const std::u16string& printer) {
   spooler_ = std::make_unique<Spooler>(printer);
+  if (options_.deadline) spooler_->SetDeadline(*options_.deadline);
+  Watch(std::make_unique<FailureWatch>(*spooler_, options_.deadline));
   if (trace_) {
     TraceWriter* trace = trace_.get();
     spooler_->SetClientCallSink([trace](const ClientCall& call) { TraceClientCall(*trace, call); });

@@ -5,6 +5,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "config_report.h"
 #include "observed_port.h"
@@ -18,14 +19,26 @@ namespace langmon::cli {
 class Session {
  public:
   explicit Session(const Options& options) : options_(options) {}
+  // Notes whether the time limit cut the run short (time_limit.h).
+  ~Session();
+  Session(const Session&) = delete;
+  Session& operator=(const Session&) = delete;
 
-  // Returns kSuccess, or the exit status of the failure it reported.
+  // Returns kSuccess, or the exit status of the failure it reported. The
+  // port monitors and the spooler stand-in are held to the deadline of the
+  // options.
   int Open(bool showProgress);
 
   host::Spooler& spooler() { return *spooler_; }
   host::ObservedPortMonitor& observed() { return *observed_; }
   host::RequestRecorder& recorder() { return recorder_; }
+  const host::PortMonitor& portMonitor() const { return *portMonitor_; }
   void FinishProgress();
+  // Whether a progress line is wanted: stderr is a terminal, and neither
+  // --quiet nor --trace was given.
+  bool ProgressWanted() const;
+  // Adds an observer of the port for the rest of the run (after Open).
+  void Watch(std::unique_ptr<host::PortObserver> observer);
 
   // Whether the monitor serves the configuration requests on this port.
   bool PortIsParallel() const;
@@ -43,6 +56,7 @@ class Session {
   host::RequestRecorder recorder_;
   std::unique_ptr<host::TraceWriter> trace_;
   std::unique_ptr<host::ConfigProgress> progress_;
+  std::vector<std::unique_ptr<host::PortObserver>> watchers_;
   std::unique_ptr<host::Spooler> spooler_;
 };
 

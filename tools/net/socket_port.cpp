@@ -1,25 +1,22 @@
 #include "socket_port.h"
 
-#include <fcntl.h>
-#include <netdb.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
-#include <chrono>
 #include <cstring>
 #include <memory>
-#include <mutex>
+#include <thread>
+
+#include "requests/requests.h"
+#include "socket_connection.h"
 
 namespace langmon::net {
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using namespace detail;
 
 constexpr std::uint32_t kPortMagic = 0x534F434B;  // "SOCK"
 
@@ -37,9 +34,17 @@ struct SocketPort {
   std::mutex mutex;
   std::string name;
   SocketTarget target;
+  SocketPortMonitor* owner = nullptr;
   int fd = -1;
+  std::uint64_t sent = 0;  // bytes handed to this connection
   bool inDocument = false;
-  bool lost = false;  // the connection broke during the current document
+  // The connection dropped or could not be made (see the header for what
+  // ends this); `failure` and `failureCode` say how, `acknowledged` how much
+  // of the connection's data the printer had acknowledged by then.
+  bool broken = false;
+  std::string failure;
+  DWORD failureCode = 0;
+  std::uint64_t acknowledged = 0;
   COMMTIMEOUTS timeouts{0, 0, kDefaultReadTimeoutMs, 0, 0};
 };
 
@@ -55,32 +60,6 @@ std::string Where(const SocketPort& port) {
          std::to_string(port.target.port);
 }
 
-DWORD MapErrno(int error) {
-  switch (error) {
-    case ECONNREFUSED:
-      return ERROR_CONNECTION_REFUSED;
-    case ETIMEDOUT:
-      return ERROR_TIMEOUT;
-    case ENETUNREACH:
-    case ENETDOWN:
-      return ERROR_NETWORK_UNREACHABLE;
-    case EHOSTUNREACH:
-    case EHOSTDOWN:
-      return ERROR_HOST_UNREACHABLE;
-    case ECONNRESET:
-      return ERROR_NETNAME_DELETED;
-    case EPIPE:
-      return ERROR_BROKEN_PIPE;
-    case ECONNABORTED:
-      return ERROR_CONNECTION_ABORTED;
-    case ENOMEM:
-    case ENOBUFS:
-      return ERROR_NOT_ENOUGH_MEMORY;
-    default:
-      return ERROR_GEN_FAILURE;
-  }
-}
-
 SocketPort* PortOf(HANDLE handle) {
   auto* port = static_cast<SocketPort*>(handle);
   if (port == nullptr || port->magic != kPortMagic) {
@@ -90,118 +69,167 @@ SocketPort* PortOf(HANDLE handle) {
   return port;
 }
 
-int Remaining(Clock::time_point deadline) {
-  const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
-  return static_cast<int>(std::clamp<long long>(left, 0, 0x7FFFFFFF));
+bool TimeIsUp(const SocketPort& port) { return Clock::now() >= port.target.deadline; }
+
+// `doing` says when: "while sending to", "before reading from".
+BOOL FailTimeUp(const SocketPort& port, const char* doing) {
+  return Fail(ERROR_TIMEOUT,
+              std::string("the time limit ran out ") + doing + " the printer at " + Where(port));
 }
 
-// Closes the connection. When `graceful`, our side is shut first and what
-// the printer still sends is read and dropped until it closes too (bounded),
-// so that unread data does not turn the close into a reset that could make
-// the printer drop the end of the job.
+// Closes the connection; `graceful` as DrainAndClose does it, within the
+// close time and the deadline.
 void Disconnect(SocketPort& port, bool graceful) {
   if (port.fd < 0) return;
-  if (graceful && ::shutdown(port.fd, SHUT_WR) == 0) {
-    const auto deadline = Clock::now() + std::chrono::milliseconds(port.target.closeDrainMs);
-    char sink[4096];
-    for (;;) {
-      pollfd p{port.fd, POLLIN, 0};
-      const int ready = ::poll(&p, 1, Remaining(deadline));
-      if (ready < 0 && errno == EINTR) continue;
-      if (ready <= 0) break;
-      const ssize_t n = ::recv(port.fd, sink, sizeof sink, MSG_DONTWAIT);
-      if (n > 0 || (n < 0 && errno == EINTR)) continue;
-      break;  // end of stream or error
-    }
-  }
-  ::close(port.fd);
+  if (graceful)
+    DrainAndClose(port.fd, Within(Clock::now(), port.target.closeDrainMs, port.target.deadline));
+  else
+    ::close(port.fd);
   port.fd = -1;
 }
 
-// Marks the connection as broken and closes it; returns the failure.
+// The connection failed: keeps the first failure with what the printer had
+// acknowledged, closes the connection, and fails the call with `code`.
 BOOL Broken(SocketPort& port, DWORD code, const std::string& message) {
+  if (!port.broken) {
+    port.broken = true;
+    port.failure = message;
+    port.failureCode = code;
+    port.acknowledged =
+        port.fd < 0 ? 0 : port.sent - std::min(port.sent, Unacknowledged(port.fd, false));
+  }
   Disconnect(port, false);
-  if (port.inDocument) port.lost = true;
   return Fail(code, message);
 }
 
-// Connects a non-blocking socket to one address within the deadline; 0 on
-// success, else the errno that stopped it.
-int ConnectOne(int fd, const addrinfo& address, Clock::time_point deadline) {
-  if (::connect(fd, address.ai_addr, address.ai_addrlen) == 0) return 0;
-  int error = errno;
-  if (error != EINPROGRESS) return error;
-  pollfd p{fd, POLLOUT, 0};
-  int ready;
-  do {
-    ready = ::poll(&p, 1, Remaining(deadline));
-  } while (ready < 0 && errno == EINTR);
-  socklen_t len = sizeof error;
-  if (ready == 0) return ETIMEDOUT;
-  if (ready < 0 || ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &len) != 0) return errno;
-  return error;
-}
-
-// Tries the addresses in turn, all within the one connect time-out; the
-// connected socket, or -1 with `lastError` set.
-int ConnectAny(const addrinfo* addresses, DWORD timeoutMs, int& lastError) {
-  const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-  lastError = ETIMEDOUT;
-  for (const addrinfo* a = addresses; a != nullptr; a = a->ai_next) {
-    const int fd =
-        ::socket(a->ai_family, a->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, a->ai_protocol);
-    if (fd < 0) {
-      lastError = errno;
-      continue;
-    }
-    lastError = ConnectOne(fd, *a, deadline);
-    if (lastError == 0) return fd;
-    ::close(fd);
-    if (lastError == ETIMEDOUT) break;  // the time-out covers all addresses
-  }
-  return -1;
+// A call on a broken port, which may not connect again yet.
+BOOL FailBroken(const SocketPort& port) {
+  return Fail(ERROR_CONNECTION_ABORTED,
+              "no connection to " + Where(port) + ": it failed earlier in this " +
+                  (port.inDocument ? "document" : "request") + " (" + port.failure + ")");
 }
 
 BOOL Connect(SocketPort& port) {
-  if (port.fd >= 0) return TRUE;
-  if (port.lost) {
-    // Reconnecting in the middle of a document would hand the printer the
-    // rest of a job as if it were a new one.
-    return Fail(ERROR_CONNECTION_ABORTED,
-                "connection to " + Where(port) + " was lost earlier in this document");
-  }
-  addrinfo hints{};
-  hints.ai_family = AF_UNSPEC;
-  hints.ai_socktype = SOCK_STREAM;
-  addrinfo* found = nullptr;
-  const std::string service = std::to_string(port.target.port);
-  const int rc = ::getaddrinfo(port.target.host.c_str(), service.c_str(), &hints, &found);
-  if (rc != 0) {
-    return Fail(ERROR_BAD_NET_NAME,
-                "cannot resolve " + port.target.host + ": " + ::gai_strerror(rc));
-  }
-  std::unique_ptr<addrinfo, decltype(&::freeaddrinfo)> list(found, &::freeaddrinfo);
-  int lastError = 0;
-  const int fd = ConnectAny(found, port.target.connectTimeoutMs, lastError);
+  const auto now = Clock::now();
+  const auto until = Within(now, port.target.connectTimeoutMs, port.target.deadline);
+  int error = 0;
+  std::string resolveError;
+  const int fd = ConnectTo(port.target.host, port.target.port, until, error, resolveError);
   if (fd >= 0) {
-    const int one = 1;
-    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
     port.fd = fd;
+    port.sent = 0;
     return TRUE;
   }
-  const std::string reason =
-      lastError == ETIMEDOUT
-          ? "no answer within " + std::to_string(port.target.connectTimeoutMs) + " ms"
-          : std::string(std::strerror(lastError));
-  return Fail(MapErrno(lastError), "cannot connect to " + Where(port) + ": " + reason);
+  if (!resolveError.empty())
+    return Broken(port, ERROR_BAD_NET_NAME,
+                  "cannot resolve " + port.target.host + ": " + resolveError);
+  std::string reason = std::strerror(error);
+  if (error == ETIMEDOUT)
+    reason = until == port.target.deadline
+                 ? "no answer before the time limit ran out"
+                 : "no answer within " + std::to_string(port.target.connectTimeoutMs) + " ms";
+  return Broken(port, MapErrno(error), "cannot connect to " + Where(port) + ": " + reason);
+}
+
+bool BeginsWithEntryText(const BYTE* data, DWORD size) {
+  return size >= kEntryTextLength && std::memcmp(data, kEntryText, kEntryTextLength) == 0;
+}
+
+BOOL SendWithin(SocketPort& port, const BYTE* data, DWORD size, DWORD* written);
+
+// Finds or opens the connection a write goes out on, by the rules in the
+// header.
+BOOL ConnectionFor(SocketPort& port, const BYTE* data, DWORD size) {
+  const bool startsRequest = !port.inDocument && BeginsWithEntryText(data, size);
+  if (startsRequest) {
+    Disconnect(port, true);
+    port.broken = false;
+  }
+  if (port.fd >= 0) return TRUE;
+  if (port.broken) return FailBroken(port);
+  if (!Connect(port)) return FALSE;
+  if (startsRequest || port.inDocument) return TRUE;
+  DWORD written = 0;
+  return SendWithin(port, reinterpret_cast<const BYTE*>(kEntryText), kEntryTextLength, &written) &&
+         written == kEntryTextLength;
+}
+
+std::uint64_t WriteLimitMs(const COMMTIMEOUTS& t, DWORD size) {
+  const std::uint64_t limit =
+      t.WriteTotalTimeoutConstant + std::uint64_t{t.WriteTotalTimeoutMultiplier} * size;
+  return limit != 0 ? limit : kDefaultWriteTimeoutMs;
+}
+
+// Sends as much as the printer takes within the write time-out (and the
+// deadline). What was sent counts; a write that moved nothing fails so that
+// the host can say why.
+BOOL SendWithin(SocketPort& port, const BYTE* data, DWORD size, DWORD* written) {
+  const std::uint64_t limit = WriteLimitMs(port.timeouts, size);
+  const auto until = Within(Clock::now(), limit, port.target.deadline);
+  DWORD sent = 0;
+  while (sent < size) {
+    const ssize_t n = ::send(port.fd, data + sent, size - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (n > 0) {
+      sent += static_cast<DWORD>(n);
+      port.sent += static_cast<std::uint64_t>(n);
+      *written = sent;
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      pollfd p{port.fd, POLLOUT, 0};
+      if (::poll(&p, 1, MillisecondsUntil(until)) != 0 || Clock::now() < until) continue;
+      if (sent > 0) return TRUE;
+      if (until == port.target.deadline) return FailTimeUp(port, "while sending to");
+      return Fail(ERROR_TIMEOUT, "printer at " + Where(port) + " accepted no data within " +
+                                     std::to_string(limit) + " ms");
+    }
+    const int error = n < 0 ? errno : EPIPE;
+    return Broken(port, MapErrno(error),
+                  "sending to " + Where(port) + " failed: " + std::strerror(error));
+  }
+  return TRUE;
+}
+
+// The end of a document: confirms the delivery on the document's connection
+// and records what the printer took.
+BOOL EndDocument(SocketPort& port) {
+  DocumentDelivery delivery{true, port.sent, port.sent, true};
+  BOOL ok = TRUE;
+  if (port.broken) {
+    delivery.acknowledged = port.acknowledged;
+    delivery.confirmed = false;
+    ok = Fail(port.failureCode, port.failure);
+  } else if (port.fd >= 0) {
+    const DWORD stall = port.timeouts.WriteTotalTimeoutConstant;
+    const DeliveryOutcome outcome = ConfirmDelivery(
+        port.fd, port.sent,
+        {stall ? stall : kDefaultWriteTimeoutMs, port.target.closeDrainMs, port.target.deadline});
+    delivery.acknowledged = outcome.acknowledged;
+    delivery.confirmed = outcome.result == Delivery::Confirmed;
+    Disconnect(port, false);  // the wait has drained it already
+    if (outcome.result == Delivery::Failed)
+      ok = Fail(MapErrno(outcome.error),
+                "printer at " + Where(port) +
+                    " did not take the whole job: " + std::strerror(outcome.error));
+    else if (outcome.result == Delivery::Stalled)
+      ok = Fail(ERROR_TIMEOUT, "printer at " + Where(port) + " took no more of the job for " +
+                                   std::to_string(stall ? stall : kDefaultWriteTimeoutMs) + " ms");
+    else if (outcome.result == Delivery::TimeUp)
+      ok = FailTimeUp(port, "while waiting for the whole job to reach");
+  }
+  if (port.owner) port.owner->RecordDocument(delivery);
+  return ok;
 }
 
 BOOL SocketOpenPort(void* context, LPWSTR name, PHANDLE handle) {
   if (handle == nullptr) return Fail(ERROR_INVALID_PARAMETER, "no handle to fill");
   try {
+    auto* owner = static_cast<SocketPortMonitor*>(context);
     auto port = std::make_unique<SocketPort>();
     port->name = Narrow(name);
-    port->target = static_cast<const SocketPortMonitor*>(context)->Target();
+    port->target = owner->Target();
+    port->owner = owner;
     if (port->target.host.empty())
       return Fail(ERROR_BAD_NET_NAME, "no printer host for port " + port->name);
     *handle = port.release();
@@ -212,12 +240,14 @@ BOOL SocketOpenPort(void* context, LPWSTR name, PHANDLE handle) {
   }
 }
 
+// A document starts afresh on a connection of its own.
 BOOL WINAPI SocketStartDocPort(HANDLE handle, LPWSTR, DWORD, DWORD, LPBYTE) {
   SocketPort* port = PortOf(handle);
   if (port == nullptr) return FALSE;
   std::lock_guard<std::mutex> guard(port->mutex);
+  Disconnect(*port, true);
   port->inDocument = true;
-  port->lost = false;
+  port->broken = false;
   return TRUE;
 }
 
@@ -225,10 +255,13 @@ BOOL WINAPI SocketEndDocPort(HANDLE handle) {
   SocketPort* port = PortOf(handle);
   if (port == nullptr) return FALSE;
   std::lock_guard<std::mutex> guard(port->mutex);
+  const BOOL ok = port->inDocument ? EndDocument(*port) : TRUE;
+  const DWORD error = GetLastError();
   Disconnect(*port, true);
   port->inDocument = false;
-  port->lost = false;
-  return TRUE;
+  port->broken = false;
+  SetLastError(error);
+  return ok;
 }
 
 BOOL WINAPI SocketClosePort(HANDLE handle) {
@@ -249,37 +282,51 @@ BOOL WINAPI SocketWritePort(HANDLE handle, LPBYTE buffer, DWORD size, LPDWORD wr
   if (port == nullptr) return FALSE;
   if (buffer == nullptr && size != 0) return Fail(ERROR_INVALID_PARAMETER, "no data buffer");
   std::lock_guard<std::mutex> guard(port->mutex);
-  if (!Connect(*port)) return FALSE;
-  std::uint64_t limit = port->timeouts.WriteTotalTimeoutConstant +
-                        std::uint64_t{port->timeouts.WriteTotalTimeoutMultiplier} * size;
-  if (limit == 0) limit = kDefaultWriteTimeoutMs;
-  const auto deadline = Clock::now() + std::chrono::milliseconds(limit);
+  if (TimeIsUp(*port)) return FailTimeUp(*port, "before sending to");
+  if (!ConnectionFor(*port, buffer, size)) return FALSE;
   DWORD sent = 0;
-  while (sent < size) {
-    const ssize_t n = ::send(port->fd, buffer + sent, size - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
-    if (n > 0) {
-      sent += static_cast<DWORD>(n);
-      if (written) *written = sent;
-      continue;
+  const BOOL ok = SendWithin(*port, buffer, size, &sent);
+  if (written) *written = sent;
+  return ok;
+}
+
+std::uint64_t ReadWaitMs(const COMMTIMEOUTS& t, DWORD size) {
+  // A MAXDWORD interval with zero totals returns at once with what is there.
+  if (t.ReadIntervalTimeout == 0xFFFFFFFFu && t.ReadTotalTimeoutConstant == 0 &&
+      t.ReadTotalTimeoutMultiplier == 0)
+    return 0;
+  return t.ReadTotalTimeoutConstant + std::uint64_t{t.ReadTotalTimeoutMultiplier} * size;
+}
+
+// Receives what the printer sent, waiting for the first byte until `until`.
+BOOL Receive(SocketPort& port, LPBYTE buffer, DWORD size, LPDWORD read, Clock::time_point until) {
+  for (;;) {
+    pollfd p{port.fd, POLLIN, 0};
+    const int ready = ::poll(&p, 1, MillisecondsUntil(until));
+    if (ready < 0 && errno == EINTR) continue;
+    if (ready < 0) {
+      const int error = errno;
+      return Broken(port, MapErrno(error),
+                    std::string("waiting for data failed: ") + std::strerror(error));
     }
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-      const int left = Remaining(deadline);
-      pollfd p{port->fd, POLLOUT, 0};
-      if (left == 0 || (::poll(&p, 1, left) == 0 && Remaining(deadline) == 0)) {
-        // The printer takes no more data for now. What was sent counts; a
-        // write that moved nothing fails so that the host can say why.
-        if (sent > 0) return TRUE;
-        return Fail(ERROR_TIMEOUT, "printer at " + Where(*port) + " accepted no data within " +
-                                       std::to_string(limit) + " ms");
-      }
-      continue;
-    }
-    const int error = n < 0 ? errno : EPIPE;
-    return Broken(*port, MapErrno(error),
-                  "sending to " + Where(*port) + " failed: " + std::strerror(error));
+    if (ready == 0 || size == 0) return TRUE;  // nothing within the read time-out
+    break;
   }
-  return TRUE;
+  ssize_t n;
+  do {
+    n = ::recv(port.fd, buffer, size, MSG_DONTWAIT);
+  } while (n < 0 && errno == EINTR);
+  if (n > 0) {
+    if (read) *read = static_cast<DWORD>(n);
+    return TRUE;
+  }
+  if (n == 0)
+    return Broken(port, ERROR_GRACEFUL_DISCONNECT,
+                  "printer at " + Where(port) + " closed the connection");
+  if (errno == EAGAIN || errno == EWOULDBLOCK) return TRUE;
+  const int error = errno;
+  return Broken(port, MapErrno(error),
+                "receiving from " + Where(port) + " failed: " + std::strerror(error));
 }
 
 BOOL WINAPI SocketReadPort(HANDLE handle, LPBYTE buffer, DWORD size, LPDWORD read) {
@@ -288,44 +335,13 @@ BOOL WINAPI SocketReadPort(HANDLE handle, LPBYTE buffer, DWORD size, LPDWORD rea
   if (port == nullptr) return FALSE;
   if (buffer == nullptr && size != 0) return Fail(ERROR_INVALID_PARAMETER, "no data buffer");
   std::lock_guard<std::mutex> guard(port->mutex);
-  if (!Connect(*port)) return FALSE;
-  const COMMTIMEOUTS& t = port->timeouts;
-  std::uint64_t wait =
-      t.ReadTotalTimeoutConstant + std::uint64_t{t.ReadTotalTimeoutMultiplier} * size;
-  if (t.ReadIntervalTimeout == 0xFFFFFFFFu && t.ReadTotalTimeoutConstant == 0 &&
-      t.ReadTotalTimeoutMultiplier == 0) {
-    wait = 0;  // return at once with whatever is there
-  }
-  const auto deadline = Clock::now() + std::chrono::milliseconds(wait);
-  for (;;) {
-    pollfd p{port->fd, POLLIN, 0};
-    const int ready = ::poll(&p, 1, Remaining(deadline));
-    if (ready < 0 && errno == EINTR) continue;
-    if (ready < 0) {
-      const int error = errno;
-      return Broken(*port, MapErrno(error),
-                    std::string("waiting for data failed: ") + std::strerror(error));
-    }
-    if (ready == 0) return TRUE;  // nothing within the read time-out
-    break;
-  }
-  if (size == 0) return TRUE;
-  ssize_t n;
-  do {
-    n = ::recv(port->fd, buffer, size, MSG_DONTWAIT);
-  } while (n < 0 && errno == EINTR);
-  if (n > 0) {
-    if (read) *read = static_cast<DWORD>(n);
-    return TRUE;
-  }
-  if (n == 0) {
-    return Broken(*port, ERROR_GRACEFUL_DISCONNECT,
-                  "printer at " + Where(*port) + " closed the connection");
-  }
-  if (errno == EAGAIN || errno == EWOULDBLOCK) return TRUE;
-  const int error = errno;
-  return Broken(*port, MapErrno(error),
-                "receiving from " + Where(*port) + " failed: " + std::strerror(error));
+  if (TimeIsUp(*port)) return FailTimeUp(*port, "before reading from");
+  const auto until = Within(Clock::now(), ReadWaitMs(port->timeouts, size), port->target.deadline);
+  if (port->fd >= 0) return Receive(*port, buffer, size, read, until);
+  // Without a connection nothing can arrive; the read still takes its time
+  // so that a caller polling for a reply waits instead of spinning.
+  std::this_thread::sleep_until(until);
+  return port->broken ? FailBroken(*port) : TRUE;
 }
 
 BOOL WINAPI SocketGetPrinterDataFromPort(HANDLE handle, DWORD, LPWSTR, LPWSTR, DWORD, LPWSTR, DWORD,
@@ -359,6 +375,16 @@ constexpr portmonitor::PortOperations kSocketOperations = {
 
 SocketPortMonitor::SocketPortMonitor(SocketTarget target)
     : target_(std::move(target)), table_(kSocketOperations, this) {}
+
+DocumentDelivery SocketPortMonitor::LastDocument() const {
+  std::lock_guard<std::mutex> guard(mutex_);
+  return lastDocument_;
+}
+
+void SocketPortMonitor::RecordDocument(const DocumentDelivery& delivery) {
+  std::lock_guard<std::mutex> guard(mutex_);
+  lastDocument_ = delivery;
+}
 
 const char* SocketPortLastMessage() { return t_lastMessage.c_str(); }
 

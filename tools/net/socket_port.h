@@ -4,15 +4,40 @@
 // printer's port name ("LPT1:"), so the network target cannot travel in the
 // name: each SocketPortMonitor serves the one target it was made for, and
 // its table's OpenPort binds a new port to that target whatever the port
-// name. OpenPort only records the target; the connection is opened on
-// the first WritePort or ReadPort after OpenPort or StartDocPort, and closed
-// at EndDocPort and ClosePort. Between documents the monitor writes its own
-// PJL requests without StartDocPort; they open a connection of their own.
+// name. OpenPort only records the target. Only writes open connections, and
+// only by these rules, because the port monitor sees no request boundaries,
+// only writes and reads, while to a printer every connection is a new job:
+//
+// - Inside a document (StartDocPort to EndDocPort) the first write opens
+//   the document's connection.
+// - Outside a document a write that begins with the monitor's entry text
+//   (UEL "@PJL", requests/requests.h) starts a request: it always goes out
+//   on a fresh connection, the one before closed. Any other write uses the
+//   open connection; with none, it opens one and the entry text goes out
+//   first, so that no PJL line reaches a printer on a connection that did
+//   not start with it (the test page line is written without it).
+// - Once a connection drops or cannot be made, every later write fails at
+//   once, and every read after its read time-out (so that a polling caller
+//   does not spin), until the port starts afresh: StartDocPort, EndDocPort,
+//   or outside a document a write that begins with the entry text. Nothing
+//   of a document or a request is ever sent on a second connection.
+//
+// EndDocPort confirms delivery: it shuts our side and waits until the
+// printer's TCP has acknowledged every byte of the document and the printer
+// closes (or stays quiet for closeDrainMs), failing on a reset, on no
+// progress for the write time-out, or at the deadline. LastDocument() says
+// how much of the last document the printer acknowledged.
+//
+// No wait (connect, read, write, delivery, close) goes past the target's
+// deadline; after it every call fails at once with ERROR_TIMEOUT.
 //
 // Every failure sets the thread's last error to a Win32 code and leaves a
 // human-readable message for SocketPortLastMessage().
 #pragma once
 
+#include <chrono>
+#include <cstdint>
+#include <mutex>
 #include <string>
 
 #include "platform/platform.h"
@@ -20,14 +45,25 @@
 
 namespace langmon::net {
 
-// Where the printer is: its host and TCP port as a socket:// device URI
-// gives them (tools/host/device_uri.h reads the URI).
+// Where the printer is, as a socket:// device URI gives it
+// (tools/host/device_uri.h reads the URI), and the port's time bounds.
 struct SocketTarget {
   std::string host;  // name or address
   unsigned port = 0;
   DWORD connectTimeoutMs = 10000;
-  // How long closing a connection waits for the printer to close its side.
+  // How long a close, or the end of a document once the printer has taken
+  // everything, waits for the printer to close its side.
   DWORD closeDrainMs = 2000;
+  // The end of the whole run: no wait goes past it.
+  std::chrono::steady_clock::time_point deadline = std::chrono::steady_clock::time_point::max();
+};
+
+// What became of the last document that ended on a port of this monitor.
+struct DocumentDelivery {
+  bool ended = false;              // a document has ended
+  std::uint64_t sent = 0;          // bytes handed to its connection
+  std::uint64_t acknowledged = 0;  // of those, acknowledged by the printer
+  bool confirmed = false;          // all acknowledged, no failure on the way
 };
 
 class SocketPortMonitor {
@@ -41,13 +77,20 @@ class SocketPortMonitor {
   MONITOR* ForOpenPortEx() { return table_.ForOpenPortEx(); }
   const SocketTarget& Target() const { return target_; }
 
+  DocumentDelivery LastDocument() const;
+  // Internal, for EndDocPort.
+  void RecordDocument(const DocumentDelivery& delivery);
+
  private:
   SocketTarget target_;
-  portmonitor::PortMonitorTable table_;
+  mutable std::mutex mutex_;
+  DocumentDelivery lastDocument_;
+  portmonitor::PortMonitorTable table_;  // last: its OpenPort may run once it is made
 };
 
 // Read time-out of a port whose SetPortTimeOuts was never called, and the
-// write time-out used when the port's write time-outs are both 0.
+// write time-out used when the port's write time-outs are both 0 (also the
+// longest the end of a document waits without progress).
 constexpr DWORD kDefaultReadTimeoutMs = 10;
 constexpr DWORD kDefaultWriteTimeoutMs = 60000;
 

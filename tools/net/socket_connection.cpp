@@ -1,0 +1,201 @@
+#include "socket_connection.h"
+
+#include <linux/sockios.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <memory>
+
+namespace langmon::net::detail {
+
+namespace {
+
+constexpr std::chrono::milliseconds::rep kLongestPollMs = 1 << 30;
+// How often the end-of-document wait looks at what was acknowledged.
+constexpr int kDeliverySliceMs = 20;
+
+// Connects a non-blocking socket to one address before `until`; 0 on
+// success, else the errno that stopped it.
+int ConnectOne(int fd, const addrinfo& address, Clock::time_point until) {
+  if (::connect(fd, address.ai_addr, address.ai_addrlen) == 0) return 0;
+  int error = errno;
+  if (error != EINPROGRESS) return error;
+  pollfd p{fd, POLLOUT, 0};
+  int ready;
+  do {
+    ready = ::poll(&p, 1, MillisecondsUntil(until));
+  } while (ready < 0 && errno == EINTR);
+  socklen_t len = sizeof error;
+  if (ready == 0) return ETIMEDOUT;
+  if (ready < 0 || ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &len) != 0) return errno;
+  return error;
+}
+
+// The pending error of the socket (a reset that arrived), or 0.
+int PendingError(int fd) {
+  int error = 0;
+  socklen_t len = sizeof error;
+  if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &len) != 0) return errno;
+  return error;
+}
+
+// Reads and drops what is there; 1 when the printer closed its side, -1 on
+// an error (errno set), else 0.
+int DropInput(int fd) {
+  char sink[4096];
+  for (;;) {
+    const ssize_t n = ::recv(fd, sink, sizeof sink, MSG_DONTWAIT);
+    if (n > 0) continue;
+    if (n == 0) return 1;
+    if (errno == EINTR) continue;
+    return errno == EAGAIN || errno == EWOULDBLOCK ? 0 : -1;
+  }
+}
+
+// Waits one slice for input (dropping it) while the printer's side is open,
+// or simply lets the slice pass once it has closed; false on an error.
+bool WaitSlice(int fd, bool& peerClosed, int sliceMs) {
+  if (peerClosed) {
+    ::poll(nullptr, 0, sliceMs);
+    return true;
+  }
+  pollfd p{fd, POLLIN, 0};
+  if (::poll(&p, 1, sliceMs) <= 0) return true;
+  const int dropped = DropInput(fd);
+  if (dropped < 0) return false;
+  peerClosed = dropped == 1;
+  return true;
+}
+
+}  // namespace
+
+int MillisecondsUntil(Clock::time_point when) {
+  const auto now = Clock::now();
+  if (when <= now) return 0;
+  const auto left = std::chrono::ceil<std::chrono::milliseconds>(when - now).count();
+  return static_cast<int>(std::min(left, kLongestPollMs));
+}
+
+Clock::time_point Within(Clock::time_point from, std::uint64_t ms, Clock::time_point cap) {
+  const auto room = std::chrono::duration_cast<std::chrono::milliseconds>(cap - from).count();
+  if (room <= 0 || ms >= static_cast<std::uint64_t>(room)) return cap;
+  return from + std::chrono::milliseconds(ms);
+}
+
+DWORD MapErrno(int error) {
+  switch (error) {
+    case ECONNREFUSED:
+      return ERROR_CONNECTION_REFUSED;
+    case ETIMEDOUT:
+      return ERROR_TIMEOUT;
+    case ENETUNREACH:
+    case ENETDOWN:
+      return ERROR_NETWORK_UNREACHABLE;
+    case EHOSTUNREACH:
+    case EHOSTDOWN:
+      return ERROR_HOST_UNREACHABLE;
+    case ECONNRESET:
+      return ERROR_NETNAME_DELETED;
+    case EPIPE:
+      return ERROR_BROKEN_PIPE;
+    case ECONNABORTED:
+      return ERROR_CONNECTION_ABORTED;
+    case ENOMEM:
+    case ENOBUFS:
+      return ERROR_NOT_ENOUGH_MEMORY;
+    default:
+      return ERROR_GEN_FAILURE;
+  }
+}
+
+int ConnectTo(const std::string& host, unsigned port, Clock::time_point until, int& error,
+              std::string& resolveError) {
+  addrinfo hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  addrinfo* found = nullptr;
+  const int rc = ::getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &found);
+  if (rc != 0) {
+    error = 0;
+    resolveError = ::gai_strerror(rc);
+    return -1;
+  }
+  std::unique_ptr<addrinfo, decltype(&::freeaddrinfo)> list(found, &::freeaddrinfo);
+  error = ETIMEDOUT;
+  for (const addrinfo* a = found; a != nullptr; a = a->ai_next) {
+    const int fd =
+        ::socket(a->ai_family, a->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, a->ai_protocol);
+    if (fd < 0) {
+      error = errno;
+      continue;
+    }
+    error = ConnectOne(fd, *a, until);
+    if (error == 0) {
+      const int one = 1;
+      ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+      return fd;
+    }
+    ::close(fd);
+    if (error == ETIMEDOUT) break;  // the time covers all addresses
+  }
+  return -1;
+}
+
+std::uint64_t Unacknowledged(int fd, bool shut) {
+  int queued = 0;
+  if (::ioctl(fd, SIOCOUTQ, &queued) != 0 || queued <= 0) return 0;
+  // Once our side is shut, the FIN takes one place in the sequence too.
+  return static_cast<std::uint64_t>(queued) - (shut ? 1 : 0);
+}
+
+DeliveryOutcome ConfirmDelivery(int fd, std::uint64_t sent, const DeliveryLimits& limits) {
+  const auto acknowledged = [&](bool shut) {
+    return sent - std::min(sent, Unacknowledged(fd, shut));
+  };
+  if (::shutdown(fd, SHUT_WR) != 0) {
+    const int error = PendingError(fd);
+    return {Delivery::Failed, error ? error : errno, acknowledged(false)};
+  }
+  std::uint64_t seen = acknowledged(true);
+  auto progress = Clock::now();
+  auto allTaken = Clock::time_point::max();
+  bool peerClosed = false;
+  for (;;) {
+    if (const int error = PendingError(fd)) return {Delivery::Failed, error, acknowledged(true)};
+    const std::uint64_t now = acknowledged(true);
+    const auto at = Clock::now();
+    if (now > seen) seen = now, progress = at;
+    if (now == sent) {
+      allTaken = std::min(allTaken, at);
+      if (peerClosed || at >= Within(allTaken, limits.quietMs, limits.deadline))
+        return {Delivery::Confirmed, 0, now};
+    } else if (at >= Within(progress, limits.stallMs, Clock::time_point::max())) {
+      return {Delivery::Stalled, 0, now};
+    } else if (at >= limits.deadline) {
+      return {Delivery::TimeUp, 0, now};
+    }
+    const int slice = std::min(kDeliverySliceMs, std::max(1, MillisecondsUntil(limits.deadline)));
+    if (!WaitSlice(fd, peerClosed, slice)) return {Delivery::Failed, errno, acknowledged(true)};
+  }
+}
+
+void DrainAndClose(int fd, Clock::time_point until) {
+  if (::shutdown(fd, SHUT_WR) == 0) {
+    for (;;) {
+      pollfd p{fd, POLLIN, 0};
+      const int ready = ::poll(&p, 1, MillisecondsUntil(until));
+      if (ready < 0 && errno == EINTR) continue;
+      if (ready <= 0 || DropInput(fd) != 0) break;  // time up, closed, or failed
+    }
+  }
+  ::close(fd);
+}
+
+}  // namespace langmon::net::detail

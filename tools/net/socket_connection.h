@@ -1,0 +1,66 @@
+// One TCP connection to a printer, the parts the socket port monitor's entry
+// points share: time left until a deadline, connecting within a time,
+// Win32 codes for socket errors, what the printer has acknowledged, and the
+// wait at the end of a document for the printer to take it all.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+
+#include "platform/platform.h"
+
+namespace langmon::net::detail {
+
+using Clock = std::chrono::steady_clock;
+
+// Milliseconds left until `when` for poll(): 0 once it has passed, capped
+// far below the int range.
+int MillisecondsUntil(Clock::time_point when);
+// `from` plus `ms`, or `cap` when that comes first.
+Clock::time_point Within(Clock::time_point from, std::uint64_t ms, Clock::time_point cap);
+
+DWORD MapErrno(int error);
+
+// Connects to host:port, trying each address in turn, all before `until`.
+// The connected non-blocking socket, or -1 with `error` set to the errno
+// that stopped it (ETIMEDOUT when time ran out) or, when the name could not
+// be resolved, `error` 0 and `resolveError` set.
+int ConnectTo(const std::string& host, unsigned port, Clock::time_point until, int& error,
+              std::string& resolveError);
+
+// Bytes handed to the connection that the printer's TCP has not yet
+// acknowledged (SIOCOUTQ), not counting the FIN once our side is shut.
+std::uint64_t Unacknowledged(int fd, bool shut);
+
+// How the wait at the end of a document ended.
+enum class Delivery {
+  Confirmed,  // every byte acknowledged; the printer closed or went quiet
+  Failed,     // the connection failed (`error` says how): a reset, usually
+  Stalled,    // no byte acknowledged for `stallMs`
+  TimeUp,     // the deadline came first
+};
+
+struct DeliveryLimits {
+  std::uint64_t stallMs;  // fail after this long without progress
+  std::uint64_t quietMs;  // once all is acknowledged, wait this long for the close
+  Clock::time_point deadline;
+};
+
+struct DeliveryOutcome {
+  Delivery result;
+  int error = 0;  // errno, for Failed
+  std::uint64_t acknowledged = 0;
+};
+
+// Shuts our side of the connection and waits, as `limits` bound it, for the
+// printer to acknowledge the `sent` bytes and then close or go quiet. What
+// the printer sends meanwhile is read and dropped. The socket stays open.
+DeliveryOutcome ConfirmDelivery(int fd, std::uint64_t sent, const DeliveryLimits& limits);
+
+// Shuts our side and reads and drops what the printer still sends until it
+// closes or `until` passes, so that unread data does not turn the close into
+// a reset; then closes the socket.
+void DrainAndClose(int fd, Clock::time_point until);
+
+}  // namespace langmon::net::detail
