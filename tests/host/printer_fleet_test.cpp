@@ -294,6 +294,51 @@ TEST(PrinterFleet, RaisesTheOpenFileLimitOrSaysHowManyPrintersFit) {
   }
 }
 
+// Runs the program as a user of its own whose thread limit is `threads`:
+// the main thread, one per printer, one per connection. Root is bound by no
+// such limit, so only root can make a user that is.
+std::vector<std::string> WithThreadLimit(int threads) {
+  return {"/usr/bin/setpriv",
+          "--reuid=54321",
+          "--regid=54321",
+          "--clear-groups",
+          "/bin/bash",
+          "-c",
+          "ulimit -u " + std::to_string(threads) + " && exec \"$0\" \"$@\""};
+}
+
+TEST(PrinterFleet, AThreadThatCannotBeStartedIsReportedNotACrash) {
+  if (::geteuid() != 0 || ::access("/usr/bin/setpriv", X_OK) != 0)
+    GTEST_SKIP() << "needs root and setpriv to run under a thread limit";
+  {
+    PrinterProcess fleet({"--fleet", "5", "--port", "0"}, WithThreadLimit(2));
+    EXPECT_EQ(fleet.Lines(5).size(), 0u);
+    EXPECT_EQ(fleet.Wait(), 1);
+    EXPECT_EQ(fleet.Err(),
+              "langmon-printer: error: cannot start a thread for sim-2 (Resource temporarily "
+              "unavailable): serve fewer printers\n");
+  }
+  // Room for the printer's own thread, none for a connection's: the client
+  // is refused and the server serves on.
+  PrinterProcess printer({"--port", "0"}, WithThreadLimit(2));
+  const std::vector<Listening> lines = printer.Lines(1);
+  ASSERT_EQ(lines.size(), 1u) << printer.Err();
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    const int fd = Connect(lines[0].port);
+    ASSERT_GE(fd, 0);
+    Send(fd, kEntry + "@PJL ECHO refused\r\n");
+    const Received r = ReceiveReplies(fd, 1, kHangLimit);
+    EXPECT_EQ(r.bytes, "");
+    EXPECT_TRUE(r.closed || r.error == ECONNRESET) << std::strerror(r.error);
+    ::close(fd);
+  }
+  EXPECT_EQ(printer.Stop(), 0);
+  EXPECT_NE(printer.Err().find("refused 127.0.0.1:"), std::string::npos) << printer.Err();
+  EXPECT_NE(printer.Err().find(": cannot start a thread for it (Resource temporarily unavailable)"),
+            std::string::npos)
+      << printer.Err();
+}
+
 TEST(PrinterFleet, UsageErrorsExitTwoNamingTheOptionAndTheRange) {
   const struct {
     std::vector<std::string> args;

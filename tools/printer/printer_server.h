@@ -59,6 +59,8 @@ class PrinterServer {
 
  private:
   struct Connection;
+  // Serves an accepted connection on a thread of its own, or refuses it.
+  void Admit(int fd);
   void Serve(Connection* connection);
   // Closes the connection, with a reset (RST) when asked.
   void Close(Connection* connection, bool reset);
