@@ -111,6 +111,10 @@ def peak_memory(argv):
     return peak_pss / 1024, peak_rss / 1024
 
 
+def verdict(met, target):
+    return ("met" if met else "MISSED") + " (target " + target + ")"
+
+
 def median_run(argv, reps, expect_lines=None):
     """Medians of wall and CPU time over `reps` runs; checks the output."""
     walls, cpus = [], []
@@ -140,12 +144,14 @@ def measure_size(langmon, printer, count, reps, out):
         all_wall, all_cpu = median_run(every, reps, expect_lines=count)
         pss, rss = max(peak_memory(every) for _ in range(min(reps, 3)))
     per = all_cpu / count
-    out("| %d printers | %.3f s | %.3f s one printer | %.2f (target ≤ 2) | "
-        "%.1f ms per printer, %.1f ms one printer: %.2f (target ≤ 1.5) | %.1f MiB PSS, "
-        "%.1f MiB RSS%s |" %
-        (count, all_wall, one_wall, all_wall / one_wall, per * 1e3, one_cpu * 1e3,
-         per / one_cpu if one_cpu else float("nan"), pss, rss,
-         " (target < 64 MiB PSS)" if count == 256 else ""))
+    cpu_ratio = per / one_cpu if one_cpu else float("inf")
+    memory = "%.1f MiB PSS, %.1f MiB RSS" % (pss, rss)
+    if count == 256:
+        memory += ", " + verdict(pss < 64, "< 64 MiB PSS")
+    out("| %d printers | %.3f s | %.3f s one printer | %.2f, %s | %.1f ms per printer, %.1f ms "
+        "one printer: %.2f, %s | %s |" %
+        (count, all_wall, one_wall, all_wall / one_wall, verdict(all_wall <= 2 * one_wall, "≤ 2"),
+         per * 1e3, one_cpu * 1e3, cpu_ratio, verdict(cpu_ratio <= 1.5, "≤ 1.5"), memory))
     return short(fleet.argv, fleet), short(one, fleet), short(every, fleet)
 
 
@@ -158,8 +164,8 @@ def measure_silent(langmon, printer, reps, out):
         all_wall, _ = median_run(every, reps, expect_lines=256)
         silent = len(fleet.uris["silent"])
     r = all_wall / one_wall
-    out("| 256 printers, %d silent | %.3f s | %.3f s one silent printer | %.3f (target ≤ 1.05) "
-        "| | |" % (silent, all_wall, one_wall, r))
+    out("| 256 printers, %d silent | %.3f s | %.3f s one silent printer | %.3f, %s | | |" %
+        (silent, all_wall, one_wall, r, verdict(r <= 1.05, "≤ 1.05")))
     return short(fleet.argv, fleet), short(one, fleet), short(every, fleet)
 
 
