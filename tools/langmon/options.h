@@ -25,6 +25,10 @@ constexpr int Worse(int a, int b) {
 
 struct Options {
   std::string device = "sim:";
+  std::vector<std::string> devices;  // every --printer; one is also `device`
+  std::string printersFile;          // --printers FILE
+  std::optional<int> jobs;           // --jobs N
+  bool csv = false;                  // --csv
   std::string port = "LPT1:";
   std::string printerName = "langmon";
   std::string settings;
