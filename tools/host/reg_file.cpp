@@ -497,8 +497,9 @@ bool CreateDriverDataKey(const std::u16string& printer, HKEY& key, std::string& 
 }
 
 int LoadPrinterSettings(const RegFile& file, const std::u16string& printer,
-                        std::vector<std::string>& warnings, std::string& error) {
-  const std::string wanted = Utf16ToUtf8(printer);
+                        std::vector<std::string>& warnings, std::string& error,
+                        const std::string& from) {
+  const std::string wanted = from.empty() ? Utf16ToUtf8(printer) : from;
   std::vector<std::string> others;
   HKEY key = nullptr;
   int written = 0;
@@ -527,6 +528,15 @@ int LoadPrinterSettings(const RegFile& file, const std::u16string& printer,
   }
   if (key) RegCloseKey(key);
   return written;
+}
+
+std::vector<std::string> PrintersIn(const RegFile& file) {
+  std::vector<std::string> printers;
+  for (const RegDword& v : file.values)
+    if (std::none_of(printers.begin(), printers.end(),
+                     [&](const std::string& p) { return EqualNoCase(p, v.printer); }))
+      printers.push_back(v.printer);
+  return printers;
 }
 
 }  // namespace langmon::host

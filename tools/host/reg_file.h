@@ -59,8 +59,15 @@ bool CreateDriverDataKey(const std::u16string& printer, HKEY& key, std::string& 
 // case, as registry key names are) into the host registry as REG_DWORD
 // values. Values stored for other printers are skipped, with one warning
 // per printer appended to `warnings`. Returns the number of values written,
-// or -1 with `error` set when the registry refused.
+// or -1 with `error` set when the registry refused. With `from`, the file's
+// values for printer `from` are the ones written for `printer` (a fleet sends
+// one printer's stored settings to every printer).
 int LoadPrinterSettings(const RegFile& file, const std::u16string& printer,
-                        std::vector<std::string>& warnings, std::string& error);
+                        std::vector<std::string>& warnings, std::string& error,
+                        const std::string& from = {});
+
+// The printers a file holds values for, each once (compared without regard
+// to letter case), in the order they first appear.
+std::vector<std::string> PrintersIn(const RegFile& file);
 
 }  // namespace langmon::host

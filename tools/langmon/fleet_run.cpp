@@ -19,6 +19,7 @@
 
 #include "fleet.h"
 #include "fleet_output.h"
+#include "reg_file.h"
 #include "report.h"
 
 namespace langmon::cli {
@@ -355,6 +356,18 @@ bool StartWorkers(Fleet& fleet, std::size_t jobs) {
   return true;
 }
 
+// The stored settings of --settings: a file of one printer's settings (a
+// backup, say) is sent to every printer of the fleet; a file of several
+// printers' settings gives each printer its own.
+bool StoredSettingsForAll(Options& options, std::string& error) {
+  if (options.settings.empty()) return true;
+  host::RegFile file;
+  if (!host::ReadRegFile(options.settings, file, error)) return false;
+  const std::vector<std::string> printers = host::PrintersIn(file);
+  if (printers.size() == 1) options.settingsFrom = printers.front();
+  return true;
+}
+
 FleetFormat FormatOf(const Options& options) {
   if (options.json) return FleetFormat::JsonLines;
   return options.csv ? FleetFormat::Csv : FleetFormat::Text;
@@ -367,6 +380,8 @@ int RunFleet(const std::string& command, int (*run)(const Options&), const Optio
   std::string error;
   if (!CollectPrinters(options, job.printers, error))
     return FailWith(kUsage, "cannot read the printers", error);
+  if (!StoredSettingsForAll(job.options, error))
+    return FailWith(kUsage, "cannot read the stored settings", error);
   Fleet fleet(job);
   fleet.format = FormatOf(options);
   fleet.progress = !options.quiet && isatty(STDERR_FILENO);

@@ -32,6 +32,9 @@ struct Options {
   std::string port = "LPT1:";
   std::string printerName = "langmon";
   std::string settings;
+  // Whose settings in the file of --settings are loaded: empty for the
+  // run's own printer; a fleet names the file's one printer.
+  std::string settingsFrom;
   bool trace = false;
   bool quiet = false;
   double connectTimeout = 10;     // seconds, each connect (--connect-timeout)

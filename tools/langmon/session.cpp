@@ -110,7 +110,7 @@ int Session::StoreSettings(const std::u16string& printer) {
     if (!ReadRegFile(options_.settings, file, error))
       return FailWith(kUsage, "cannot read the stored settings", error);
     std::vector<std::string> warnings = file.warnings;
-    if (LoadPrinterSettings(file, printer, warnings, error) < 0)
+    if (LoadPrinterSettings(file, printer, warnings, error, options_.settingsFrom) < 0)
       return Fail(kFailed, "cannot store the settings of " + options_.settings, error);
     for (const std::string& w : warnings) Warning(options_.settings + ": " + w);
   }
