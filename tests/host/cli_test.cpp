@@ -273,7 +273,9 @@ struct Refusal {
   std::string message;
 };
 
-TEST(Cli, ErrorsNameTheirCauseAndExitStatus) {
+// Command lines that are refused, with the status and the message that
+// names the cause.
+std::vector<Refusal> Refusals() {
   const std::string badReg = TempPath("bad.reg");
   WriteFile(badReg, "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\X]\n\"dwCopies\"=dword:xyz\n");
   const std::string badJson = TempPath("bad.json");
@@ -324,7 +326,11 @@ TEST(Cli, ErrorsNameTheirCauseAndExitStatus) {
        "file or directory"},
       {{"config", "--printer", "usb:" + badReg}, 1, "not a character device"},
   };
-  for (const Refusal& c : cases) {
+  return cases;
+}
+
+TEST(Cli, ErrorsNameTheirCauseAndExitStatus) {
+  for (const Refusal& c : Refusals()) {
     std::string shown;
     for (const std::string& a : c.args) shown += a + " ";
     SCOPED_TRACE(shown);
