@@ -59,7 +59,7 @@ int RunFleet(const std::string& command, int (*run)(const Options&), const Optio
 // ---- between the parts ----------------------------------------------------
 
 // A worker process: reads printer indices from `taskFd`, runs each on a free
-// slot, writes "INDEX\tJSON\n" to `resultFd`, and ends when `taskFd` ends
+// slot, writes "INDEX\tSTATUS\tJSON\n" to `resultFd`, and ends when `taskFd` ends
 // and its printers are done.
 [[noreturn]] void RunWorker(const FleetJob& job, int slots, int taskFd, int resultFd);
 // One printer on port LPT<slot>:, on the calling thread; its JSON object.

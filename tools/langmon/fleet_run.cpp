@@ -76,16 +76,15 @@ void ShowProgress(Fleet& fleet, bool now) {
   std::fflush(stderr);
 }
 
-// A printer's result: written out at once, each line flushed so that a
-// reader sees it as the printer finishes.
-void Finish(Fleet& fleet, std::size_t index, Json result) {
+// A printer's result, `line` as the output shows it: written out at once,
+// each line flushed so that a reader sees it as the printer finishes.
+void Finish(Fleet& fleet, std::size_t index, int status, const std::string& line) {
   if (fleet.statuses[index]) return;
-  const int status = result.value("exitStatus", static_cast<int>(kFailed));
   fleet.statuses[index] = status;
   fleet.status = Worse(fleet.status, status);
   ++fleet.finished;
   ClearProgress(fleet);
-  Print(FleetLine(fleet.format, result));
+  Print(line);
   std::fflush(stdout);
   ShowProgress(fleet, true);
 }
@@ -98,13 +97,9 @@ void FinishWithError(Fleet& fleet, std::size_t index, int status, const std::str
       fleet.handedOut[index] == Clock::time_point{}
           ? 0.0
           : std::chrono::duration<double>(Clock::now() - fleet.handedOut[index]).count();
-  Finish(fleet, index,
-         Json{{"uri", p.uri},
-              {"name", p.name},
-              {"error", error},
-              {"cause", cause},
-              {"exitStatus", status},
-              {"seconds", seconds}});
+  const Json result{{"uri", p.uri},   {"name", p.name},       {"error", error},
+                    {"cause", cause}, {"exitStatus", status}, {"seconds", seconds}};
+  Finish(fleet, index, status, FleetLine(fleet.format, result));
 }
 
 void HandOut(Fleet& fleet, Worker& worker, std::size_t index) {
@@ -173,25 +168,33 @@ void Dispatch(Fleet& fleet) {
     for (Worker& w : fleet.workers) CloseFd(w.taskFd);
 }
 
-// "INDEX\tJSON" from a worker.
+// "INDEX\tSTATUS\tJSON" from a worker. JSON Lines pass the worker's text
+// through: the parent is one thread for the whole fleet, so it parses only
+// what it must show otherwise.
 void TakeResultLine(Fleet& fleet, Worker& worker, const std::string& line) {
-  const std::size_t tab = line.find('\t');
-  std::size_t index = 0;
+  std::size_t index = 0, end = 0;
+  int status = kFailed;
   try {
-    index = std::stoul(line.substr(0, tab));
+    index = std::stoul(line, &end);
+    status = std::stoi(line.substr(end + 1));
   } catch (const std::exception&) {
     return;  // not a result of ours; the printer stays in flight
   }
+  const std::size_t json = line.find('\t', end + 1);
   const auto it = std::find(worker.inFlight.begin(), worker.inFlight.end(), index);
-  if (it == worker.inFlight.end() || tab == std::string::npos) return;
+  if (it == worker.inFlight.end() || json == std::string::npos) return;
   worker.inFlight.erase(it);
-  Json result = Json::parse(line.substr(tab + 1), nullptr, false);
+  if (fleet.format == FleetFormat::JsonLines) {
+    Finish(fleet, index, status, line.substr(json + 1) + "\n");
+    return;
+  }
+  const Json result = Json::parse(line.substr(json + 1), nullptr, false);
   if (result.is_discarded() || !result.is_object()) {
     FinishWithError(fleet, index, kFailed, "the worker's answer could not be read",
                     "it was no JSON object");
     return;
   }
-  Finish(fleet, index, std::move(result));
+  Finish(fleet, index, status, FleetLine(fleet.format, result));
 }
 
 // Reads what a worker sent; false at its end.

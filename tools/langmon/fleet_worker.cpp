@@ -108,7 +108,7 @@ int TakeSlot(Slots& slots) {
 void RunInSlot(const FleetJob& job, Slots& slots, std::size_t index, int slot, int resultFd) {
   const nlohmann::ordered_json result = RunFleetPrinter(job, index, slot + 1);
   const std::string line =
-      fmt::format("{}\t{}\n", index,
+      fmt::format("{}\t{}\t{}\n", index, result.value("exitStatus", static_cast<int>(kFailed)),
                   result.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace));
   {
     std::lock_guard<std::mutex> guard(slots.lock);
