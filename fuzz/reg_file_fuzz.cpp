@@ -10,7 +10,8 @@
 //     out again as a plain UTF-8 export (printer, name and value of every
 //     setting, in order);
 //   - loading the first printer's settings into the registry stores exactly
-//     that printer's values, which then read back as REG_DWORDs.
+//     that printer's values, which then read back as REG_DWORDs, and lists
+//     what it left out in line order.
 // The printers' keys are deleted again after every input.
 #include <cstdint>
 #include <cstdlib>
@@ -72,12 +73,13 @@ const char16_t kPrintersKey[] = u"System\\CurrentControlSet\\Control\\Print\\Pri
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string_view bytes(reinterpret_cast<const char*>(data), size);
   RegFile file;
-  file.warnings.push_back("untouched");
+  file.leftOut.push_back({1, langmon::host::LeftOutKind::OtherKey, {}, "untouched"});
   RegFileError error;
   if (!langmon::host::ParseRegFile(bytes, file, error)) {
     Check(error.line >= 1);
     Check(!error.reason.empty());
-    Check(file.values.empty() && file.warnings.size() == 1 && file.warnings[0] == "untouched");
+    Check(file.values.empty() && file.leftOut.size() == 1 &&
+          file.leftOut[0].message == "untouched");
     return 0;
   }
 
@@ -111,9 +113,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   if (!file.values.empty()) {
     const std::u16string printer = langmon::host::Utf8ToUtf16(file.values[0].printer);
-    std::vector<std::string> warnings;
+    std::vector<langmon::host::LeftOut> leftOut;
     std::string loadError;
-    const int written = langmon::host::LoadPrinterSettings(file, printer, warnings, loadError);
+    const int written = langmon::host::LoadPrinterSettings(file, printer, leftOut, loadError);
+    for (std::size_t i = 0; i < leftOut.size(); ++i)
+      Check(leftOut[i].line >= 1 && !leftOut[i].message.empty() &&
+            (i == 0 || leftOut[i - 1].line <= leftOut[i].line));
     if (written >= 0) {
       std::size_t expected = 0;
       for (const RegDword& v : file.values)

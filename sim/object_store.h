@@ -4,6 +4,7 @@
 // (pjl/pjl.h): both ends of the wire speak the same encoding.
 #pragma once
 
+#include <cstddef>
 #include <map>
 #include <string>
 
@@ -35,6 +36,9 @@ SimObjectMap DefaultObjects();
 
 // The device ID a fresh printer reports (IEEE 1284 key/value text).
 extern const char* const kDefaultDeviceId;
+// The longest device ID the IEEE 1284 answer can carry: its 16-bit length
+// counts its own two bytes.
+constexpr std::size_t kMaxDeviceIdLength = 0xFFFF - 2;
 
 bool IsStringType(ValueType type);
 

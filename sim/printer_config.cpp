@@ -1,6 +1,10 @@
 #include "printer_config.h"
 
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <fstream>
+#include <iterator>
 #include <nlohmann/json.hpp>
 #include <sstream>
 
@@ -111,45 +115,104 @@ bool ParseObject(const std::string& id, const Json& entry, PrinterConfig& config
   return true;
 }
 
+// Readers of the "faults" members: false when the value is not of the kind
+// the member takes or is out of its range.
+bool ReadDelay(const Json& value, SimFaults& out) {
+  DWORD ms = 0;
+  if (!value.is_number_integer() || !ReadNumber(value, ms) || value.get<std::int64_t>() < 0 ||
+      ms > kMaxReplyDelayMs)
+    return false;
+  out.replyDelayMs = ms;
+  return true;
+}
+
+bool ReadSplit(const Json& value, SimFaults& out) {
+  if (!value.is_array()) return false;
+  std::vector<std::size_t> sizes;
+  for (const Json& size : value) {
+    if (!size.is_number_unsigned() || size.get<std::uint64_t>() == 0 ||
+        size.get<std::uint64_t>() > kMaxSplitSize)
+      return false;
+    sizes.push_back(size.get<std::size_t>());
+  }
+  out.splitSizes = std::move(sizes);
+  return true;
+}
+
+bool ReadNoise(const Json& value, SimFaults& out) {
+  if (!value.is_string()) return false;
+  out.noise = value.get<std::string>();
+  return true;
+}
+
+bool ReadStale(const Json& value, SimFaults& out) {
+  if (!value.is_boolean()) return false;
+  out.staleReply = value.get<bool>() ? kStaleReply : "";
+  return true;
+}
+
+bool ReadSilent(const Json& value, SimFaults& out) {
+  if (!value.is_boolean()) return false;
+  out.silent = value.get<bool>();
+  return true;
+}
+
+bool ReadSilentAfter(const Json& value, SimFaults& out) {
+  if (!value.is_number_integer() || value.get<long long>() < 0) return false;
+  out.silentAfterReplies = value.get<long long>();
+  return true;
+}
+
+bool ReadSilentObjects(const Json& value, SimFaults& out) {
+  if (!value.is_array()) return false;
+  std::set<std::string> ids;
+  for (const Json& id : value) {
+    if (!id.is_string()) return false;
+    ids.insert(Lower(id.get<std::string>()));
+  }
+  out.silentObjects = std::move(ids);
+  return true;
+}
+
+bool ReadUnknown(const Json& value, SimFaults& out) {
+  if (value != "empty" && value != "silent") return false;
+  out.unknown = value == "empty" ? UnknownObjectReply::Empty : UnknownObjectReply::Silent;
+  return true;
+}
+
+struct FaultMember {
+  const char* name;
+  bool (*read)(const Json& value, SimFaults& out);
+  const char* expected;
+};
+
+// The texts name the bounds of sim_printer.h.
+static_assert(kMaxReplyDelayMs == 3600000 && kMaxSplitSize == 65536);
+constexpr FaultMember kFaultMembers[] = {
+    {"delayMs", ReadDelay, "a whole number of milliseconds from 0 to 3600000"},
+    {"split", ReadSplit, "an array of piece sizes from 1 to 65536"},
+    {"noise", ReadNoise, "a string"},
+    {"stale", ReadStale, "true or false"},
+    {"silent", ReadSilent, "true or false"},
+    {"silentAfter", ReadSilentAfter, "a number of replies from 0"},
+    {"silentObjects", ReadSilentObjects, "an array of object identifiers"},
+    {"unknown", ReadUnknown, "\"empty\" or \"silent\""},
+};
+
 bool ParseFaults(const Json& faults, SimFaults& out, std::string& error) {
   if (!faults.is_object()) {
     error = "faults: an object is expected";
     return false;
   }
   for (const auto& [name, value] : faults.items()) {
-    DWORD number = 0;
-    if (name == "delayMs" && ReadNumber(value, number)) {
-      out.replyDelayMs = number;
-    } else if (name == "split" && value.is_array()) {
-      out.splitSizes.clear();
-      for (const Json& size : value) {
-        if (!ReadNumber(size, number) || number == 0) {
-          error = "faults.split: positive sizes are expected";
-          return false;
-        }
-        out.splitSizes.push_back(number);
-      }
-    } else if (name == "noise" && value.is_string()) {
-      out.noise = value.get<std::string>();
-    } else if (name == "stale" && value.is_boolean()) {
-      out.staleReply = value.get<bool>() ? kStaleReply : "";
-    } else if (name == "silent" && value.is_boolean()) {
-      out.silent = value.get<bool>();
-    } else if (name == "silentAfter" && value.is_number_integer()) {
-      out.silentAfterReplies = value.get<long long>();
-    } else if (name == "silentObjects" && value.is_array()) {
-      out.silentObjects.clear();
-      for (const Json& id : value) {
-        if (!id.is_string()) {
-          error = "faults.silentObjects: identifiers are expected";
-          return false;
-        }
-        out.silentObjects.insert(Lower(id.get<std::string>()));
-      }
-    } else if (name == "unknown" && value.is_string() && (value == "empty" || value == "silent")) {
-      out.unknown = value == "empty" ? UnknownObjectReply::Empty : UnknownObjectReply::Silent;
-    } else {
-      error = "faults." + name + ": unknown member or wrong kind of value";
+    const auto member = std::find_if(std::begin(kFaultMembers), std::end(kFaultMembers),
+                                     [&](const FaultMember& m) { return name == m.name; });
+    if (member == std::end(kFaultMembers)) {
+      error = "faults." + name + ": unknown member";
+      return false;
+    }
+    if (!member->read(value, out)) {
+      error = "faults." + name + ": " + member->expected + " is expected";
       return false;
     }
   }
@@ -200,6 +263,11 @@ bool ParsePrinterConfig(const std::string& text, PrinterConfig& config, std::str
       return false;
     }
     result.deviceId = root["deviceId"].get<std::string>();
+    if (result.deviceId.size() > kMaxDeviceIdLength) {
+      error = "deviceId: longer than the " + std::to_string(kMaxDeviceIdLength) +
+              " bytes an IEEE 1284 answer can carry";
+      return false;
+    }
   }
   if (root.contains("faults") && !ParseFaults(root["faults"], result.faults, error)) {
     return false;
@@ -211,7 +279,7 @@ bool ParsePrinterConfig(const std::string& text, PrinterConfig& config, std::str
 bool LoadPrinterConfig(const std::string& path, PrinterConfig& config, std::string& error) {
   std::ifstream file(path, std::ios::binary);
   if (!file) {
-    error = "cannot open " + path;
+    error = "cannot open " + path + ": " + std::strerror(errno);
     return false;
   }
   std::ostringstream text;

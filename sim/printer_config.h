@@ -23,8 +23,10 @@
 // Identifiers are hex text whose first byte counts the bytes that follow;
 // letter case does not matter. Types are the value type codes 0 to 8 (9 is
 // taken as 2 holding the 32-bit two's complement, as the printer keeps it);
-// numbers are 0 to 4294967295, or -2147483648 to -1 for their 32-bit two's
-// complement.
+// object values are 0 to 4294967295, or -2147483648 to -1 for their 32-bit
+// two's complement. The fault knobs have ranges (sim_printer.h): "delayMs"
+// 0 to kMaxReplyDelayMs, "split" sizes 1 to kMaxSplitSize, "silentAfter"
+// from 0; "deviceId" holds at most kMaxDeviceIdLength bytes.
 #pragma once
 
 #include <string>

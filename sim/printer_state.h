@@ -35,6 +35,7 @@ struct SimPrinter::State {
 
   std::string transcript;
   std::size_t transcriptLimit = kDefaultTranscriptLimit;
+  SimPrinter::TranscriptSink transcriptSink;
   std::uint64_t bytesWritten = 0;
   std::vector<std::string> pjlLines;
   std::vector<std::string> queries;

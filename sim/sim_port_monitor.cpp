@@ -156,7 +156,7 @@ BOOL WINAPI SimGetPrinterDataFromPort(HANDLE handle, DWORD controlId, LPWSTR, LP
   {
     std::lock_guard<std::mutex> guard(port->state->mutex);
     PushBounded(port->state->portOps, std::string("GetPrinterDataFromPort"));
-    id = port->state->deviceId.substr(0, 0xFFFF - 2);
+    id = port->state->deviceId.substr(0, kMaxDeviceIdLength);
   }
   // IEEE 1284: a big-endian 16-bit length that counts its own two bytes.
   const DWORD needed = static_cast<DWORD>(id.size() + 2);

@@ -121,6 +121,7 @@ void SimChannel::Write(const void* data, std::size_t size) {
   if (s->transcript.size() < s->transcriptLimit) {
     s->transcript.append(bytes, std::min(size, s->transcriptLimit - s->transcript.size()));
   }
+  if (s->transcriptSink) s->transcriptSink(bytes, size);
   impl_->parser.Feed(bytes, size);
 }
 
@@ -274,6 +275,11 @@ void SimPrinter::SetTranscriptLimit(std::size_t bytes) {
   std::lock_guard<std::mutex> guard(state_->mutex);
   state_->transcriptLimit = bytes;
   if (state_->transcript.size() > bytes) state_->transcript.resize(bytes);
+}
+
+void SimPrinter::SetTranscriptSink(TranscriptSink sink) {
+  std::lock_guard<std::mutex> guard(state_->mutex);
+  state_->transcriptSink = std::move(sink);
 }
 
 std::vector<std::string> SimPrinter::PjlLines() const {

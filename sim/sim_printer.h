@@ -25,6 +25,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <set>
 #include <string>
@@ -71,6 +72,12 @@ struct SimFaults {
   UnknownObjectReply unknown = UnknownObjectReply::Empty;
 };
 
+// Bounds of the fault knobs, the same in an objects file and on
+// langmon-printer's command line. A longer delay than an hour is silence,
+// which "silent" says plainly; a piece larger than any reply is no split.
+constexpr DWORD kMaxReplyDelayMs = 3600000;
+constexpr std::size_t kMaxSplitSize = 65536;
+
 class SimChannel;
 
 class SimPrinter {
@@ -103,6 +110,12 @@ class SimPrinter {
   std::string Written() const;
   std::uint64_t BytesWritten() const;
   void SetTranscriptLimit(std::size_t bytes);  // default 16 MiB
+  // Also hands every byte written on any channel to `sink` as it arrives,
+  // whatever the limit, in arrival order: the sink is called with the
+  // printer's lock held, so it must not call back into the printer. An
+  // empty function removes it.
+  using TranscriptSink = std::function<void(const char* data, std::size_t size)>;
+  void SetTranscriptSink(TranscriptSink sink);
   // Every PJL command line received, without its line end.
   std::vector<std::string> PjlLines() const;
   // Identifiers of the DMINFO queries received, as written.

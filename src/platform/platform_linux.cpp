@@ -5,10 +5,10 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
-#include <map>
 #include <memory>
 #include <new>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/platform.h"
@@ -24,16 +24,28 @@ std::atomic<unsigned> g_allocCountdown{0};
 
 char16_t FoldAscii(char16_t c) { return (c >= u'A' && c <= u'Z') ? char16_t(c + 32) : c; }
 
-struct FoldLess {
-  bool operator()(const std::u16string& a, const std::u16string& b) const {
-    const std::size_t n = a.size() < b.size() ? a.size() : b.size();
-    for (std::size_t i = 0; i < n; ++i) {
-      const char16_t x = FoldAscii(a[i]), y = FoldAscii(b[i]);
-      if (x != y) return x < y;
-    }
-    return a.size() < b.size();
+// Key and value names compare without regard to ASCII letter case. Hash
+// tables keep a look-up constant-time however many values a key holds (a
+// settings file may load hundreds of thousands).
+struct FoldHash {
+  std::size_t operator()(const std::u16string& s) const {
+    std::size_t h = 1469598103934665603ull;  // FNV-1a
+    for (char16_t c : s) h = (h ^ FoldAscii(c)) * 1099511628211ull;
+    return h;
   }
 };
+
+struct FoldEqual {
+  bool operator()(const std::u16string& a, const std::u16string& b) const {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+      if (FoldAscii(a[i]) != FoldAscii(b[i])) return false;
+    return true;
+  }
+};
+
+template <typename T>
+using FoldMap = std::unordered_map<std::u16string, T, FoldHash, FoldEqual>;
 
 struct Value {
   DWORD type = REG_NONE;
@@ -41,8 +53,8 @@ struct Value {
 };
 
 struct Node {
-  std::map<std::u16string, std::shared_ptr<Node>, FoldLess> children;
-  std::map<std::u16string, Value, FoldLess> values;
+  FoldMap<std::shared_ptr<Node>> children;
+  FoldMap<Value> values;
   bool deleted = false;
   // As a key whose security grants this caller reading only: opening it
   // with any right beyond KEY_READ is refused with ERROR_ACCESS_DENIED.

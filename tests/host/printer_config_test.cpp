@@ -58,7 +58,7 @@ TEST(PrinterConfig, StartsEmptyWithoutDefaultsAndReadsFaults) {
 
 TEST(PrinterConfig, RejectsMalformedFilesNamingTheMember) {
   struct Case {
-    const char* text;
+    std::string text;
     const char* mentions;
   };
   const std::vector<Case> cases = {
@@ -74,7 +74,15 @@ TEST(PrinterConfig, RejectsMalformedFilesNamingTheMember) {
       {R"({"objects": {"050103030104": 4294967296}})", "050103030104"},
       {R"({"objects": {"050103030104": {"value": 1, "extra": 0}}})", "extra"},
       {R"({"deviceId": 5})", "deviceId"},
-      {R"({"faults": {"split": [0]}})", "split"},
+      {R"({"deviceId": ")" + std::string(65534, 'x') + R"("})", "deviceId: longer than the 65533"},
+      {R"({"faults": {"split": [0]}})", "faults.split: an array of piece sizes from 1 to 65536"},
+      {R"({"faults": {"split": [65537]}})", "faults.split"},
+      {R"({"faults": {"delayMs": -1}})",
+       "faults.delayMs: a whole number of milliseconds from 0 to 3600000 is expected"},
+      {R"({"faults": {"delayMs": 3600001}})", "faults.delayMs"},
+      {R"({"faults": {"delayMs": 1.5}})", "faults.delayMs"},
+      {R"({"faults": {"silentAfter": -1}})", "faults.silentAfter: a number of replies from 0"},
+      {R"({"faults": {"loud": true}})", "faults.loud: unknown member"},
       {R"({"faults": {"unknown": "loud"}})", "unknown"},
       {R"({"defaults": "yes"})", "defaults"},
   };

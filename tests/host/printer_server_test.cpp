@@ -3,6 +3,7 @@
 #include "printer_server.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -19,6 +20,8 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "process.h"
 
 namespace langmon::sim {
 namespace {
@@ -170,6 +173,74 @@ TEST_F(ServerTest, StopClosesOpenConnections) {
   ::close(fd);
 }
 
+TEST(ServerAddress, ScopeSaysWhoCanReachTheServer) {
+  const struct {
+    const char* address;
+    AddressScope scope;
+  } cases[] = {
+      {"127.0.0.1", AddressScope::Loopback},
+      {"127.1.2.3", AddressScope::Loopback},
+      {"::1", AddressScope::Loopback},
+      {"0.0.0.0", AddressScope::Any},
+      {"::", AddressScope::Any},
+      {"192.168.1.5", AddressScope::Interface},
+      {"fe80::1", AddressScope::Interface},
+      {"localhost", AddressScope::Invalid},
+      {"1.2.3", AddressScope::Invalid},
+      {"", AddressScope::Invalid},
+  };
+  for (const auto& c : cases) EXPECT_EQ(ScopeOfAddress(c.address), c.scope) << c.address;
+}
+
+// Connects to the server's port on `address` (IPv4 or IPv6 text).
+int ConnectTo(const char* address, unsigned port) {
+  sockaddr_storage addr{};
+  auto& in = reinterpret_cast<sockaddr_in&>(addr);
+  auto& in6 = reinterpret_cast<sockaddr_in6&>(addr);
+  socklen_t len = sizeof in;
+  if (::inet_pton(AF_INET, address, &in.sin_addr) == 1) {
+    in.sin_family = AF_INET;
+    in.sin_port = htons(static_cast<std::uint16_t>(port));
+  } else {
+    ::inet_pton(AF_INET6, address, &in6.sin6_addr);
+    in6.sin6_family = AF_INET6;
+    in6.sin6_port = htons(static_cast<std::uint16_t>(port));
+    len = sizeof in6;
+  }
+  const int fd = ::socket(addr.ss_family, SOCK_STREAM, 0);
+  if (fd >= 0 && ::connect(fd, reinterpret_cast<sockaddr*>(&addr), len) == 0) return fd;
+  if (fd >= 0) ::close(fd);
+  return -1;
+}
+
+TEST_F(ServerTest, ListensOnTheAddressItIsGiven) {
+  const int probe = ::socket(AF_INET6, SOCK_STREAM, 0);
+  if (probe < 0) GTEST_SKIP() << "no IPv6 on this machine";
+  ::close(probe);
+  const struct {
+    const char* listen;
+    const char* connect;
+    const char* endpoint;
+  } cases[] = {
+      {"127.0.0.1", "127.0.0.1", "127.0.0.1:"},
+      {"0.0.0.0", "127.0.0.1", "0.0.0.0:"},
+      {"::1", "::1", "[::1]:"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.listen);
+    ServerOptions options;
+    options.address = c.listen;
+    TearDown();
+    Start(options);
+    EXPECT_EQ(server_->Endpoint(), c.endpoint + std::to_string(server_->Port()));
+    const int fd = ConnectTo(c.connect, server_->Port());
+    ASSERT_GE(fd, 0);
+    Send(fd, kEntry + "@PJL ECHO " + c.listen + "\r\n");
+    EXPECT_EQ(ReceiveReplies(fd, 1).bytes, "@PJL ECHO " + std::string(c.listen) + "\r\n\f");
+    ::close(fd);
+  }
+}
+
 // ---- the binary -------------------------------------------------------------
 
 struct Child {
@@ -177,12 +248,18 @@ struct Child {
   FILE* out = nullptr;
 };
 
-// Starts langmon-printer with the arguments and reads its first stdout line.
-Child Spawn(std::vector<std::string> args, std::string* firstLine) {
+// Starts langmon-printer with the arguments and reads its first stdout line;
+// its stderr goes to `errPath` when one is given.
+Child Spawn(std::vector<std::string> args, std::string* firstLine,
+            const std::string& errPath = "") {
   int pipeFds[2];
   if (::pipe(pipeFds) != 0) return {};
   const pid_t pid = ::fork();
   if (pid == 0) {
+    if (!errPath.empty()) {
+      const int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      ::dup2(err, 2);
+    }
     ::dup2(pipeFds[1], 1);
     ::close(pipeFds[0]);
     ::close(pipeFds[1]);
@@ -244,6 +321,140 @@ TEST(PrinterBinary, BadObjectsFileFailsWithoutListening) {
   ASSERT_GT(child.pid, 0);
   EXPECT_EQ(line, "");
   EXPECT_EQ(WaitExit(child), 2);
+}
+
+using host::testing::ProcessResult;
+using host::testing::ReadFile;
+using host::testing::TempPath;
+using host::testing::WriteFile;
+
+constexpr auto kHangLimit = 30s;
+
+TEST(PrinterBinary, UsageErrorsExitTwoNamingTheOptionAndTheRange) {
+  const std::string negativeDelay = TempPath("negative-delay.json");
+  WriteFile(negativeDelay, R"({"faults": {"delayMs": -1}})");
+  const struct {
+    std::vector<std::string> args;
+    std::string says;
+  } cases[] = {
+      {{"--port", "abc"}, "--port: \"abc\" is not a whole number (0 to 65535)"},
+      {{"--port", "70000"}, "--port: 70000 is out of range: 0 to 65535"},
+      {{"--port", "-1"}, "--port: -1 is out of range: 0 to 65535"},
+      {{"--split", "0"}, "--split: 0 is out of range: 1 to 65536"},
+      {{"--split", "4", "0"}, "--split: 0 is out of range: 1 to 65536"},
+      {{"--delay-ms", "-5"}, "--delay-ms: -5 is out of range: 0 to 3600000"},
+      {{"--reset-after", "x"}, "--reset-after: \"x\" is not a whole number"},
+      {{"--listen", "localhost"}, "--listen: \"localhost\" is not a numeric IPv4 or IPv6"},
+      {{"--unknown", "loud"}, "--unknown: loud not in {empty,silent}"},
+      {{"--bogus"}, "not expected: --bogus"},
+      {{"extra"}, "not expected: extra"},
+      {{"--objects", "/nonexistent/objects.json"},
+       "cannot open /nonexistent/objects.json: No such"},
+      {{"--objects", negativeDelay}, "faults.delayMs: a whole number of milliseconds from 0"},
+      {{"--transcript", "/nonexistent/t.bin"},
+       "cannot write the transcript /nonexistent/t.bin: No such file"},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> argv = {LANGMON_PRINTER_PATH, "--port", "0"};
+    argv.insert(argv.end(), c.args.begin(), c.args.end());
+    const ProcessResult r = host::testing::Run(argv, "", kHangLimit);
+    SCOPED_TRACE(c.args.front());
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.out, "") << "no listening line";
+    EXPECT_EQ(r.err.rfind("langmon-printer: error: ", 0), 0u) << r.err;
+    EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
+  }
+}
+
+TEST(PrinterBinary, WarnsWhenOtherMachinesCanReachItOrAnOptionHasNoEffect) {
+  const struct {
+    std::vector<std::string> args;
+    const char* listening;
+    const char* warning;  // empty: none
+  } cases[] = {
+      {{}, "listening on 127.0.0.1:", ""},
+      {{"--listen", "0.0.0.0"}, "listening on 0.0.0.0:", "(every address of this machine)"},
+      {{"--device-id", "MFG:X;"}, "listening on 127.0.0.1:", "--device-id has no effect over TCP"},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> args = {"--port", "0"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    const std::string err = TempPath("printer-stderr.txt");
+    std::string line;
+    Child child = Spawn(args, &line, err);
+    ASSERT_GT(child.pid, 0);
+    EXPECT_EQ(line.rfind(c.listening, 0), 0u) << line;
+    ::kill(child.pid, SIGTERM);
+    EXPECT_EQ(WaitExit(child), 0);
+    const std::string warned = ReadFile(err);
+    if (*c.warning == '\0') {
+      EXPECT_EQ(warned, "");
+    } else {
+      EXPECT_EQ(warned.rfind("langmon-printer: warning: ", 0), 0u) << warned;
+      EXPECT_NE(warned.find(c.warning), std::string::npos) << warned;
+    }
+  }
+}
+
+// Waits until the file holds `size` bytes or the hang limit passes.
+std::string WaitForFile(const std::string& path, std::size_t size) {
+  const auto end = Clock::now() + kHangLimit;
+  std::string bytes = ReadFile(path);
+  while (bytes.size() < size && Clock::now() < end) {
+    std::this_thread::sleep_for(20ms);
+    bytes = ReadFile(path);
+  }
+  return bytes;
+}
+
+TEST(PrinterBinary, TranscriptIsOnDiskAsTheBytesArriveWithoutACap) {
+  const std::string path = TempPath("transcript.bin");
+  std::string line;
+  Child child = Spawn({"--port", "0", "--transcript", path}, &line);
+  ASSERT_GT(child.pid, 0);
+  unsigned port = 0;
+  ASSERT_EQ(std::sscanf(line.c_str(), "listening on 127.0.0.1:%u", &port), 1) << line;
+  // More than the 16 MiB the printer keeps in memory.
+  std::string job = kEntry + "@PJL ENTER LANGUAGE=PCL\r\n";
+  while (job.size() < (17u << 20)) job += "page data " + std::to_string(job.size()) + "\n";
+  const int fd = Connect(port);
+  ASSERT_GE(fd, 0);
+  Send(fd, job);
+  // On disk while the server still runs.
+  EXPECT_TRUE(WaitForFile(path, job.size()) == job) << "transcript differs from what was sent";
+  ::close(fd);
+  ::kill(child.pid, SIGTERM);
+  EXPECT_EQ(WaitExit(child), 0);
+  EXPECT_TRUE(ReadFile(path) == job);
+}
+
+TEST(PrinterBinary, TranscriptThatCannotBeWrittenStopsTheServerWithStatusOne) {
+  const std::string err = TempPath("printer-stderr.txt");
+  std::string line;
+  Child child = Spawn({"--port", "0", "--transcript", "/dev/full"}, &line, err);
+  ASSERT_GT(child.pid, 0);
+  unsigned port = 0;
+  ASSERT_EQ(std::sscanf(line.c_str(), "listening on 127.0.0.1:%u", &port), 1) << line;
+  const int fd = Connect(port);
+  ASSERT_GE(fd, 0);
+  Send(fd, kEntry + "@PJL ECHO lost\r\n");
+  // The server ends by itself; the hang limit only guards the test.
+  const auto end = Clock::now() + kHangLimit;
+  int status = 0;
+  bool exited = false;
+  while (!(exited = ::waitpid(child.pid, &status, WNOHANG) == child.pid) && Clock::now() < end)
+    std::this_thread::sleep_for(20ms);
+  ::close(fd);
+  if (!exited) {
+    ::kill(child.pid, SIGKILL);
+    ::waitpid(child.pid, &status, 0);
+  }
+  std::fclose(child.out);
+  ASSERT_TRUE(exited) << "still running";
+  EXPECT_EQ(WEXITSTATUS(status), 1);
+  EXPECT_EQ(ReadFile(err),
+            "langmon-printer: error: cannot write the transcript /dev/full: No space left on "
+            "device; the server stops\n");
 }
 
 }  // namespace

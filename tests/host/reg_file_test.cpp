@@ -90,12 +90,33 @@ TEST(RegFile, LaterLinesReplaceAndDeletionsRemove) {
 
 TEST(RegFile, KeyDeletionDropsThePrintersValuesSoFar) {
   const std::string deleteKey = "[-" + kKey.substr(1);
+  std::string upperDelete = deleteKey;
+  upperDelete.replace(upperDelete.find("Laser"), 5, "LASER");
   const RegFile file = Parse("REGEDIT4\n" + kKey + "\n\"dwCopies\"=dword:1\n" + deleteKey + "\n" +
-                             kKey + "\n\"dwDensity\"=dword:7\n");
-  ExpectValues(file, {{"dwDensity", 7}});
+                             kKey + "\n\"dwDensity\"=dword:7\n\"dwCopies\"=dword:2\n" +
+                             upperDelete + "\n" + kKey + "\n\"dwCopies\"=dword:3\n");
+  // A value set again after its key went counts from there, whatever the
+  // letter case of the deletion.
+  ExpectValues(file, {{"dwCopies", 3}});
 }
 
-TEST(RegFile, OtherKeysAndValueTypesAreLeftOutWithWarnings) {
+struct Left {
+  int line;
+  LeftOutKind kind;
+  const char* says;
+};
+
+void ExpectLeftOut(const std::vector<LeftOut>& leftOut, const std::vector<Left>& expected) {
+  ASSERT_EQ(leftOut.size(), expected.size());
+  for (std::size_t i = 0; i < expected.size(); ++i) {
+    SCOPED_TRACE(leftOut[i].message);
+    EXPECT_EQ(leftOut[i].line, expected[i].line);
+    EXPECT_EQ(leftOut[i].kind, expected[i].kind);
+    EXPECT_NE(leftOut[i].message.find(expected[i].says), std::string::npos);
+  }
+}
+
+TEST(RegFile, OtherKeysAndValueTypesAreLeftOutByKind) {
   const RegFile file = Parse(
       "Windows Registry Editor Version 5.00\n"
       "[HKEY_CURRENT_USER\\Software\\Other]\n"
@@ -109,15 +130,38 @@ TEST(RegFile, OtherKeysAndValueTypesAreLeftOutWithWarnings) {
       "@=dword:00000001\n"
       "\"dwBlob\"=hex:01,02,\\\n"
       "  03,04\n"
-      "\"dwShort\"=hex(4):01,00\n");
+      "\"dwShort\"=hex(4):01,00\n"
+      "\"dwLong\"=hex(4):01,00,00,00,00\n"
+      "\"dwQword\"=hex(b):01,00,00,00,00,00,00,00\n");
   ExpectValues(file, {{"dwCopies", 2}});
-  ASSERT_EQ(file.warnings.size(), 6u);
-  EXPECT_EQ(file.warnings[0].rfind("line 2: ", 0), 0u) << file.warnings[0];
-  EXPECT_EQ(file.warnings[1].rfind("line 4: ", 0), 0u) << file.warnings[1];
-  EXPECT_NE(file.warnings[2].find("\"Comment\" is a string value"), std::string::npos);
-  EXPECT_NE(file.warnings[3].find("unnamed"), std::string::npos);
-  EXPECT_NE(file.warnings[4].find("\"dwBlob\" is a hex value"), std::string::npos);
-  EXPECT_NE(file.warnings[5].find("line 12: \"dwShort\" is a hex(4) value"), std::string::npos);
+  using enum LeftOutKind;
+  ExpectLeftOut(file.leftOut,
+                {{2, OtherKey, "[HKEY_CURRENT_USER\\Software\\Other] is not a printer's"},
+                 {4, OtherKey, "Printers\\Laser] is not a printer's"},
+                 {8, NotDword, "\"Comment\" is a string value"},
+                 {9, Unnamed, "unnamed"},
+                 {10, NotDword, "\"dwBlob\" is a hex value"},
+                 {12, WrongLength, "\"dwShort\" is a dword of 2 bytes"},
+                 {13, WrongLength, "\"dwLong\" is a dword of 5 bytes"},
+                 {14, NotDword, "\"dwQword\" is a hex(b) value"}});
+}
+
+TEST(RegFile, RootKeysGoByTheirFullOrShortName) {
+  const std::string path =
+      "\\System\\CurrentControlSet\\Control\\Print\\Printers\\Laser\\PrinterDriverData]\n";
+  for (const char* root : {"HKEY_LOCAL_MACHINE", "HKLM", "hklm", "HKEY_Local_Machine"}) {
+    SCOPED_TRACE(root);
+    const RegFile file = Parse("REGEDIT4\n[" + std::string(root) + path + "\"dwCopies\"=dword:3\n");
+    ExpectValues(file, {{"dwCopies", 3}});
+  }
+  // The other roots hold no printer's settings, by either name.
+  for (const char* root :
+       {"HKEY_CURRENT_USER", "HKCU", "HKCR", "HKU", "HKEY_CURRENT_CONFIG", "HKCC"}) {
+    SCOPED_TRACE(root);
+    const RegFile file = Parse("REGEDIT4\n[" + std::string(root) + path + "\"dwCopies\"=dword:3\n");
+    EXPECT_TRUE(file.values.empty());
+    ExpectLeftOut(file.leftOut, {{2, LeftOutKind::OtherKey, "is not a printer's"}});
+  }
 }
 
 struct Malformed {
@@ -136,7 +180,7 @@ TEST(RegFile, MalformedFilesAreRefusedWithLineAndReason) {
       {"value before key", v5 + "\"dwCopies\"=dword:1\n", 2, "before any [key]"},
       {"unclosed key", v5 + "[HKEY_LOCAL_MACHINE\\System\n", 2, "does not end with ']'"},
       {"empty key", v5 + "[]\n", 2, "empty key name"},
-      {"unknown root", v5 + "[HKEY_NOWHERE\\X]\n", 2, "unknown root key"},
+      {"unknown root", v5 + "[HKEY_NOWHERE\\X]\n", 2, "unknown root key \"HKEY_NOWHERE\""},
       {"unclosed name", v5 + kKey + "\n\"dwCopies=dword:1\n", 3, "no closing quote"},
       {"no equals", v5 + kKey + "\n\"dwCopies\" dword:1\n", 3, "expected '='"},
       {"bare name", v5 + kKey + "\ndwCopies=dword:1\n", 3, "quoted value name"},
@@ -147,10 +191,20 @@ TEST(RegFile, MalformedFilesAreRefusedWithLineAndReason) {
       {"unknown type", v5 + kKey + "\n\"dwCopies\"=qword:1\n", 3, "unknown value type"},
       {"unclosed string", v5 + kKey + "\n\"s\"=\"abc\n", 3, "no closing quote"},
       {"text after string", v5 + kKey + "\n\"s\"=\"abc\" x\n", 3, "after the string"},
-      {"bad hex byte", v5 + kKey + "\n\"b\"=hex:01,zz\n", 3, "bad byte"},
+      {"bad hex byte", v5 + kKey + "\n\"b\"=hex:01,zz\n", 3, "bad byte \"zz\""},
+      {"bad byte on a continuation line", v5 + kKey + "\n\"b\"=hex:01,\\\n  02,\\\n  03,0g\n", 5,
+       "bad byte \"0g\""},
+      {"two commas", v5 + kKey + "\n\"b\"=hex:01,,02\n", 3, "two commas"},
+      {"trailing comma", v5 + kKey + "\n\"b\"=hex:01,02,\n", 3, "ends with ','"},
+      {"empty line inside continued hex", v5 + kKey + "\n\"b\"=hex:01,\\\n\n\"c\"=dword:1\n", 4,
+       "empty line where the hex data"},
       {"bad hex type", v5 + kKey + "\n\"b\"=hex(q):01\n", 3, "hex(type)"},
       {"hex continues past end", v5 + kKey + "\n\"b\"=hex:01,\\", 3, "past the end"},
-      {"hex continued, then past end", v5 + kKey + "\n\"b\"=hex:01,\\\n  02,\\", 3, "past the end"},
+      {"hex continued, then past end", v5 + kKey + "\n\"b\"=hex:01,\\\n  02,\\", 4, "past the end"},
+      {"cut off inside a continuation", v5 + kKey + "\n\"b\"=hex:01,\\\n  02,\\\n", 4,
+       "past the end"},
+      {"cut off, blank lines behind", v5 + kKey + "\n\"b\"=hex:01,\\\r\n\r\n  \r\n", 3,
+       "past the end"},
       {"value under deletion", v5 + "[-" + kKey.substr(1) + "\n\"dwCopies\"=dword:1\n", 3,
        "key deletion"},
       {"odd UTF-16", Utf16Le(v5 + kKey + "\n") + "x", 3, "middle of a character"},
@@ -188,6 +242,9 @@ TEST(RegFile, ReadRegFileNamesTheFileAndLine) {
   RegFile file;
   EXPECT_FALSE(ReadRegFile("/nonexistent/settings.reg", file, error));
   EXPECT_EQ(error.rfind("/nonexistent/settings.reg: cannot open: ", 0), 0u) << error;
+  // A folder opens but cannot be read; it is no empty file.
+  EXPECT_FALSE(ReadRegFile(::testing::TempDir(), file, error));
+  EXPECT_NE(error.find(": cannot read: Is a directory"), std::string::npos) << error;
 }
 
 // ---- loading into the registry ------------------------------------------------
@@ -217,14 +274,13 @@ TEST(RegFile, LoadsOnlyTheChosenPrintersValues) {
       "\"dwCopies\"=dword:00000007\n"
       "\"dwDensity\"=dword:00000007\n");
   const long keysBefore = LmOpenRegistryKeyCount();
-  std::vector<std::string> warnings;
+  std::vector<LeftOut> leftOut;
   std::string error;
   // Key names ignore letter case, so the printer matches in any case.
-  EXPECT_EQ(LoadPrinterSettings(file, u"LOADER test", warnings, error), 2) << error;
+  EXPECT_EQ(LoadPrinterSettings(file, u"LOADER test", leftOut, error), 2) << error;
   EXPECT_EQ(LmOpenRegistryKeyCount(), keysBefore);
-  ASSERT_EQ(warnings.size(), 1u);  // one warning per other printer
-  EXPECT_NE(warnings[0].find("line 6: settings for printer \"Other\" left out"), std::string::npos)
-      << warnings[0];
+  ExpectLeftOut(leftOut,
+                {{5, LeftOutKind::OtherPrinter, "settings for printer \"Other\" left out"}});
 
   bool found = false;
   EXPECT_EQ(ReadBack(u"Loader Test", u"dwCopies", &found), 5u);
@@ -244,13 +300,48 @@ TEST(RegFile, PrinterNamesTheMonitorCannotFormAKeyPathForAreRefused) {
       "REGEDIT4\n"
       "[HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Control\\Print\\Printers\\" +
       tooLong + "\\PrinterDriverData]\n\"dwCopies\"=dword:00000005\n");
-  std::vector<std::string> warnings;
+  std::vector<LeftOut> leftOut;
   std::string error;
-  EXPECT_EQ(LoadPrinterSettings(file, Utf8ToUtf16(tooLong), warnings, error), -1);
+  EXPECT_EQ(LoadPrinterSettings(file, Utf8ToUtf16(tooLong), leftOut, error), -1);
   EXPECT_NE(error.find("longer than 189 characters"), std::string::npos) << error;
   EXPECT_EQ(DriverDataKeyPath(u""), u"");
   EXPECT_EQ(DriverDataKeyPath(std::u16string(kMaxPrinterNameLength, u'p')).size(),
             kKeyPathCapacity - 1);
+}
+
+TEST(RegFile, LeftOutComesInLineOrderAndIsCountedByKind) {
+  const std::string printers = "[HKLM\\System\\CurrentControlSet\\Control\\Print\\Printers\\";
+  const RegFile file = Parse("REGEDIT4\n" +                                // 1
+                             printers + "Other\\PrinterDriverData]\n" +    // 2
+                             "\"Model\"=\"x\"\n" +                         // 3
+                             printers + "Summary\\PrinterDriverData]\n" +  // 4
+                             "\"Model\"=\"x\"\n" +                         // 5
+                             "\"dwCopies\"=dword:1\n" +                    // 6
+                             "\"dwShort\"=hex(4):00\n" +                   // 7
+                             printers + "Third\\PrinterDriverData]\n" +    // 8
+                             "\"dwCopies\"=dword:1\n" +                    // 9
+                             "[HKCU\\Software]\n" +                        // 10
+                             printers + "other\\PrinterDriverData]\n" +    // 11
+                             "[-HKLM\\Software\\Gone]\n");                 // 12
+  std::vector<LeftOut> leftOut;
+  std::string error;
+  ASSERT_EQ(LoadPrinterSettings(file, u"summary", leftOut, error), 1) << error;
+  using enum LeftOutKind;
+  // Another printer's values are left out with its key, not one by one.
+  ExpectLeftOut(leftOut, {{2, OtherPrinter, "\"Other\""},
+                          {5, NotDword, "\"Model\""},
+                          {7, WrongLength, "of 1 byte"},
+                          {8, OtherPrinter, "\"Third\""},
+                          {10, OtherKey, "[HKCU\\Software]"},
+                          {11, OtherPrinter, "\"other\""},
+                          {12, OtherKey, "Gone"}});
+  EXPECT_EQ(LeftOutSummary(leftOut, u"summary"),
+            "left out 3 keys of other printers (this run uses printer \"summary\"; choose another "
+            "with --printer-name), 2 other keys, 1 value that is not a dword, 1 dword of the wrong "
+            "length");
+  EXPECT_EQ(LeftOutSummary({}, u"summary"), "");
+  RegDeleteTreeW(HKEY_LOCAL_MACHINE,
+                 u"System\\CurrentControlSet\\Control\\Print\\Printers\\Summary");
 }
 
 }  // namespace

@@ -17,7 +17,7 @@ _langmon_offer() {
 _langmon() {
   local cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD - 1]}
   local global="--printer --printers --jobs --csv --port --printer-name --settings --trace -q \
---quiet --json --timeout --connect-timeout --version -h --help"
+--quiet -v --verbose --json --timeout --connect-timeout --version -h --help"
   COMPREPLY=()
   case $prev in
     --settings | --reg | --printers)
@@ -93,12 +93,16 @@ _langmon_printer() {
       _langmon_offer "$cur" -W "empty silent"
       return
       ;;
+    --listen)
+      _langmon_offer "$cur" -W "127.0.0.1 ::1 0.0.0.0 ::"
+      return
+      ;;
     --port | --device-id | --delay-ms | --split | --split-pause-ms | --noise-text | \
       --silent-after | --silent-object | --reset-after)
       return
       ;;
   esac
-  _langmon_offer "$cur" -W "--port --objects --device-id --delay-ms --split --split-pause-ms \
+  _langmon_offer "$cur" -W "--listen --port --objects --device-id --delay-ms --split --split-pause-ms \
 --noise --noise-text --stale --silent --silent-after --silent-object --unknown --reset-after \
 --transcript -v --verbose -h --help"
 }

@@ -2,9 +2,11 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <iterator>
+#include <unordered_map>
+#include <utility>
 
 #include "config/config.h"
 #include "text_encoding.h"
@@ -52,9 +54,10 @@ int HexNibble(char c) {
   return -1;
 }
 
-// The monitor's key path parts as they stand in a .reg file's key lines.
+// The monitor's key path parts as they stand in a .reg file's key lines,
+// below the root key.
 const std::string& PrintersKeyPrefix() {
-  static const std::string prefix = "HKEY_LOCAL_MACHINE\\" + Utf16ToUtf8(kDriverDataKeyPrefix);
+  static const std::string prefix = Utf16ToUtf8(kDriverDataKeyPrefix);
   return prefix;
 }
 
@@ -141,10 +144,23 @@ bool ReadQuoted(std::string_view& s, std::string& out) {
 
 struct Value {
   enum Kind { Delete, Dword, String, Binary } kind = Dword;
-  std::string typeName;  // as written, for warnings
+  std::string typeName;  // as written, for the left-out messages
   DWORD dword = 0;
   std::string bytes;  // Binary
   unsigned hexType = 3;
+};
+
+// What is wrong with a value's data, and where in the data text: `where`
+// points into it, or is null for its start.
+struct DataFault {
+  const char* where = nullptr;
+  std::string reason;
+
+  bool Fail(std::string why, const char* at = nullptr) {
+    where = at;
+    reason = std::move(why);
+    return false;
+  }
 };
 
 bool AllHex(std::string_view digits) {
@@ -152,27 +168,20 @@ bool AllHex(std::string_view digits) {
 }
 
 // "string": a string value, checked for its syntax only.
-bool ParseStringData(std::string_view data, Value& value, std::string& reason) {
+bool ParseStringData(std::string_view data, Value& value, DataFault& fault) {
   std::string ignored;
-  if (!ReadQuoted(data, ignored)) {
-    reason = "string value has no closing quote";
-    return false;
-  }
-  if (!Trim(data).empty()) {
-    reason = "unexpected text after the string value";
-    return false;
-  }
+  if (!ReadQuoted(data, ignored)) return fault.Fail("string value has no closing quote");
+  if (!Trim(data).empty()) return fault.Fail("unexpected text after the string value");
   value.kind = Value::String;
   value.typeName = "string";
   return true;
 }
 
 // dword:XXXXXXXX
-bool ParseDwordData(std::string_view digits, Value& value, std::string& reason) {
-  if (digits.empty() || digits.size() > 8 || !AllHex(digits)) {
-    reason = "dword value must be 1 to 8 hexadecimal digits, found \"" + std::string(digits) + "\"";
-    return false;
-  }
+bool ParseDwordData(std::string_view digits, Value& value, DataFault& fault) {
+  if (digits.empty() || digits.size() > 8 || !AllHex(digits))
+    return fault.Fail("dword value must be 1 to 8 hexadecimal digits, found \"" +
+                      std::string(digits) + "\"");
   DWORD v = 0;
   for (char c : digits) v = (v << 4) | static_cast<DWORD>(HexNibble(c));
   value.kind = Value::Dword;
@@ -181,13 +190,11 @@ bool ParseDwordData(std::string_view digits, Value& value, std::string& reason) 
 }
 
 // The "(T)" of hex(T): the registry type in hex; `rest` is left behind it.
-bool ParseHexType(std::string_view& rest, Value& value, std::string& reason) {
+bool ParseHexType(std::string_view& rest, Value& value, DataFault& fault) {
   const std::size_t close = rest.find(')');
   const std::string_view type = rest.substr(1, close == std::string_view::npos ? 0 : close - 1);
-  if (close == std::string_view::npos || type.empty() || type.size() > 8 || !AllHex(type)) {
-    reason = "malformed hex(type) prefix";
-    return false;
-  }
+  if (close == std::string_view::npos || type.empty() || type.size() > 8 || !AllHex(type))
+    return fault.Fail("malformed hex(type) prefix");
   value.hexType = 0;
   for (char c : type) value.hexType = (value.hexType << 4) | static_cast<unsigned>(HexNibble(c));
   value.typeName = "hex(" + std::string(type) + ")";
@@ -196,16 +203,18 @@ bool ParseHexType(std::string_view& rest, Value& value, std::string& reason) {
 }
 
 // The bytes after "hex:" or "hex(T):", two digits each, separated by commas.
-bool ParseHexBytes(std::string_view rest, std::string& bytes, std::string& reason) {
+bool ParseHexBytes(std::string_view rest, std::string& bytes, DataFault& fault) {
   bytes.clear();
   if (Trim(rest).empty()) return true;
   while (true) {
     const std::size_t comma = rest.find(',');
     const std::string_view item = Trim(rest.substr(0, comma));
-    if (item.empty() || item.size() > 2 || !AllHex(item)) {
-      reason = "bad byte \"" + std::string(item) + "\" in hex data";
-      return false;
-    }
+    if (item.empty() && comma == std::string_view::npos)
+      return fault.Fail("hex data ends with ',' and no byte after it", rest.data());
+    if (item.empty())
+      return fault.Fail("hex data has two commas with no byte between", rest.data());
+    if (item.size() > 2 || !AllHex(item))
+      return fault.Fail("bad byte \"" + std::string(item) + "\" in hex data", item.data());
     int b = HexNibble(item[0]);
     if (item.size() == 2) b = b * 16 + HexNibble(item[1]);
     bytes += static_cast<char>(b);
@@ -215,34 +224,114 @@ bool ParseHexBytes(std::string_view rest, std::string& bytes, std::string& reaso
 }
 
 // hex:..., hex(T):...
-bool ParseHexData(std::string_view rest, Value& value, std::string& reason) {
+bool ParseHexData(std::string_view rest, Value& value, DataFault& fault) {
   value.hexType = REG_BINARY;
   value.typeName = "hex";
-  if (!rest.empty() && rest.front() == '(' && !ParseHexType(rest, value, reason)) return false;
-  if (rest.empty() || rest.front() != ':') {
-    reason = "expected ':' after \"" + value.typeName + "\"";
-    return false;
-  }
+  if (!rest.empty() && rest.front() == '(' && !ParseHexType(rest, value, fault)) return false;
+  if (rest.empty() || rest.front() != ':')
+    return fault.Fail("expected ':' after \"" + value.typeName + "\"");
   value.kind = Value::Binary;
-  return ParseHexBytes(rest.substr(1), value.bytes, reason);
+  return ParseHexBytes(rest.substr(1), value.bytes, fault);
 }
 
-bool ParseValueData(std::string_view data, Value& value, std::string& reason) {
+bool ParseValueData(std::string_view data, Value& value, DataFault& fault) {
   if (data == "-") {
     value.kind = Value::Delete;
     return true;
   }
-  if (!data.empty() && data.front() == '"') return ParseStringData(data, value, reason);
-  if (StartsWithNoCase(data, "dword:")) return ParseDwordData(data.substr(6), value, reason);
-  if (StartsWithNoCase(data, "hex")) return ParseHexData(data.substr(3), value, reason);
-  reason = "unknown value type in \"" + std::string(data) + "\"";
-  return false;
+  if (!data.empty() && data.front() == '"') return ParseStringData(data, value, fault);
+  if (StartsWithNoCase(data, "dword:")) return ParseDwordData(data.substr(6), value, fault);
+  if (StartsWithNoCase(data, "hex")) return ParseHexData(data.substr(3), value, fault);
+  return fault.Fail("unknown value type in \"" + std::string(data) + "\"");
 }
+
+// Lower-case ASCII, as the registry compares key and value names.
+std::string FoldCase(std::string_view text) {
+  std::string folded(text);
+  for (char& c : folded) c = AsciiLower(c);
+  return folded;
+}
+
+// The values read so far. Replacements and value deletions find their value
+// by printer and name, key deletions a printer's values, through hash tables
+// on the folded names, so that reading stays linear in the file's size;
+// removed values are marked and dropped once, at the end.
+class ValueTable {
+ public:
+  void Set(const std::string& printer, std::string name, DWORD value, int line) {
+    auto& byName = printers_[FoldCase(printer)];
+    const auto [it, added] = byName.try_emplace(FoldCase(name), values_.size());
+    if (!added) {
+      values_[it->second].value = value;
+      values_[it->second].line = line;
+      return;
+    }
+    values_.push_back({printer, std::move(name), value, line});
+    removed_.push_back(false);
+  }
+  void Remove(const std::string& printer, const std::string& name) {
+    const auto p = printers_.find(FoldCase(printer));
+    if (p == printers_.end()) return;
+    const auto it = p->second.find(FoldCase(name));
+    if (it == p->second.end()) return;
+    removed_[it->second] = true;
+    p->second.erase(it);
+  }
+  void RemovePrinter(const std::string& printer) {
+    const auto p = printers_.find(FoldCase(printer));
+    if (p == printers_.end()) return;
+    for (const auto& entry : p->second) removed_[entry.second] = true;
+    printers_.erase(p);
+  }
+  // Room for as many values as the file has lines, so that they are not
+  // moved as the table grows.
+  void Reserve(std::size_t lines) {
+    values_.reserve(lines);
+    removed_.reserve(lines);
+  }
+  // The surviving values, closed up in place.
+  std::vector<RegDword> Take() {
+    std::size_t kept = 0;
+    for (std::size_t i = 0; i < values_.size(); ++i) {
+      if (removed_[i]) continue;
+      if (kept != i) values_[kept] = std::move(values_[i]);
+      ++kept;
+    }
+    values_.resize(kept);
+    return std::move(values_);
+  }
+
+ private:
+  std::vector<RegDword> values_;
+  std::vector<bool> removed_;
+  // Folded printer name to its live values: folded value name to index.
+  std::unordered_map<std::string, std::unordered_map<std::string, std::size_t>> printers_;
+};
 
 // Where values of the current key go.
 struct KeyState {
   enum Kind { NoKey, Printer, Other, Deleted } kind = NoKey;
   std::string printer;
+};
+
+// A value's data joined from its lines, and the line each part came from.
+struct DataText {
+  std::string text;
+  std::vector<std::pair<std::size_t, int>> parts;  // offset in text, line number
+
+  void Append(std::string_view part, int line) {
+    parts.emplace_back(text.size(), line);
+    text += part;
+  }
+  // The line of a place in the text; a fault with no place is on the first.
+  int LineOf(const char* where) const {
+    if (where == nullptr) return parts.front().second;
+    const auto offset = static_cast<std::size_t>(where - text.data());
+    int line = parts.front().second;
+    for (const auto& [start, number] : parts)
+      if (start <= offset) line = number;
+    return line;
+  }
 };
 
 // The whole file as it is read, line by line.
@@ -253,14 +342,16 @@ struct Reading {
   std::size_t index = 0;  // of the line being read
   bool header = false;
   KeyState key;
+  ValueTable values;
 
   int LineNo() const { return static_cast<int>(index) + 1; }
-  bool Fail(std::string reason) {
-    failure = {LineNo(), std::move(reason)};
+  bool Fail(std::string reason) { return FailAt(LineNo(), std::move(reason)); }
+  bool FailAt(int line, std::string reason) {
+    failure = {line, std::move(reason)};
     return false;
   }
-  void Warn(const std::string& what) {
-    out.warnings.push_back("line " + std::to_string(LineNo()) + ": " + what);
+  void LeaveOut(int line, LeftOutKind kind, std::string message) {
+    out.leftOut.push_back({line, kind, key.printer, std::move(message)});
   }
 };
 
@@ -285,24 +376,54 @@ bool ReadHeader(Reading& r, std::string_view line) {
   return true;
 }
 
-bool KnownRoot(std::string_view path) {
-  static constexpr std::string_view kRoots[] = {"HKEY_LOCAL_MACHINE", "HKEY_CURRENT_USER",
-                                                "HKEY_CLASSES_ROOT", "HKEY_USERS",
-                                                "HKEY_CURRENT_CONFIG"};
-  const std::string_view root = path.substr(0, path.find('\\'));
-  return std::any_of(std::begin(kRoots), std::end(kRoots),
-                     [&](std::string_view r) { return EqualNoCase(r, root); });
+// The root keys by the names regedit takes, the full and the short one. The
+// first, the local machine's, holds the printers' keys.
+struct RootName {
+  std::string_view full;
+  std::string_view abbreviation;
+};
+constexpr RootName kRoots[] = {{"HKEY_LOCAL_MACHINE", "HKLM"},
+                               {"HKEY_CURRENT_USER", "HKCU"},
+                               {"HKEY_CLASSES_ROOT", "HKCR"},
+                               {"HKEY_USERS", "HKU"},
+                               {"HKEY_CURRENT_CONFIG", "HKCC"}};
+
+const RootName* FindRoot(std::string_view root) {
+  for (const RootName& name : kRoots)
+    if (EqualNoCase(root, name.full) || EqualNoCase(root, name.abbreviation)) return &name;
+  return nullptr;
 }
 
-// The printer whose driver-data key the path names, or false.
-bool PrinterOfKey(std::string_view path, std::string& printer) {
+// The printer whose driver-data key the path below the root names, or false.
+bool PrinterOfKey(const RootName& root, std::string_view below, std::string& printer) {
   const std::string& prefix = PrintersKeyPrefix();
   const std::string& suffix = DriverDataKeySuffix();
-  if (!StartsWithNoCase(path, prefix) || !EndsWithNoCase(path, suffix) ||
-      path.size() <= prefix.size() + suffix.size())
+  const bool localMachine = &root == &kRoots[0];
+  if (!localMachine || !StartsWithNoCase(below, prefix) || !EndsWithNoCase(below, suffix) ||
+      below.size() <= prefix.size() + suffix.size())
     return false;
-  printer = path.substr(prefix.size(), path.size() - prefix.size() - suffix.size());
+  printer = below.substr(prefix.size(), below.size() - prefix.size() - suffix.size());
   return true;
+}
+
+// The key a [key] or [-key] line opens, once its root is known.
+void EnterKey(Reading& r, std::string_view path, const RootName& root, bool deleting) {
+  const std::size_t slash = path.find('\\');
+  const std::string_view below =
+      slash == std::string_view::npos ? std::string_view() : path.substr(slash + 1);
+  std::string printer;
+  if (!PrinterOfKey(root, below, printer)) {
+    r.key = {deleting ? KeyState::Deleted : KeyState::Other, {}};
+    r.LeaveOut(
+        r.LineNo(), LeftOutKind::OtherKey,
+        "key [" + std::string(path) + "] is not a printer's PrinterDriverData key; left out");
+  } else if (deleting) {
+    r.values.RemovePrinter(printer);
+    r.key = {KeyState::Deleted, {}};
+  } else {
+    r.out.printerKeys.push_back({printer, r.LineNo()});
+    r.key = {KeyState::Printer, std::move(printer)};
+  }
 }
 
 // [key] or [-key].
@@ -312,20 +433,12 @@ bool ReadKeyLine(Reading& r, std::string_view line) {
   const bool deleting = !path.empty() && path.front() == '-';
   if (deleting) path.remove_prefix(1);
   if (path.empty()) return r.Fail("empty key name");
-  if (!KnownRoot(path))
-    return r.Fail("unknown root key \"" + std::string(path.substr(0, path.find('\\'))) + "\"");
-  std::string printer;
-  if (!PrinterOfKey(path, printer)) {
-    r.Warn("key [" + std::string(path) + "] is not a printer's PrinterDriverData key; left out");
-    r.key = {deleting ? KeyState::Deleted : KeyState::Other, {}};
-    return true;
-  }
-  if (deleting) {
-    std::erase_if(r.out.values, [&](const RegDword& v) { return EqualNoCase(v.printer, printer); });
-    r.key = {KeyState::Deleted, {}};
-  } else {
-    r.key = {KeyState::Printer, std::move(printer)};
-  }
+  const std::string_view rootName = path.substr(0, path.find('\\'));
+  const RootName* root = FindRoot(rootName);
+  if (root == nullptr)
+    return r.Fail("unknown root key \"" + std::string(rootName) +
+                  "\" (HKEY_LOCAL_MACHINE or HKLM holds the printers' keys)");
+  EnterKey(r, path, *root, deleting);
   return true;
 }
 
@@ -341,51 +454,54 @@ bool ReadValueName(Reading& r, std::string_view& rest, std::string& name, bool& 
   return true;
 }
 
+// Whether only blank lines follow the line being read.
+bool OnlyBlankLinesFollow(const Reading& r) {
+  for (std::size_t i = r.index + 1; i < r.lines.size(); ++i)
+    if (!Trim(r.lines[i]).empty()) return false;
+  return true;
+}
+
 // The data after '='. Hex data may continue over several lines, each but
-// the last ending in a backslash.
-bool ReadValueData(Reading& r, std::string_view rest, std::string& data) {
-  const int lineNo = r.LineNo();
-  data.assign(Trim(rest));
-  while (!data.empty() && data.back() == '\\' && StartsWithNoCase(data, "hex")) {
-    data.pop_back();
-    if (r.index + 1 >= r.lines.size()) {
-      r.failure = {lineNo, "hex data continues past the end of the file"};
-      return false;
-    }
-    data += Trim(r.lines[++r.index]);
+// the last ending in a backslash; a fault in the continuation is reported
+// at the line that has it.
+bool ReadValueData(Reading& r, std::string_view rest, DataText& data) {
+  data.Append(Trim(rest), r.LineNo());
+  while (!data.text.empty() && data.text.back() == '\\' && StartsWithNoCase(data.text, "hex")) {
+    data.text.pop_back();
+    if (OnlyBlankLinesFollow(r)) return r.Fail("hex data continues past the end of the file");
+    ++r.index;
+    const std::string_view next = Trim(r.lines[r.index]);
+    if (next.empty()) return r.Fail("empty line where the hex data of the line before continues");
+    if (next.find('\0') != std::string_view::npos) return r.Fail("NUL character in the text");
+    data.Append(next, r.LineNo());
   }
   return true;
 }
 
-std::vector<RegDword>::iterator FindValue(RegFile& out, const std::string& printer,
-                                          const std::string& name) {
-  return std::find_if(out.values.begin(), out.values.end(), [&](const RegDword& v) {
-    return EqualNoCase(v.printer, printer) && EqualNoCase(v.name, name);
-  });
-}
-
 // A value of a printer's driver-data key: dwords are kept, deletions
-// remove, anything else is left out with a warning.
+// remove, anything else is left out.
 void StoreValue(Reading& r, int lineNo, const std::string& name, Value& value) {
-  if (value.kind == Value::Binary && value.hexType == REG_DWORD && value.bytes.size() == 4) {
+  const bool hexDword = value.kind == Value::Binary && value.hexType == REG_DWORD;
+  if (hexDword && value.bytes.size() == 4) {
     // hex(4) is a REG_DWORD written as its four little-endian bytes.
     value.kind = Value::Dword;
     value.dword = 0;
     for (int b = 3; b >= 0; --b)
       value.dword = (value.dword << 8) | static_cast<unsigned char>(value.bytes[b]);
   }
-  const auto found = FindValue(r.out, r.key.printer, name);
   if (value.kind == Value::Delete) {
-    if (found != r.out.values.end()) r.out.values.erase(found);
-  } else if (value.kind == Value::Dword && found != r.out.values.end()) {
-    found->value = value.dword;
-    found->line = lineNo;
+    r.values.Remove(r.key.printer, name);
   } else if (value.kind == Value::Dword) {
-    r.out.values.push_back({r.key.printer, name, value.dword, lineNo});
+    r.values.Set(r.key.printer, name, value.dword, lineNo);
+  } else if (hexDword) {
+    r.LeaveOut(lineNo, LeftOutKind::WrongLength,
+               "\"" + name + "\" is a dword of " + std::to_string(value.bytes.size()) +
+                   (value.bytes.size() == 1 ? " byte" : " bytes") +
+                   " (hex(4) data must be 4 bytes); left out");
   } else {
-    r.out.warnings.push_back("line " + std::to_string(lineNo) + ": \"" + name + "\" is a " +
-                             value.typeName +
-                             " value; stored settings are dword values, so it is left out");
+    r.LeaveOut(lineNo, LeftOutKind::NotDword,
+               "\"" + name + "\" is a " + value.typeName +
+                   " value; stored settings are dword values, so it is left out");
   }
 }
 
@@ -400,18 +516,16 @@ bool ReadValueLine(Reading& r, std::string_view line) {
   if (!ReadValueName(r, rest, name, unnamed)) return false;
   rest = Trim(rest);
   if (rest.empty() || rest.front() != '=') return r.Fail("expected '=' after the value name");
-  std::string data;
+  DataText data;
   if (!ReadValueData(r, rest.substr(1), data)) return false;
   Value value;
-  std::string reason;
-  if (!ParseValueData(data, value, reason)) {
-    r.failure = {lineNo, reason};
-    return false;
-  }
-  if (r.key.kind != KeyState::Printer) return true;  // warned at the key line
+  DataFault fault;
+  if (!ParseValueData(data.text, value, fault))
+    return r.FailAt(data.LineOf(fault.where), fault.reason);
+  if (r.key.kind != KeyState::Printer) return true;  // left out at the key line
   if (unnamed) {
-    r.out.warnings.push_back("line " + std::to_string(lineNo) +
-                             ": the unnamed (default) value is not a setting; left out");
+    r.LeaveOut(lineNo, LeftOutKind::Unnamed,
+               "the unnamed (default) value is not a setting; left out");
     return true;
   }
   StoreValue(r, lineNo, name, value);
@@ -428,13 +542,15 @@ bool ReadLine(Reading& r) {
 }
 
 bool ParseText(std::string_view text, RegFile& out, Failure& failure) {
-  Reading r{out, failure, SplitLines(text), 0, false, KeyState{}};
+  Reading r{out, failure, SplitLines(text), 0, false, KeyState{}, ValueTable{}};
+  r.values.Reserve(r.lines.size());
   for (r.index = 0; r.index < r.lines.size(); ++r.index)
     if (!ReadLine(r)) return false;
   if (!r.header) {
     failure = {1, "empty file: no registry export header"};
     return false;
   }
+  out.values = r.values.Take();
   return true;
 }
 
@@ -452,17 +568,31 @@ bool ParseRegFile(std::string_view bytes, RegFile& out, RegFileError& error) {
   return true;
 }
 
-bool ReadRegFile(const std::string& path, RegFile& out, std::string& error) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
+namespace {
+
+// The file's bytes; false with "PATH: cannot ...: cause" (a folder, for one,
+// opens but cannot be read).
+bool ReadBytes(const std::string& path, std::string& bytes, std::string& error) {
+  std::FILE* file = std::fopen(path.c_str(), "rb");
+  if (file == nullptr) {
     error = path + ": cannot open: " + std::strerror(errno);
     return false;
   }
-  std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (in.bad()) {
-    error = path + ": read error";
-    return false;
-  }
+  char buffer[1 << 16];
+  std::size_t n = 0;
+  while ((n = std::fread(buffer, 1, sizeof buffer, file)) > 0) bytes.append(buffer, n);
+  const bool failed = std::ferror(file) != 0;
+  const int cause = errno;
+  std::fclose(file);
+  if (failed) error = path + ": cannot read: " + std::strerror(cause);
+  return !failed;
+}
+
+}  // namespace
+
+bool ReadRegFile(const std::string& path, RegFile& out, std::string& error) {
+  std::string bytes;
+  if (!ReadBytes(path, bytes, error)) return false;
   RegFileError failure;
   if (!ParseRegFile(bytes, out, failure)) {
     error = path + ":" + std::to_string(failure.line) + ": " + failure.reason;
@@ -496,24 +626,40 @@ bool CreateDriverDataKey(const std::u16string& printer, HKEY& key, std::string& 
   return true;
 }
 
+namespace {
+
+// What the file leaves out of `wanted`'s settings, in line order: its own
+// left-out content of that printer and of other keys, and the driver-data
+// keys of other printers (whose values are never listed one by one).
+std::vector<LeftOut> LeftOutFor(const RegFile& file, const std::string& wanted) {
+  std::vector<LeftOut> own, otherPrinters;
+  for (const LeftOut& item : file.leftOut)
+    if (item.printer.empty() || EqualNoCase(item.printer, wanted)) own.push_back(item);
+  for (const RegKeyLine& key : file.printerKeys)
+    if (!EqualNoCase(key.printer, wanted))
+      otherPrinters.push_back({key.line, LeftOutKind::OtherPrinter, key.printer,
+                               "settings for printer \"" + key.printer +
+                                   "\" left out (this run uses printer \"" + wanted +
+                                   "\"; choose it with --printer-name)"});
+  std::vector<LeftOut> merged;
+  merged.reserve(own.size() + otherPrinters.size());
+  std::merge(own.begin(), own.end(), otherPrinters.begin(), otherPrinters.end(),
+             std::back_inserter(merged),
+             [](const LeftOut& a, const LeftOut& b) { return a.line < b.line; });
+  return merged;
+}
+
+}  // namespace
+
 int LoadPrinterSettings(const RegFile& file, const std::u16string& printer,
-                        std::vector<std::string>& warnings, std::string& error,
+                        std::vector<LeftOut>& leftOut, std::string& error,
                         const std::string& from) {
   const std::string wanted = from.empty() ? Utf16ToUtf8(printer) : from;
-  std::vector<std::string> others;
+  leftOut = LeftOutFor(file, wanted);
   HKEY key = nullptr;
   int written = 0;
   for (const RegDword& v : file.values) {
-    if (!EqualNoCase(v.printer, wanted)) {
-      if (std::none_of(others.begin(), others.end(),
-                       [&](const std::string& o) { return EqualNoCase(o, v.printer); })) {
-        others.push_back(v.printer);
-        warnings.push_back("line " + std::to_string(v.line) + ": settings for printer \"" +
-                           v.printer + "\" left out (this run uses printer \"" + wanted +
-                           "\"; choose it with --printer-name)");
-      }
-      continue;
-    }
+    if (!EqualNoCase(v.printer, wanted)) continue;
     if (!key && !CreateDriverDataKey(printer, key, error)) return -1;
     const std::u16string name = Utf8ToUtf16(v.name);
     const DWORD data = v.value;
@@ -537,6 +683,29 @@ std::vector<std::string> PrintersIn(const RegFile& file) {
                      [&](const std::string& p) { return EqualNoCase(p, v.printer); }))
       printers.push_back(v.printer);
   return printers;
+}
+
+std::string LeftOutSummary(const std::vector<LeftOut>& leftOut, const std::u16string& printer) {
+  // One phrase per kind, in the order of LeftOutKind: for one, for several.
+  static constexpr std::pair<std::string_view, std::string_view> kPhrases[] = {
+      {"key of another printer", "keys of other printers"},
+      {"other key", "other keys"},
+      {"value that is not a dword", "values that are not dwords"},
+      {"dword of the wrong length", "dwords of the wrong length"},
+      {"unnamed value", "unnamed values"},
+  };
+  std::size_t counts[std::size(kPhrases)] = {};
+  for (const LeftOut& item : leftOut) ++counts[static_cast<std::size_t>(item.kind)];
+  std::string summary;
+  for (std::size_t kind = 0; kind < std::size(kPhrases); ++kind) {
+    if (counts[kind] == 0) continue;
+    summary += (summary.empty() ? "left out " : ", ") + std::to_string(counts[kind]) + " " +
+               std::string(counts[kind] == 1 ? kPhrases[kind].first : kPhrases[kind].second);
+    if (static_cast<LeftOutKind>(kind) == LeftOutKind::OtherPrinter)
+      summary += " (this run uses printer \"" + Utf16ToUtf8(printer) +
+                 "\"; choose another with --printer-name)";
+  }
+  return summary;
 }
 
 }  // namespace langmon::host

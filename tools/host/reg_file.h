@@ -4,10 +4,13 @@
 // Both export formats are read: "REGEDIT4" (8-bit text) and "Windows
 // Registry Editor Version 5.00" (UTF-16LE with a byte-order mark as regedit
 // writes it; UTF-8 is accepted too). Only `dword:` values of a printer's
-// driver-data key under HKEY_LOCAL_MACHINE are settings, the key being the
-// one the monitor reads (config/config.h).
-// Anything else in the file is checked for syntax and then left out with a
-// warning.
+// driver-data key under HKEY_LOCAL_MACHINE (or HKLM) are settings, the key
+// being the one the monitor reads (config/config.h).
+// Anything else in the file is checked for syntax and then left out; the
+// loader says what, by kind (LeftOut).
+//
+// Reading and loading take time in proportion to the file's size: values
+// are found by printer and name through hash tables, never by a scan.
 #pragma once
 
 #include <string>
@@ -26,12 +29,38 @@ struct RegDword {
   int line = 0;  // where it was set
 };
 
+// Well-formed content that is no setting of the chosen printer, by kind.
+enum class LeftOutKind {
+  OtherPrinter,  // a driver-data key of another printer, with all its values
+  OtherKey,      // a key that is no printer's driver-data key
+  NotDword,      // a value of another type (string, binary, qword, ...)
+  WrongLength,   // a REG_DWORD (hex(4)) whose data is not four bytes
+  Unnamed,       // the unnamed (default) value of a key
+};
+
+struct LeftOut {
+  int line = 0;
+  LeftOutKind kind = LeftOutKind::OtherKey;
+  std::string printer;  // whose driver-data key holds it; empty for OtherKey
+  std::string message;  // what was left out and why, without the line
+};
+
+// A [key] line that opens a printer's driver-data key.
+struct RegKeyLine {
+  std::string printer;
+  int line = 0;
+};
+
 struct RegFile {
-  // Surviving values in file order; a later line for the same printer and
-  // name replaces the earlier one, and deletions ("name"=- or [-key]) remove.
+  // Surviving values of every printer in file order; a later line for the
+  // same printer and name replaces the earlier one, and deletions
+  // ("name"=- or [-key]) remove.
   std::vector<RegDword> values;
-  // "line N: ..." notes about content that was left out.
-  std::vector<std::string> warnings;
+  // Content that is no setting, in line order: other keys, and values of a
+  // printer's key that are not dwords or have no name (with that printer).
+  std::vector<LeftOut> leftOut;
+  // Every printer's driver-data key line ([key], not [-key]), in line order.
+  std::vector<RegKeyLine> printerKeys;
 };
 
 struct RegFileError {
@@ -57,17 +86,23 @@ bool CreateDriverDataKey(const std::u16string& printer, HKEY& key, std::string& 
 
 // Writes the file's values for `printer` (compared without regard to letter
 // case, as registry key names are) into the host registry as REG_DWORD
-// values. Values stored for other printers are skipped, with one warning
-// per printer appended to `warnings`. Returns the number of values written,
-// or -1 with `error` set when the registry refused. With `from`, the file's
-// values for printer `from` are the ones written for `printer` (a fleet sends
-// one printer's stored settings to every printer).
+// values. `leftOut` receives, in line order, everything in the file that is
+// not loaded: the file's own left-out content of that printer and of other
+// keys, and one entry per driver-data key of another printer. Returns the
+// number of values written, or -1 with `error` set when the registry
+// refused. With `from`, the file's values for printer `from` are the ones
+// written for `printer` (a fleet sends one printer's stored settings to every
+// printer).
 int LoadPrinterSettings(const RegFile& file, const std::u16string& printer,
-                        std::vector<std::string>& warnings, std::string& error,
+                        std::vector<LeftOut>& leftOut, std::string& error,
                         const std::string& from = {});
 
 // The printers a file holds values for, each once (compared without regard
 // to letter case), in the order they first appear.
 std::vector<std::string> PrintersIn(const RegFile& file);
+
+// One line that counts what was left out by kind, e.g. "left out 2 keys of
+// other printers (...), 1 value that is not a dword"; empty when nothing was.
+std::string LeftOutSummary(const std::vector<LeftOut>& leftOut, const std::u16string& printer);
 
 }  // namespace langmon::host

@@ -64,6 +64,7 @@ void AddGlobalOptions(CLI::App& app, Options& options) {
   app.add_option("--settings", options.settings, "stored driver settings to load from a .reg file");
   app.add_flag("--trace", options.trace, "show the conversation on the port on stderr");
   app.add_flag("-q,--quiet", options.quiet, "no progress line");
+  app.add_flag("-v,--verbose", options.verbose, "list each line --settings leaves out");
   app.add_flag("--json", options.json, "print one JSON object, errors included");
   app.add_option("--timeout", options.timeout, "end the whole command within this time")
       ->check(Seconds());

@@ -37,6 +37,7 @@ struct Options {
   std::string settingsFrom;
   bool trace = false;
   bool quiet = false;
+  bool verbose = false;  // list each line a .reg file leaves out
   double connectTimeout = 10;     // seconds, each connect (--connect-timeout)
   std::optional<double> timeout;  // seconds, the whole command (--timeout)
   // When the time limit runs out: the start of the run plus --timeout.

@@ -31,6 +31,19 @@ void TraceClientCall(TraceWriter& trace, const ClientCall& call) {
   trace.Note(text + (call.ok ? ": ok" : ": failed"));
 }
 
+// What the .reg file held that is no setting of this printer: one summary
+// line, and with --verbose each line before it.
+void ReportLeftOut(const Options& options, const std::vector<LeftOut>& leftOut,
+                   const std::u16string& printer) {
+  if (options.verbose)
+    for (const LeftOut& item : leftOut)
+      Warning(fmt::format("{}:{}: {}", options.settings, item.line, item.message));
+  const std::string summary = LeftOutSummary(leftOut, printer);
+  if (!summary.empty())
+    Warning(fmt::format("{}: {}{}", options.settings, summary,
+                        options.verbose ? "" : "; --verbose lists each line"));
+}
+
 // Acts on failures of the port: a read that failed means no reply can come
 // (the connection is gone, or the time is up), so the monitor stops waiting
 // for one in this request; a call that failed once the deadline had passed
@@ -109,10 +122,10 @@ int Session::StoreSettings(const std::u16string& printer) {
     RegFile file;
     if (!ReadRegFile(options_.settings, file, error))
       return FailWith(kUsage, "cannot read the stored settings", error);
-    std::vector<std::string> warnings = file.warnings;
-    if (LoadPrinterSettings(file, printer, warnings, error, options_.settingsFrom) < 0)
+    std::vector<LeftOut> leftOut;
+    if (LoadPrinterSettings(file, printer, leftOut, error, options_.settingsFrom) < 0)
       return Fail(kFailed, "cannot store the settings of " + options_.settings, error);
-    for (const std::string& w : warnings) Warning(options_.settings + ": " + w);
+    ReportLeftOut(options_, leftOut, printer);
   }
   if (!options_.page) return kSuccess;
   HKEY key = nullptr;

@@ -1,24 +1,30 @@
-// langmon-printer: a PJL laser printer simulated on a loopback TCP port.
+// langmon-printer: a simulated PJL laser printer on a TCP port.
 //
-//   langmon-printer [--port N] [--objects FILE.json] [fault knobs...]
+//   langmon-printer [--listen ADDRESS] [--port N] [--objects FILE.json]
+//                   [--transcript FILE] [fault knobs...]
 //
-// Prints "listening on 127.0.0.1:PORT" once it accepts connections and runs
-// until SIGINT or SIGTERM, then exits 0.
+// Prints "listening on ADDRESS:PORT" once it accepts connections and runs
+// until SIGINT or SIGTERM, then exits 0. Usage errors exit 2, a server that
+// cannot listen or a transcript that cannot be written 1.
 #include <signal.h>
-#include <unistd.h>
 
 #include <CLI/CLI.hpp>
 #include <cstdio>
-#include <fstream>
+#include <exception>
 #include <string>
-#include <vector>
 
-#include "printer_config.h"
+#include "command_line.h"
 #include "printer_server.h"
+#include "transcript.h"
 
 namespace {
 
 using namespace langmon::sim;
+using langmon::printer::Knobs;
+using langmon::printer::TranscriptFile;
+
+constexpr int kFailed = 1;
+constexpr int kUsage = 2;
 
 PrinterServer* g_server = nullptr;
 
@@ -26,75 +32,22 @@ extern "C" void OnSignal(int) {
   if (g_server != nullptr) g_server->Stop();
 }
 
-// What the command line sets besides the server's own options.
-struct Knobs {
-  std::string objectsFile;
-  std::string deviceId;
-  std::string transcript;
-  unsigned delayMs = 0;
-  std::vector<std::size_t> split;
-  bool noise = false;
-  std::string noiseText = "\x01\x02 noise ";
-  bool stale = false;
-  bool silent = false;
-  long long silentAfter = -1;
-  std::vector<std::string> silentObjects;
-  std::string unknown;
-};
+constexpr const char* kFooter =
+    "The objects file is the format `langmon --printer sim:FILE.json` reads too.\n"
+    "Only that in-process printer answers the device ID (--device-id, \"deviceId\"):\n"
+    "a raw TCP port has no device-ID request. --listen, --port, --split-pause-ms,\n"
+    "--reset-after and --transcript concern the TCP server only.";
 
-void AddOptions(CLI::App& app, ServerOptions& options, Knobs& knobs) {
-  app.add_option("--port", options.port, "TCP port (0: any free port)")
-      ->default_val(9100)
-      ->check(CLI::Range(0, 65535));
-  app.add_option("--objects", knobs.objectsFile, "JSON file with objects, device ID and faults")
-      ->check(CLI::ExistingFile);
-  app.add_option("--device-id", knobs.deviceId, "IEEE 1284 device ID text");
-  app.add_option("--delay-ms", knobs.delayMs, "delay before every reply becomes readable");
-  app.add_option("--split", knobs.split,
-                 "send every reply in pieces of N bytes (several sizes: in turn, the last "
-                 "repeating)")
-      ->check(CLI::PositiveNumber);
-  app.add_option("--split-pause-ms", options.splitPauseMs, "pause between the pieces of a reply")
-      ->capture_default_str();
-  app.add_flag("--noise", knobs.noise, "put noise bytes (no '@') before every reply");
-  app.add_option("--noise-text", knobs.noiseText, "the noise bytes (implies --noise)");
-  app.add_flag("--stale", knobs.stale, "put a stale, non-matching reply before every reply");
-  app.add_flag("--silent", knobs.silent, "answer nothing at all");
-  app.add_option("--silent-after", knobs.silentAfter, "answer N replies, then nothing")
-      ->check(CLI::NonNegativeNumber);
-  app.add_option("--silent-object", knobs.silentObjects,
-                 "do not answer DMINFO for this object (repeatable)");
-  app.add_option("--unknown", knobs.unknown,
-                 "answer for an unknown object: empty (no record) or silent")
-      ->check(CLI::IsMember({"empty", "silent"}));
-  app.add_option("--reset-after", options.resetAfter,
-                 "reset each connection (RST) after N replies sent on it");
-  app.add_option("--transcript", knobs.transcript, "write every byte received to FILE at exit");
-  app.add_flag("-v,--verbose", options.verbose, "log connections on stderr");
+void Error(const std::string& text) {
+  std::fprintf(stderr, "langmon-printer: error: %s\n", text.c_str());
 }
 
-// The objects file, then the command-line knobs over it.
-bool MakeConfig(const CLI::App& app, const Knobs& knobs, PrinterConfig& config,
-                std::string& error) {
-  if (!knobs.objectsFile.empty() && !LoadPrinterConfig(knobs.objectsFile, config, error))
-    return false;
-  SimFaults& faults = config.faults;
-  if (!knobs.deviceId.empty()) config.deviceId = knobs.deviceId;
-  if (app.count("--delay-ms")) faults.replyDelayMs = knobs.delayMs;
-  if (!knobs.split.empty()) faults.splitSizes = knobs.split;
-  if (knobs.noise || app.count("--noise-text")) faults.noise = knobs.noiseText;
-  if (knobs.stale) faults.staleReply = kStaleReply;
-  if (knobs.silent) faults.silent = true;
-  if (knobs.silentAfter >= 0) faults.silentAfterReplies = knobs.silentAfter;
-  for (const std::string& id : knobs.silentObjects) faults.silentObjects.insert(id);
-  if (!knobs.unknown.empty())
-    faults.unknown =
-        knobs.unknown == "silent" ? UnknownObjectReply::Silent : UnknownObjectReply::Empty;
-  return true;
+void Warning(const std::string& text) {
+  std::fprintf(stderr, "langmon-printer: warning: %s\n", text.c_str());
 }
 
-// Serves until SIGINT or SIGTERM.
-void ServeUntilSignalled(PrinterServer& server, const ServerOptions& options) {
+// Serves until SIGINT or SIGTERM, or until the transcript fails.
+void ServeUntilSignalled(PrinterServer& server) {
   g_server = &server;
   struct sigaction action {};
   action.sa_handler = OnSignal;
@@ -103,50 +56,85 @@ void ServeUntilSignalled(PrinterServer& server, const ServerOptions& options) {
   sigaction(SIGTERM, &action, nullptr);
   signal(SIGPIPE, SIG_IGN);
 
-  std::printf("listening on %s:%u\n", options.address.c_str(), server.Port());
+  std::printf("listening on %s\n", server.Endpoint().c_str());
   std::fflush(stdout);
   server.Run();
   g_server = nullptr;
 }
 
-bool WriteTranscript(const std::string& path, const SimPrinter& printer) {
-  std::ofstream out(path, std::ios::binary);
-  const std::string bytes = printer.Written();
-  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  return static_cast<bool>(out);
+// Warnings about what the server will do that a user may not expect.
+void WarnAboutReach(const CLI::App& app, const ServerOptions& options) {
+  const AddressScope scope = ScopeOfAddress(options.address);
+  if (scope != AddressScope::Loopback)
+    Warning("listening on " + options.address +
+            (scope == AddressScope::Any ? " (every address of this machine)" : "") +
+            ": other machines can reach the simulated printer, which has no access control");
+  if (app.count("--device-id"))
+    Warning("--device-id has no effect over TCP: a raw TCP port has no device-ID request");
+}
+
+int Serve(const CLI::App& app, const ServerOptions& options, const Knobs& knobs) {
+  PrinterConfig config;
+  std::string error;
+  if (!MakeConfig(app, knobs, config, error)) {
+    Error(error);
+    return kUsage;
+  }
+  TranscriptFile transcript;
+  if (!knobs.transcript.empty() && !transcript.Open(knobs.transcript, error)) {
+    Error(error);
+    return kUsage;
+  }
+  SimPrinter printer;
+  ApplyPrinterConfig(config, printer);
+  printer.SetTranscriptLimit(0);  // nothing here reads it back; the file has every byte
+  PrinterServer server(printer, options);
+  if (!knobs.transcript.empty()) {
+    transcript.OnFailure([&server](const std::string& message) {
+      Error(message + "; the server stops");
+      server.Stop();
+    });
+    printer.SetTranscriptSink(
+        [&transcript](const char* data, std::size_t size) { transcript.Write(data, size); });
+  }
+  if (!server.Listen(error)) {
+    Error(error);
+    return kFailed;
+  }
+  WarnAboutReach(app, options);
+  ServeUntilSignalled(server);
+  printer.SetTranscriptSink(nullptr);
+  const bool written = transcript.Close(error);
+  if (options.verbose)
+    std::fprintf(stderr, "served %lu connections, %llu replies\n", server.Accepted(),
+                 static_cast<unsigned long long>(printer.RepliesSent()));
+  return written ? 0 : kFailed;
+}
+
+int Run(int argc, char** argv) {
+  CLI::App app{"Simulated PJL printer on a TCP port (raw AppSocket), on loopback by default."};
+  app.footer(kFooter);
+  ServerOptions options;
+  Knobs knobs;
+  langmon::printer::AddOptions(app, options, knobs);
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::CallForHelp& e) {
+    return app.exit(e);
+  } catch (const CLI::ParseError& e) {
+    Error(std::string(e.what()) + " (--help lists the options)");
+    return kUsage;
+  }
+  return Serve(app, options, knobs);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  CLI::App app{"Simulated PJL printer on a loopback TCP port (raw AppSocket)."};
-  ServerOptions options;
-  Knobs knobs;
-  AddOptions(app, options, knobs);
-  CLI11_PARSE(app, argc, argv);
-
-  PrinterConfig config;
-  std::string error;
-  if (!MakeConfig(app, knobs, config, error)) {
-    std::fprintf(stderr, "langmon-printer: %s\n", error.c_str());
-    return 2;
+  try {
+    return Run(argc, argv);
+  } catch (const std::exception& e) {
+    Error(e.what());
+    return kFailed;
   }
-  SimPrinter printer;
-  ApplyPrinterConfig(config, printer);
-  PrinterServer server(printer, options);
-  if (!server.Listen(error)) {
-    std::fprintf(stderr, "langmon-printer: %s\n", error.c_str());
-    return 1;
-  }
-  ServeUntilSignalled(server, options);
-
-  if (!knobs.transcript.empty() && !WriteTranscript(knobs.transcript, printer)) {
-    std::fprintf(stderr, "langmon-printer: cannot write %s\n", knobs.transcript.c_str());
-    return 1;
-  }
-  if (options.verbose) {
-    std::fprintf(stderr, "served %lu connections, %llu replies\n", server.Accepted(),
-                 static_cast<unsigned long long>(printer.RepliesSent()));
-  }
-  return 0;
 }

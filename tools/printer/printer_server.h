@@ -1,6 +1,6 @@
 // The TCP side of langmon-printer: serves one simulated printer to any
-// number of clients on a loopback port. Each connection gets its own channel
-// on the printer (its own parser and output) while all share the objects.
+// number of clients on a TCP port, on loopback unless told otherwise. Each connection gets its own
+// channel on the printer (its own parser and output) while all share the objects.
 #pragma once
 
 #include <atomic>
@@ -14,9 +14,18 @@
 
 namespace langmon::sim {
 
+// Where a numeric address given to listen on leads.
+enum class AddressScope {
+  Invalid,    // not a numeric IPv4 or IPv6 address
+  Loopback,   // 127.0.0.0/8 or ::1: this machine only
+  Any,        // 0.0.0.0 or ::: every address of this machine
+  Interface,  // one address of this machine, reachable from its network
+};
+AddressScope ScopeOfAddress(const std::string& address);
+
 struct ServerOptions {
-  std::string address = "127.0.0.1";
-  unsigned port = 9100;  // 0: any free port
+  std::string address = "127.0.0.1";  // numeric IPv4 or IPv6
+  unsigned port = 9100;               // 0: any free port
   // Close a connection abruptly (RST, SO_LINGER 0) once this many replies
   // have been sent on it; 0: never.
   unsigned resetAfter = 0;
@@ -38,6 +47,8 @@ class PrinterServer {
   bool Listen(std::string& error);
   // The bound port (the chosen one when asked for port 0).
   unsigned Port() const { return port_; }
+  // The bound address and port: "127.0.0.1:9100", "[::]:9100".
+  std::string Endpoint() const;
   // Serves until Stop(); then closes every connection and returns.
   void Run();
   // Makes Run() return. Safe from any thread and from a signal handler.
@@ -57,6 +68,7 @@ class PrinterServer {
   int listenFd_ = -1;
   int wakePipe_[2] = {-1, -1};
   unsigned port_ = 0;
+  std::string endpoint_;
   std::atomic<bool> stopping_{false};
   std::atomic<unsigned long> accepted_{0};
   std::mutex mutex_;
