@@ -3,8 +3,8 @@
 # settings that can be sent, as "langmon settings" lists them. Installed
 # once under each program's name; needs no other completion package.
 
-_langmon_options_taking_a_value="--printer --port --printer-name --settings --reg --page \
---job-id --document --timeout --connect-timeout"
+_langmon_options_taking_a_value="--printer --printers --jobs --port --printer-name --settings \
+--reg --page --job-id --document --timeout --connect-timeout"
 
 # COMPREPLY from compgen, one candidate a line, so that file names with
 # blanks stay whole: _langmon_offer CURRENT-WORD COMPGEN-ARGUMENTS...
@@ -16,11 +16,11 @@ _langmon_offer() {
 
 _langmon() {
   local cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD - 1]}
-  local global="--printer --port --printer-name --settings --trace -q --quiet -v --verbose --json \
---timeout --connect-timeout --version -h --help"
+  local global="--printer --printers --jobs --csv --port --printer-name --settings --trace -q \
+--quiet -v --verbose --json --timeout --connect-timeout --version -h --help"
   COMPREPLY=()
   case $prev in
-    --settings | --reg)
+    --settings | --reg | --printers)
       compopt -o filenames 2> /dev/null
       _langmon_offer "$cur" -f
       return
@@ -38,7 +38,7 @@ _langmon() {
       _langmon_offer "$cur" -W "17 18 19 21 22"
       return
       ;;
-    --printer-name | --job-id | --document | --timeout | --connect-timeout) return ;;
+    --printer-name | --job-id | --document | --timeout | --connect-timeout | --jobs) return ;;
   esac
   local command="" i
   for ((i = 1; i < COMP_CWORD; i++)); do

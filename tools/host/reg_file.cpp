@@ -652,8 +652,9 @@ std::vector<LeftOut> LeftOutFor(const RegFile& file, const std::string& wanted) 
 }  // namespace
 
 int LoadPrinterSettings(const RegFile& file, const std::u16string& printer,
-                        std::vector<LeftOut>& leftOut, std::string& error) {
-  const std::string wanted = Utf16ToUtf8(printer);
+                        std::vector<LeftOut>& leftOut, std::string& error,
+                        const std::string& from) {
+  const std::string wanted = from.empty() ? Utf16ToUtf8(printer) : from;
   leftOut = LeftOutFor(file, wanted);
   HKEY key = nullptr;
   int written = 0;
@@ -673,6 +674,15 @@ int LoadPrinterSettings(const RegFile& file, const std::u16string& printer,
   }
   if (key) RegCloseKey(key);
   return written;
+}
+
+std::vector<std::string> PrintersIn(const RegFile& file) {
+  std::vector<std::string> printers;
+  for (const RegDword& v : file.values)
+    if (std::none_of(printers.begin(), printers.end(),
+                     [&](const std::string& p) { return EqualNoCase(p, v.printer); }))
+      printers.push_back(v.printer);
+  return printers;
 }
 
 std::string LeftOutSummary(const std::vector<LeftOut>& leftOut, const std::u16string& printer) {

@@ -90,9 +90,16 @@ bool CreateDriverDataKey(const std::u16string& printer, HKEY& key, std::string& 
 // not loaded: the file's own left-out content of that printer and of other
 // keys, and one entry per driver-data key of another printer. Returns the
 // number of values written, or -1 with `error` set when the registry
-// refused.
+// refused. With `from`, the file's values for printer `from` are the ones
+// written for `printer` (a fleet sends one printer's stored settings to every
+// printer).
 int LoadPrinterSettings(const RegFile& file, const std::u16string& printer,
-                        std::vector<LeftOut>& leftOut, std::string& error);
+                        std::vector<LeftOut>& leftOut, std::string& error,
+                        const std::string& from = {});
+
+// The printers a file holds values for, each once (compared without regard
+// to letter case), in the order they first appear.
+std::vector<std::string> PrintersIn(const RegFile& file);
 
 // One line that counts what was left out by kind, e.g. "left out 2 keys of
 // other printers (...), 1 value that is not a dword"; empty when nothing was.

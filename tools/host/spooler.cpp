@@ -9,8 +9,21 @@ namespace langmon::host {
 
 namespace {
 
-Spooler* g_spooler = nullptr;
-SpoolerSeams g_savedSeams{};
+// Several Spoolers may live at once, each driving its own port on its own
+// thread (a fleet worker reads nine printers at once). The seams are
+// installed while any lives; a seam call reaches the Spooler of the thread
+// that made the call into the monitor, or the only one alive (a test that
+// drives one Spooler from a second thread).
+std::mutex g_liveLock;
+std::vector<Spooler*> g_live;  // guarded by g_liveLock
+SpoolerSeams g_savedSeams{};   // written under g_liveLock while none lives
+thread_local Spooler* t_spooler = nullptr;
+
+Spooler* Current() {
+  if (t_spooler) return t_spooler;
+  std::lock_guard<std::mutex> guard(g_liveLock);
+  return g_live.size() == 1 ? g_live.front() : nullptr;
+}
 
 // The registry root the spooler hands the monitor: the monitor only checks
 // that it is not empty.
@@ -28,36 +41,46 @@ constexpr DWORD kJobChunk = 16 * 1024;
 constexpr int kStalledWrites = 3;
 
 BOOL WINAPI HostOpenPrinter(LPWSTR name, LPHANDLE printer, LPPRINTER_DEFAULTSW) {
-  return g_spooler ? g_spooler->OnOpenPrinter(name, printer) : FALSE;
+  Spooler* spooler = Current();
+  return spooler ? spooler->OnOpenPrinter(name, printer) : FALSE;
 }
 
 BOOL WINAPI HostSetJob(HANDLE printer, DWORD jobId, DWORD, LPBYTE, DWORD command) {
-  return g_spooler ? g_spooler->OnSetJob(printer, jobId, command) : FALSE;
+  Spooler* spooler = Current();
+  return spooler ? spooler->OnSetJob(printer, jobId, command) : FALSE;
 }
 
 BOOL WINAPI HostClosePrinter(HANDLE printer) {
-  return g_spooler ? g_spooler->OnClosePrinter(printer) : FALSE;
+  Spooler* spooler = Current();
+  return spooler ? spooler->OnClosePrinter(printer) : FALSE;
 }
 
 DWORD WINAPI HostGetTickCount() {
-  return g_spooler ? g_spooler->OnGetTickCount() : g_savedSeams.GetTickCount();
+  Spooler* spooler = Current();
+  return spooler ? spooler->OnGetTickCount() : g_savedSeams.GetTickCount();
 }
 
 }  // namespace
 
 Spooler::Spooler(std::u16string printerName) : printerName_(std::move(printerName)) {
-  g_savedSeams = g_Seams;
-  g_spooler = this;
-  g_Seams.OpenPrinter = &HostOpenPrinter;
-  g_Seams.SetJob = &HostSetJob;
-  g_Seams.ClosePrinter = &HostClosePrinter;
-  g_Seams.GetTickCount = &HostGetTickCount;
+  std::lock_guard<std::mutex> guard(g_liveLock);
+  if (g_live.empty()) {
+    g_savedSeams = g_Seams;
+    g_Seams.OpenPrinter = &HostOpenPrinter;
+    g_Seams.SetJob = &HostSetJob;
+    g_Seams.ClosePrinter = &HostClosePrinter;
+    g_Seams.GetTickCount = &HostGetTickCount;
+  }
+  g_live.push_back(this);
+  t_spooler = this;
 }
 
 Spooler::~Spooler() {
   ClosePort();
-  g_Seams = g_savedSeams;
-  g_spooler = nullptr;
+  if (t_spooler == this) t_spooler = nullptr;
+  std::lock_guard<std::mutex> guard(g_liveLock);
+  g_live.erase(std::find(g_live.begin(), g_live.end(), this));
+  if (g_live.empty()) g_Seams = g_savedSeams;
 }
 
 bool Spooler::Initialize(std::string& error) {

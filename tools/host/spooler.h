@@ -3,8 +3,10 @@
 // supplies the spooler client calls (OpenPrinter, SetJob, ClosePrinter) the
 // monitor makes back into the spooler, and the monitor's tick counter.
 //
-// One Spooler at a time per process: while it lives it owns the spooler
-// seams of the monitor.
+// Several Spoolers may live at once, each on its own thread with its own
+// port: while any lives the spooler seams of the monitor are the stand-in's,
+// and a call the monitor makes back reaches the Spooler made on the calling
+// thread (or, from another thread, the only one alive).
 #pragma once
 
 #include <atomic>

@@ -14,4 +14,10 @@ int RunTestPage(const Options& options);
 int RunDeviceId(const Options& options);
 int RunPrint(const Options& options);
 
+// What a fleet checks once, before any printer is contacted: the NAME=VALUE
+// arguments of set, the stored settings apply sends. kSuccess, or kUsage
+// with the refusal reported.
+int CheckAssignments(const Options& options);
+int CheckStoredSettings(const Options& options);
+
 }  // namespace langmon::cli

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "commands.h"
+#include "fleet.h"
 #include "langmon_version.h"
 #include "options.h"
 #include "report.h"
@@ -48,7 +49,16 @@ void AddGlobalOptions(CLI::App& app, Options& options) {
   app.require_subcommand(0, 1);
   app.set_version_flag("--version", "langmon " LANGMON_VERSION);
   app.option_defaults()->always_capture_default();
-  app.add_option("--printer", options.device, "device URI of the printer")->capture_default_str();
+  app.add_option("--printer", options.devices,
+                 "device URI of the printer; more than once for several printers")
+      ->allow_extra_args(false)
+      ->default_str("sim:");
+  app.add_option("--printers", options.printersFile,
+                 "read the printers from FILE: one device URI a line, an optional name after it");
+  app.add_option("--jobs", options.jobs,
+                 "how many printers to serve at once with several printers (default 256)")
+      ->check(CLI::Range(1, kMaxJobs));
+  app.add_flag("--csv", options.csv, "one CSV row per printer, one column per setting");
   app.add_option("--port", options.port, "spooler port name");
   app.add_option("--printer-name", options.printerName, "spooler printer name");
   app.add_option("--settings", options.settings, "stored driver settings to load from a .reg file");
@@ -136,13 +146,51 @@ std::optional<int> CheckNames(const CLI::App& app, const Options& options) {
     const std::string& value;
     const char* what;
   } names[] = {{"--printer", options.device, "a device URI, such as sim: or socket://HOST"},
+               {"--printers", options.printersFile, "a printers file"},
                {"--port", options.port, "a spooler port name, such as LPT1:"},
                {"--printer-name", options.printerName, "a spooler printer name"},
                {"--settings", options.settings, "a .reg file"}};
   for (const auto& n : names)
     if (app.count(n.option) != 0 && n.value.empty())
       return Fail(kUsage, std::string(n.option) + " is empty", std::string("give ") + n.what);
+  for (const std::string& device : options.devices)
+    if (device.empty()) return Fail(kUsage, "--printer is empty", names[0].what);
   return std::nullopt;
+}
+
+// What a fleet refuses before it starts: a command for one printer, the
+// options that name one printer's port or files, two output formats.
+std::optional<int> CheckFleet(const CLI::App& app, const std::string& command,
+                              const Options& options) {
+  if (command != "config" && command != "apply" && command != "set" && command != "testpage")
+    return Fail(kUsage, command + " does not run on several printers",
+                "--printers, several --printer, --jobs and --csv are for config, apply, set and "
+                "testpage");
+  if (options.json && options.csv)
+    return Fail(kUsage, "--json and --csv exclude each other", "give one of them");
+  const struct {
+    bool given;
+    const char* option;
+    const char* why;
+  } single[] = {
+      {app.count("--port") != 0, "--port", "each printer gets a parallel port of its worker"},
+      {app.count("--printer-name") != 0, "--printer-name",
+       "each printer is named in the printers file, or after its position"},
+      {!options.regFile.empty(), "--reg", "one backup file cannot hold several printers"},
+      {options.trace, "--trace", "the conversations of several printers would interleave"}};
+  for (const auto& s : single)
+    if (s.given) return Fail(kUsage, std::string(s.option) + " is for one printer", s.why);
+  if (command == "set")
+    return CheckAssignments(options) ? std::optional<int>(kUsage) : std::nullopt;
+  if (command == "apply")
+    return CheckStoredSettings(options) ? std::optional<int>(kUsage) : std::nullopt;
+  return std::nullopt;
+}
+
+int RunFleetCommand(const CLI::App& app, const Command& command, const Options& options) {
+  const std::string name = command.app->get_name();
+  if (auto status = CheckFleet(app, name, options)) return *status;
+  return RunFleet(name, command.run, options);
 }
 
 int Run(const CLI::App& app, const std::vector<Command>& commands, const Options& options) {
@@ -153,6 +201,7 @@ int Run(const CLI::App& app, const std::vector<Command>& commands, const Options
         return Fail(kUsage, "wrong command line",
                     "the argument \"" + extras.front() + "\" was not expected");
       if (auto status = CheckNames(app, options)) return *status;
+      if (FleetAsked(options)) return RunFleetCommand(app, command, options);
       return command.run(options);
     }
   if (!extras.empty() && !extras.front().starts_with("-"))
@@ -177,6 +226,15 @@ int RunCommandLine(int argc, char** argv, Clock::time_point start) {
   const std::vector<Command> commands = AddCommands(app, options);
   SetJsonOutput(JsonAsked(argc, argv));
   if (auto status = Parse(app, argc, argv)) return *status;
+  if (options.devices.size() == 1) options.device = options.devices.front();
+  if (FleetAsked(options)) {
+    // A fleet's parent forks, so it starts no watchdog thread: it keeps the
+    // deadline itself.
+    if (options.timeout)
+      options.deadline = start + std::chrono::duration_cast<Clock::duration>(
+                                     std::chrono::duration<double>(*options.timeout));
+    return Run(app, commands, options);
+  }
   // The limit counts from the start of the run.
   const TimeLimit timeLimit(options.timeout, start);
   options.deadline = timeLimit.Deadline();

@@ -25,9 +25,16 @@ constexpr int Worse(int a, int b) {
 
 struct Options {
   std::string device = "sim:";
+  std::vector<std::string> devices;  // every --printer; one is also `device`
+  std::string printersFile;          // --printers FILE
+  std::optional<int> jobs;           // --jobs N
+  bool csv = false;                  // --csv
   std::string port = "LPT1:";
   std::string printerName = "langmon";
   std::string settings;
+  // Whose settings in the file of --settings are loaded: empty for the
+  // run's own printer; a fleet names the file's one printer.
+  std::string settingsFrom;
   bool trace = false;
   bool quiet = false;
   bool verbose = false;  // list each line a .reg file leaves out

@@ -16,6 +16,7 @@ namespace {
 
 struct Report {
   bool json = false;
+  bool captured = false;  // a fleet worker's printer: nothing to standard error
   nlohmann::ordered_json result = nlohmann::ordered_json::object();
   bool failed = false;  // the first failure's words are kept
   std::string error;
@@ -24,12 +25,15 @@ struct Report {
   int writeError = 0;  // errno of the first failed write
 };
 
+// Each thread reports on its own: a fleet worker runs one printer per thread.
 Report& State() {
-  static Report report;
+  thread_local Report report;
   return report;
 }
 
-void ToStderr(const std::string& text) { std::fputs(text.c_str(), stderr); }
+void ToStderr(const std::string& text) {
+  if (!State().captured) std::fputs(text.c_str(), stderr);
+}
 
 void Remember(const std::string& error, const std::string& cause) {
   Report& r = State();
@@ -39,13 +43,17 @@ void Remember(const std::string& error, const std::string& cause) {
   r.cause = cause;
 }
 
-void PrintJson(Report& r, int status) {
+void Complete(Report& r, int status) {
   if (r.failed) {
     r.result["error"] = r.error;
     r.result["cause"] = r.cause;
   }
   if (!r.warnings.empty()) r.result["warnings"] = r.warnings;
   r.result["exitStatus"] = status;
+}
+
+void PrintJson(Report& r, int status) {
+  Complete(r, status);
   // Names and device IDs may hold bytes that are no UTF-8; they are shown
   // replaced rather than ending the run.
   Print(r.result.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n");
@@ -55,6 +63,20 @@ void PrintJson(Report& r, int status) {
 
 void SetJsonOutput(bool json) { State().json = json; }
 bool JsonOutput() { return State().json; }
+
+void CaptureReport() {
+  State() = Report{};
+  State().json = true;
+  State().captured = true;
+}
+
+nlohmann::ordered_json TakeReport(int status) {
+  Report& r = State();
+  Complete(r, status);
+  nlohmann::ordered_json result = std::move(r.result);
+  r = Report{};
+  return result;
+}
 
 void Print(std::string_view text) {
   Report& r = State();

@@ -2,7 +2,8 @@
 // with --json, as one JSON object printed when the run ends. Errors and
 // warnings go to standard error; with --json they are also members of that
 // object ("error", "cause", "warnings"), and the object always carries the
-// run's "exitStatus". A run has one report, so its state is this file's own.
+// run's "exitStatus". A run has one report per thread (a fleet worker runs
+// one printer per thread), so its state is this file's own, per thread.
 #pragma once
 
 #include <nlohmann/json.hpp>
@@ -16,6 +17,13 @@ namespace langmon::cli {
 
 void SetJsonOutput(bool json);
 bool JsonOutput();
+
+// A fleet worker's printer, on this thread: a fresh report in JSON, whose
+// errors and warnings stay in the object instead of going to standard error.
+void CaptureReport();
+// The finished object of this thread's report, as FinishOutput would print
+// it with `status`; the thread's report starts afresh.
+nlohmann::ordered_json TakeReport(int status);
 
 // Text for standard output. A failed write is remembered for FinishOutput.
 void Print(std::string_view text);

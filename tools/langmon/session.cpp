@@ -123,7 +123,7 @@ int Session::StoreSettings(const std::u16string& printer) {
     if (!ReadRegFile(options_.settings, file, error))
       return FailWith(kUsage, "cannot read the stored settings", error);
     std::vector<LeftOut> leftOut;
-    if (LoadPrinterSettings(file, printer, leftOut, error) < 0)
+    if (LoadPrinterSettings(file, printer, leftOut, error, options_.settingsFrom) < 0)
       return Fail(kFailed, "cannot store the settings of " + options_.settings, error);
     ReportLeftOut(options_, leftOut, printer);
   }

@@ -87,14 +87,19 @@ int Store(const Options& options, const std::vector<Assignment>& assignments) {
 
 }  // namespace
 
+int CheckAssignments(const Options& options) {
+  std::vector<std::string> refusals;
+  ParseAll(options.assignments, refusals);
+  if (refusals.empty()) return kSuccess;
+  std::string cause;
+  for (const std::string& why : refusals) cause += (cause.empty() ? "" : "; ") + why;
+  return Fail(kUsage, "nothing was set", cause);
+}
+
 int RunSet(const Options& options) {
+  if (int rc = CheckAssignments(options)) return rc;
   std::vector<std::string> refusals;
   const std::vector<Assignment> assignments = ParseAll(options.assignments, refusals);
-  if (!refusals.empty()) {
-    std::string cause;
-    for (const std::string& why : refusals) cause += (cause.empty() ? "" : "; ") + why;
-    return Fail(kUsage, "nothing was set", cause);
-  }
   Session session(options);
   if (int rc = session.Open(options.verify)) return rc;
   if (int rc = Store(options, assignments)) return rc;

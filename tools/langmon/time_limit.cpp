@@ -3,7 +3,6 @@
 #include <fmt/format.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cstdlib>
 
 #include "options.h"
@@ -13,14 +12,17 @@ namespace langmon::cli {
 
 namespace {
 
-std::atomic<bool> g_timeRanOut{false};
+// Per thread: each printer of a fleet worker runs on its own thread.
+thread_local bool t_timeRanOut = false;
 
 }  // namespace
 
-void NoteTimeRanOut() { g_timeRanOut.store(true); }
-bool TimeRanOut() { return g_timeRanOut.load(); }
+void NoteTimeRanOut() { t_timeRanOut = true; }
+bool TimeRanOut() { return t_timeRanOut; }
+void ForgetTimeRanOut() { t_timeRanOut = false; }
 
-TimeLimit::TimeLimit(std::optional<double> seconds, Clock::time_point start) : seconds_(seconds) {
+TimeLimit::TimeLimit(std::optional<double> seconds, Clock::time_point start)
+    : seconds_(seconds), json_(JsonOutput()) {
   if (!seconds) return;
   deadline_ =
       start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(*seconds));
@@ -36,8 +38,10 @@ TimeLimit::~TimeLimit() {
   if (watchdog_.joinable()) watchdog_.join();
 }
 
-std::string TimeLimit::Text() const {
-  return fmt::format("the time limit of {:g} s (--timeout) ran out", seconds_.value_or(0));
+std::string TimeLimit::Text() const { return TimeLimitText(seconds_.value_or(0)); }
+
+std::string TimeLimitText(double seconds) {
+  return fmt::format("the time limit of {:g} s (--timeout) ran out", seconds);
 }
 
 int TimeLimit::Finish(int status) const {
@@ -57,7 +61,7 @@ void TimeLimit::Watch() {
   constexpr const char* kCause = "stopped while still waiting";
   const std::string text = "langmon: error: " + Text() + ": " + kCause + "\n";
   std::string json;
-  if (JsonOutput()) {
+  if (json_) {
     const nlohmann::ordered_json object = {
         {"error", Text()}, {"cause", kCause}, {"exitStatus", kTimedOut}};
     json = object.dump(2) + "\n";

@@ -40,6 +40,7 @@ class TimeLimit {
   void Watch();
 
   std::optional<double> seconds_;
+  bool json_ = false;  // --json, as the main thread's report knows it
   std::optional<Clock::time_point> deadline_;
   std::mutex mutex_;
   std::condition_variable wake_;
@@ -47,10 +48,14 @@ class TimeLimit {
   std::thread watchdog_;
 };
 
+// "the time limit of 5 s (--timeout) ran out".
+std::string TimeLimitText(double seconds);
+
 // Something of this run was cut short because its deadline had passed: a
-// port call failed or the monitor's clock ran ahead. One deadline per
-// process, so one note per process.
+// port call failed or the monitor's clock ran ahead. Noted per thread, the
+// thread that runs the request (a fleet worker runs one printer per thread).
 void NoteTimeRanOut();
 bool TimeRanOut();
+void ForgetTimeRanOut();
 
 }  // namespace langmon::cli

@@ -1,0 +1,68 @@
+// Fleets: one command (config, apply, set, testpage) run against many
+// printers at once. The parent process stays single-threaded: it reads the
+// printers, forks worker processes (each its own monitor instance, serving
+// up to nine printers at once on LPT1: to LPT9:, one thread each), hands
+// them printers over a pipe as their slots free up, reads one result line
+// per printer back over another, and writes the results as they come: text,
+// JSON Lines or CSV. Each printer runs through the same command code as a
+// single run, so its result is the one a single run would give.
+#pragma once
+
+#include <cstddef>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
+
+#include "options.h"
+#include "time_limit.h"
+
+namespace langmon::cli {
+
+// One printer of a fleet: its device URI and its spooler printer name.
+struct FleetPrinter {
+  std::string uri;
+  std::string name;
+  std::string origin;  // where it was named: "FILE:LINE" or "--printer URI"
+};
+
+// What every worker runs: the command and the options all printers share.
+struct FleetJob {
+  std::string command;  // "config", "apply", "set", "testpage"
+  int (*run)(const Options& options) = nullptr;
+  Options options;
+  std::vector<FleetPrinter> printers;
+};
+
+// How many printers one worker serves at once: the monitor serves the
+// configuration requests on LPT1: to LPT9: only.
+inline constexpr int kSlotsPerWorker = 9;
+// The bounds of --jobs.
+inline constexpr int kDefaultJobs = 256;
+inline constexpr int kMaxJobs = 1024;
+
+// Whether the command line asks for a fleet: --printers, --printer more
+// than once, --jobs or --csv.
+bool FleetAsked(const Options& options);
+
+// The printers of --printer and --printers, in that order; an unnamed one
+// is called "langmon-N" after its position N. False with `error` ("FILE:LINE:
+// why") when the file cannot be read or a line is wrong.
+bool CollectPrinters(const Options& options, std::vector<FleetPrinter>& printers,
+                     std::string& error);
+// The lines of a printers file: "URI [NAME]", "#" comments, blank lines.
+bool ParsePrintersText(const std::string& text, const std::string& path,
+                       std::vector<FleetPrinter>& printers, std::string& error);
+
+// Runs `command` on every printer the options name; the exit status.
+int RunFleet(const std::string& command, int (*run)(const Options&), const Options& options);
+
+// ---- between the parts ----------------------------------------------------
+
+// A worker process: reads printer indices from `taskFd`, runs each on a free
+// slot, writes "INDEX\tSTATUS\tJSON\n" to `resultFd`, and ends when `taskFd` ends
+// and its printers are done.
+[[noreturn]] void RunWorker(const FleetJob& job, int slots, int taskFd, int resultFd);
+// One printer on port LPT<slot>:, on the calling thread; its JSON object.
+nlohmann::ordered_json RunFleetPrinter(const FleetJob& job, std::size_t index, int slot);
+
+}  // namespace langmon::cli

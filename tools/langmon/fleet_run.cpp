@@ -1,0 +1,421 @@
+// The parent of a fleet: single-threaded, so that it may fork. It starts the
+// workers, hands them printers as their slots free up, reads their results
+// with poll(), re-runs the printers of a worker that died, and enforces the
+// deadline of --timeout itself (no watchdog thread here).
+#include <fcntl.h>
+#include <fmt/format.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <deque>
+#include <exception>
+#include <optional>
+
+#include "fleet.h"
+#include "fleet_output.h"
+#include "reg_file.h"
+#include "report.h"
+
+namespace langmon::cli {
+
+namespace {
+
+using Json = nlohmann::ordered_json;
+
+struct Worker {
+  pid_t pid = -1;
+  int taskFd = -1;  // -1 once closed: no more printers for it
+  int resultFd = -1;
+  int slots = 0;
+  std::vector<std::size_t> inFlight;  // handed out, no result yet
+  std::string buffer;                 // a result line not yet whole
+};
+
+struct Fleet {
+  explicit Fleet(const FleetJob& j) : job(j) {}
+  const FleetJob& job;
+  FleetFormat format = FleetFormat::Text;
+  bool progress = false;
+  Clock::time_point lastProgress{};
+  std::deque<std::size_t> waiting;
+  std::vector<std::optional<int>> statuses;
+  std::vector<int> crashes;
+  std::vector<Clock::time_point> handedOut;
+  std::vector<Worker> workers;
+  std::size_t finished = 0;
+  int status = kSuccess;
+};
+
+void CloseFd(int& fd) {
+  if (fd >= 0) ::close(fd);
+  fd = -1;
+}
+
+void ClearProgress(Fleet& fleet) {
+  if (!fleet.progress) return;
+  std::fputs("\r\x1b[K", stderr);
+  std::fflush(stderr);
+}
+
+void ShowProgress(Fleet& fleet, bool now) {
+  if (!fleet.progress) return;
+  const auto time = Clock::now();
+  if (!now && time - fleet.lastProgress < std::chrono::milliseconds(200)) return;
+  fleet.lastProgress = time;
+  FleetTally tally{fleet.finished, 0, 0, fleet.waiting.size()};
+  for (const auto& s : fleet.statuses)
+    if (s && *s != kSuccess) ++tally.failed;
+  for (const Worker& w : fleet.workers) tally.running += w.inFlight.size();
+  std::fprintf(stderr, "\r\x1b[K%s", ProgressText(tally).c_str());
+  std::fflush(stderr);
+}
+
+// A printer's result, `line` as the output shows it: written out at once,
+// each line flushed so that a reader sees it as the printer finishes.
+void Finish(Fleet& fleet, std::size_t index, int status, const std::string& line) {
+  if (fleet.statuses[index]) return;
+  fleet.statuses[index] = status;
+  fleet.status = Worse(fleet.status, status);
+  ++fleet.finished;
+  ClearProgress(fleet);
+  Print(line);
+  std::fflush(stdout);
+  ShowProgress(fleet, true);
+}
+
+// A result the parent makes itself, for a printer no worker answered for.
+void FinishWithError(Fleet& fleet, std::size_t index, int status, const std::string& error,
+                     const std::string& cause) {
+  const FleetPrinter& p = fleet.job.printers[index];
+  const double seconds =
+      fleet.handedOut[index] == Clock::time_point{}
+          ? 0.0
+          : std::chrono::duration<double>(Clock::now() - fleet.handedOut[index]).count();
+  const Json result{{"uri", p.uri},   {"name", p.name},       {"error", error},
+                    {"cause", cause}, {"exitStatus", status}, {"seconds", seconds}};
+  Finish(fleet, index, status, FleetLine(fleet.format, result));
+}
+
+void HandOut(Fleet& fleet, Worker& worker, std::size_t index) {
+  worker.inFlight.push_back(index);
+  fleet.handedOut[index] = Clock::now();
+  const std::string line = fmt::format("{}\n", index);
+  // A worker that is gone is noticed when its results end; the printer is
+  // in flight there and handled as such.
+  if (::write(worker.taskFd, line.data(), line.size()) < 0) CloseFd(worker.taskFd);
+}
+
+// Starts a worker with `slots` slots; false with `error` when it cannot.
+// The child keeps only its own two pipe ends: another worker's task pipe
+// held open by a sibling would never end.
+bool Spawn(Fleet& fleet, int slots, std::string& error) {
+  int task[2], result[2];
+  if (::pipe2(task, O_CLOEXEC) != 0) {
+    error = std::strerror(errno);
+    return false;
+  }
+  if (::pipe2(result, O_CLOEXEC) != 0) {
+    error = std::strerror(errno);
+    ::close(task[0]);
+    ::close(task[1]);
+    return false;
+  }
+  std::fflush(stdout);
+  std::fflush(stderr);
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    for (Worker& w : fleet.workers) {
+      CloseFd(w.taskFd);
+      CloseFd(w.resultFd);
+    }
+    ::close(task[1]);
+    ::close(result[0]);
+    try {
+      RunWorker(fleet.job, slots, task[0], result[1]);
+    } catch (...) {
+      std::_Exit(kFailed);
+    }
+  }
+  ::close(task[0]);
+  ::close(result[1]);
+  if (pid < 0) {
+    error = std::strerror(errno);
+    ::close(task[1]);
+    ::close(result[0]);
+    return false;
+  }
+  fleet.workers.push_back(Worker{pid, task[1], result[0], slots, {}, {}});
+  return true;
+}
+
+// Hands waiting printers to workers with free slots; once none wait, tells
+// every worker that no more come.
+void Dispatch(Fleet& fleet) {
+  for (Worker& w : fleet.workers)
+    while (w.taskFd >= 0 && !fleet.waiting.empty() &&
+           w.inFlight.size() < static_cast<std::size_t>(w.slots)) {
+      const std::size_t index = fleet.waiting.front();
+      fleet.waiting.pop_front();
+      HandOut(fleet, w, index);
+    }
+  if (fleet.waiting.empty())
+    for (Worker& w : fleet.workers) CloseFd(w.taskFd);
+}
+
+// "INDEX\tSTATUS\tJSON" from a worker. JSON Lines pass the worker's text
+// through: the parent is one thread for the whole fleet, so it parses only
+// what it must show otherwise.
+void TakeResultLine(Fleet& fleet, Worker& worker, const std::string& line) {
+  std::size_t index = 0, end = 0;
+  int status = kFailed;
+  try {
+    index = std::stoul(line, &end);
+    status = std::stoi(line.substr(end + 1));
+  } catch (const std::exception&) {
+    return;  // not a result of ours; the printer stays in flight
+  }
+  const std::size_t json = line.find('\t', end + 1);
+  const auto it = std::find(worker.inFlight.begin(), worker.inFlight.end(), index);
+  if (it == worker.inFlight.end() || json == std::string::npos) return;
+  worker.inFlight.erase(it);
+  if (fleet.format == FleetFormat::JsonLines) {
+    Finish(fleet, index, status, line.substr(json + 1) + "\n");
+    return;
+  }
+  const Json result = Json::parse(line.substr(json + 1), nullptr, false);
+  if (result.is_discarded() || !result.is_object()) {
+    FinishWithError(fleet, index, kFailed, "the worker's answer could not be read",
+                    "it was no JSON object");
+    return;
+  }
+  Finish(fleet, index, status, FleetLine(fleet.format, result));
+}
+
+// Reads what a worker sent; false at its end.
+bool ReadResults(Fleet& fleet, Worker& worker) {
+  char chunk[8192];
+  const ssize_t n = ::read(worker.resultFd, chunk, sizeof chunk);
+  if (n < 0 && (errno == EINTR || errno == EAGAIN)) return true;
+  if (n <= 0) return false;
+  worker.buffer.append(chunk, static_cast<std::size_t>(n));
+  for (std::size_t end; (end = worker.buffer.find('\n')) != std::string::npos;) {
+    const std::string line = worker.buffer.substr(0, end);
+    worker.buffer.erase(0, end + 1);
+    TakeResultLine(fleet, worker, line);
+  }
+  return true;
+}
+
+// How a worker process ended, in words.
+std::string HowItEnded(int waitStatus) {
+  if (WIFSIGNALED(waitStatus)) {
+    const int sig = WTERMSIG(waitStatus);
+    const char* abbrev = sigabbrev_np(sig);
+    return fmt::format("was killed by signal SIG{} ({})", abbrev ? abbrev : std::to_string(sig),
+                       strsignal(sig));
+  }
+  if (WIFEXITED(waitStatus))
+    return fmt::format("exited with status {} before answering", WEXITSTATUS(waitStatus));
+  return "ended before answering";
+}
+
+// A printer whose worker died before answering for it. A test page is never
+// asked twice; another request runs once more, alone in a fresh worker, so
+// that a printer that brings its worker down takes no other printer with it.
+void Orphaned(Fleet& fleet, std::size_t index, const std::string& how) {
+  const std::string error = "the worker process running this printer " + how;
+  if (fleet.job.command == "testpage") {
+    FinishWithError(fleet, index, kFailed, error,
+                    "it is not known whether the test page was asked, so it is not asked again");
+    return;
+  }
+  if (++fleet.crashes[index] >= 2) {
+    FinishWithError(fleet, index, kFailed, error,
+                    "it ended so twice, the second time running this printer alone");
+    return;
+  }
+  std::string why;
+  if (!Spawn(fleet, 1, why)) {
+    FinishWithError(fleet, index, kFailed, error, "cannot start another worker: " + why);
+    return;
+  }
+  HandOut(fleet, fleet.workers.back(), index);
+}
+
+// A worker's results have ended: it is collected, and what it left undone
+// goes elsewhere. The worker is taken out of the list first, since
+// re-running its printers adds workers.
+void Reap(Fleet& fleet, std::size_t which) {
+  Worker worker = std::move(fleet.workers[which]);
+  fleet.workers.erase(fleet.workers.begin() + static_cast<std::ptrdiff_t>(which));
+  CloseFd(worker.taskFd);
+  CloseFd(worker.resultFd);
+  int waitStatus = 0;
+  while (::waitpid(worker.pid, &waitStatus, 0) < 0 && errno == EINTR) {
+  }
+  if (worker.inFlight.empty() && fleet.waiting.empty()) return;
+  const std::string how = HowItEnded(waitStatus);
+  for (std::size_t index : worker.inFlight) Orphaned(fleet, index, how);
+  const int spare = worker.slots - static_cast<int>(worker.inFlight.size());
+  std::string why;
+  // Should this fail, KeepAWorker tries again when no worker is left.
+  if (!fleet.waiting.empty() && spare > 0) Spawn(fleet, spare, why);
+}
+
+// The deadline has passed (with the grace a single run's watchdog gives):
+// the workers are stopped, and every printer not done is reported so.
+void StopAtDeadline(Fleet& fleet) {
+  for (Worker& w : fleet.workers) ::kill(w.pid, SIGKILL);
+  for (std::size_t i = 0; i < fleet.workers.size(); ++i) {
+    Worker& w = fleet.workers[i];
+    while (ReadResults(fleet, w)) {
+    }
+    CloseFd(w.taskFd);
+    CloseFd(w.resultFd);
+    while (::waitpid(w.pid, nullptr, 0) < 0 && errno == EINTR) {
+    }
+  }
+  const std::string error =
+      TimeLimitText(fleet.job.options.timeout.value_or(0)) + " before this printer was done";
+  for (std::size_t i = 0; i < fleet.statuses.size(); ++i)
+    if (!fleet.statuses[i])
+      FinishWithError(fleet, i, kTimedOut, error,
+                      fleet.handedOut[i] == Clock::time_point{} ? "it was not started"
+                                                                : "stopped while still waiting");
+  fleet.workers.clear();
+}
+
+// How long poll() may wait: until the deadline's grace ends, and no longer
+// than the progress line's next refresh.
+int PollTimeout(const Fleet& fleet) {
+  std::optional<Clock::duration> wait;
+  if (fleet.job.options.deadline)
+    wait = *fleet.job.options.deadline + TimeLimit::kWatchdogGrace - Clock::now();
+  if (fleet.progress)
+    wait = std::min<Clock::duration>(wait.value_or(Clock::duration::max()),
+                                     std::chrono::milliseconds(200));
+  if (!wait) return -1;
+  const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(*wait).count();
+  return static_cast<int>(std::clamp<long long>(ms + 1, 0, 60'000));
+}
+
+bool PastDeadline(const Fleet& fleet) {
+  return fleet.job.options.deadline &&
+         Clock::now() >= *fleet.job.options.deadline + TimeLimit::kWatchdogGrace;
+}
+
+// Printers wait but no worker is left (each that died took its slots with
+// it and none could be started again): one more is tried, else they fail.
+void KeepAWorker(Fleet& fleet) {
+  if (!fleet.workers.empty() || fleet.waiting.empty()) return;
+  std::string why;
+  if (Spawn(fleet, static_cast<int>(std::min<std::size_t>(fleet.waiting.size(), kSlotsPerWorker)),
+            why))
+    return;
+  while (!fleet.waiting.empty()) {
+    const std::size_t index = fleet.waiting.front();
+    fleet.waiting.pop_front();
+    FinishWithError(fleet, index, kFailed, "cannot start a worker process", why);
+  }
+}
+
+// One round: hand out, wait for results, take them.
+void Step(Fleet& fleet) {
+  KeepAWorker(fleet);
+  Dispatch(fleet);
+  std::vector<pollfd> fds;
+  for (const Worker& w : fleet.workers) fds.push_back({w.resultFd, POLLIN, 0});
+  if (::poll(fds.data(), fds.size(), PollTimeout(fleet)) < 0 && errno != EINTR) return;
+  // Backwards: reaping takes a worker out and may add others at the end.
+  for (std::size_t i = fds.size(); i-- > 0;)
+    if (fds[i].revents != 0 && !ReadResults(fleet, fleet.workers[i])) Reap(fleet, i);
+  ShowProgress(fleet, false);
+}
+
+}  // namespace
+
+namespace {
+
+// The workers: as few as hold min(jobs, printers) slots at nine each, with
+// the slots spread evenly.
+bool StartWorkers(Fleet& fleet, std::size_t jobs) {
+  const std::size_t total = std::min(jobs, fleet.job.printers.size());
+  const std::size_t count = (total + kSlotsPerWorker - 1) / kSlotsPerWorker;
+  for (std::size_t i = 0; i < count; ++i) {
+    const int slots = static_cast<int>(total / count + (i < total % count ? 1 : 0));
+    std::string why;
+    if (!Spawn(fleet, slots, why)) {
+      if (!fleet.workers.empty()) return true;  // fewer workers, the same work
+      Fail(kFailed, "cannot start a worker process", why);
+      return false;
+    }
+  }
+  return true;
+}
+
+// The stored settings of --settings: a file of one printer's settings (a
+// backup, say) is sent to every printer of the fleet; a file of several
+// printers' settings gives each printer its own.
+bool StoredSettingsForAll(Options& options, std::string& error) {
+  if (options.settings.empty()) return true;
+  host::RegFile file;
+  if (!host::ReadRegFile(options.settings, file, error)) return false;
+  const std::vector<std::string> printers = host::PrintersIn(file);
+  if (printers.size() == 1) options.settingsFrom = printers.front();
+  return true;
+}
+
+FleetFormat FormatOf(const Options& options) {
+  if (options.json) return FleetFormat::JsonLines;
+  return options.csv ? FleetFormat::Csv : FleetFormat::Text;
+}
+
+}  // namespace
+
+int RunFleet(const std::string& command, int (*run)(const Options&), const Options& options) {
+  FleetJob job{command, run, options, {}};
+  std::string error;
+  if (!CollectPrinters(options, job.printers, error))
+    return FailWith(kUsage, "cannot read the printers", error);
+  if (!StoredSettingsForAll(job.options, error))
+    return FailWith(kUsage, "cannot read the stored settings", error);
+  Fleet fleet(job);
+  fleet.format = FormatOf(options);
+  fleet.progress = !options.quiet && isatty(STDERR_FILENO);
+  const std::size_t n = job.printers.size();
+  for (std::size_t i = 0; i < n; ++i) fleet.waiting.push_back(i);
+  fleet.statuses.resize(n);
+  fleet.crashes.resize(n);
+  fleet.handedOut.resize(n);
+  if (!StartWorkers(fleet, static_cast<std::size_t>(options.jobs.value_or(kDefaultJobs))))
+    return kFailed;
+  // The results are the output from here on: no JSON object at the end.
+  SetJsonOutput(false);
+  if (fleet.format == FleetFormat::Csv) Print(CsvHeader());
+  while (fleet.finished < n) {
+    if (PastDeadline(fleet)) {
+      StopAtDeadline(fleet);
+      break;
+    }
+    Step(fleet);
+  }
+  for (std::size_t i = 0; i < fleet.workers.size(); ++i) CloseFd(fleet.workers[i].taskFd);
+  while (!fleet.workers.empty()) Reap(fleet, fleet.workers.size() - 1);
+  ClearProgress(fleet);
+  std::vector<std::string> names;
+  std::vector<int> statuses;
+  for (std::size_t i = 0; i < n; ++i) {
+    names.push_back(job.printers[i].name);
+    statuses.push_back(fleet.statuses[i].value_or(kFailed));
+  }
+  std::fputs(FleetSummary(names, statuses).c_str(), stderr);
+  return fleet.status;
+}
+
+}  // namespace langmon::cli
