@@ -15,8 +15,10 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <map>
 #include <nlohmann/json.hpp>
 #include <regex>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -292,6 +294,49 @@ TEST(PrinterFleet, RaisesTheOpenFileLimitOrSaysHowManyPrintersFit) {
     EXPECT_EQ(c.serves ? fleet.Stop() : fleet.Wait(), c.serves ? 0 : 1);
     EXPECT_EQ(fleet.Err(), c.says);
   }
+}
+
+// The printers file a fleet writes is what `langmon --printers` reads: each
+// printer's result follows its role, and a printer that cannot be reached,
+// added by hand, is reported as such.
+TEST(PrinterFleet, LangmonReadsTheFleetFromItsPrintersFile) {
+  const std::string list = TempPath("fleet-printers.txt");
+  PrinterProcess fleet({"--fleet", "8", "--port", "0", "--silent-share", "0.25", "--reset-share",
+                        "0.25", "--list", list});
+  const std::vector<Listening> lines = fleet.Lines(8);
+  ASSERT_EQ(lines.size(), 8u) << fleet.Err();
+  PrinterProcess gone({"--port", "0"});
+  const std::vector<Listening> goneLine = gone.Lines(1);
+  ASSERT_EQ(goneLine.size(), 1u) << gone.Err();
+  gone.Stop();
+  WriteFile(list, ReadFile(list) + Uri(goneLine[0].port) + " unreachable\n");
+
+  const ProcessResult r = RunLangmon({"config", "--json", "--printers", list});
+  EXPECT_NE(r.status, 0) << "some printers failed";
+  std::map<std::string, nlohmann::json> objects;
+  std::istringstream out(r.out);
+  for (std::string line; std::getline(out, line);) {
+    const auto object = nlohmann::json::parse(line, nullptr, false);
+    if (object.is_object()) objects[object.value("name", "")] = object;
+  }
+  ASSERT_EQ(objects.size(), 9u) << r.out;
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    const nlohmann::json& o = objects["sim-" + std::to_string(i + 1)];
+    SCOPED_TRACE(o.dump());
+    EXPECT_EQ(o["uri"], Uri(lines[i].port));
+    if (lines[i].role == "silent") {
+      EXPECT_EQ(o["exitStatus"], 3);
+      EXPECT_EQ(o["source"], "defaults");
+    } else if (lines[i].role == "resets") {
+      EXPECT_EQ(o["exitStatus"], 1);
+    } else {
+      EXPECT_EQ(o["exitStatus"], 0);
+      EXPECT_EQ(o["complete"], true);
+    }
+  }
+  EXPECT_EQ(objects["unreachable"]["exitStatus"], 1);
+  EXPECT_NE(objects["unreachable"].value("cause", "").find("refused"), std::string::npos)
+      << objects["unreachable"];
 }
 
 // Runs the program as a user of its own whose thread limit is `threads`:
