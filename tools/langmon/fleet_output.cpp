@@ -27,16 +27,20 @@ std::string Text(const Json& result, const char* key) {
 // gets a leading apostrophe.
 std::string CsvField(std::string text, bool isText) {
   if (isText && !text.empty() && std::string_view("=+-@").find(text.front()) != std::string::npos)
-    text.insert(0, "'");
+    text = fmt::format("'{}", text);
   if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
-  std::string quoted = "\"";
-  for (char c : text) quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
-  return quoted + "\"";
+  std::string quoted(1, '"');
+  for (char c : text) {
+    quoted += c;
+    if (c == '"') quoted += '"';
+  }
+  quoted += '"';
+  return quoted;
 }
 
 std::string ErrorText(const Json& result) {
   const std::string error = Text(result, "error"), cause = Text(result, "cause");
-  return cause.empty() ? error : error + ": " + cause;
+  return cause.empty() ? error : fmt::format("{}: {}", error, cause);
 }
 
 // The value of each setting a configuration holds, by name.
@@ -50,7 +54,7 @@ std::string SettingValue(const Json& result, const char* name) {
 
 // What a printer's run came to, in words, for a text line.
 std::string Outcome(const Json& result) {
-  if (result.contains("error")) return "error: " + ErrorText(result);
+  if (result.contains("error")) return fmt::format("error: {}", ErrorText(result));
   std::string text;
   if (result.contains("source")) {
     text = Text(result, "source");
@@ -60,7 +64,7 @@ std::string Outcome(const Json& result) {
   } else if (result.contains("sent")) {
     text = fmt::format("sent {} settings", result["sent"].size());
   } else if (result.contains("page")) {
-    text = "asked for test page " + Text(result, "page");
+    text = fmt::format("asked for test page {}", Text(result, "page"));
   }
   const int status = result.value("exitStatus", 0);
   if (status != kSuccess) text += fmt::format(" (exit status {})", status);
@@ -78,13 +82,16 @@ std::string CsvHeader() {
 }
 
 std::string CsvRow(const Json& result) {
-  std::string row = CsvField(Text(result, "uri"), true) + "," +
-                    CsvField(Text(result, "name"), true) + "," + Text(result, "exitStatus") + "," +
-                    CsvField(Text(result, "source"), true) + "," + Text(result, "answered") + "," +
-                    fmt::format("{:.3f}", result.value("seconds", 0.0)) + "," +
-                    CsvField(ErrorText(result), true);
-  for (const Setting& s : kSettings) row += "," + SettingValue(result, s.FieldName);
-  return row + "\n";
+  std::string row = fmt::format("{},{},{},{},{},{:.3f},{}", CsvField(Text(result, "uri"), true),
+                                CsvField(Text(result, "name"), true), Text(result, "exitStatus"),
+                                CsvField(Text(result, "source"), true), Text(result, "answered"),
+                                result.value("seconds", 0.0), CsvField(ErrorText(result), true));
+  for (const Setting& s : kSettings) {
+    row += ',';
+    row += SettingValue(result, s.FieldName);
+  }
+  row += '\n';
+  return row;
 }
 
 std::string TextLine(const Json& result) {
