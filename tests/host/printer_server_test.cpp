@@ -31,53 +31,10 @@ using Clock = std::chrono::steady_clock;
 
 const std::string kEntry = "\x1b%-12345X@PJL \n";
 
-int Connect(unsigned port) {
-  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_port = htons(static_cast<std::uint16_t>(port));
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
-    ::close(fd);
-    return -1;
-  }
-  return fd;
-}
-
-void Send(int fd, const std::string& text) {
-  ASSERT_EQ(::send(fd, text.data(), text.size(), MSG_NOSIGNAL), static_cast<ssize_t>(text.size()));
-}
-
-// Receives until `count` form feeds arrived or the time is up. Records the
-// size of every recv and the last error (ECONNRESET and the like).
-struct Received {
-  std::string bytes;
-  std::vector<std::size_t> pieces;
-  int error = 0;
-  bool closed = false;
-};
-
-Received ReceiveReplies(int fd, int count, std::chrono::milliseconds limit = 3000ms) {
-  Received r;
-  const auto end = Clock::now() + limit;
-  while (std::count(r.bytes.begin(), r.bytes.end(), '\f') < count && Clock::now() < end) {
-    pollfd p{fd, POLLIN, 0};
-    if (::poll(&p, 1, 20) <= 0) continue;
-    char buffer[4096];
-    const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
-    if (n < 0) {
-      r.error = errno;
-      break;
-    }
-    if (n == 0) {
-      r.closed = true;
-      break;
-    }
-    r.bytes.append(buffer, static_cast<std::size_t>(n));
-    r.pieces.push_back(static_cast<std::size_t>(n));
-  }
-  return r;
-}
+using host::testing::Connect;
+using host::testing::Received;
+using host::testing::ReceiveReplies;
+using host::testing::Send;
 
 class ServerTest : public ::testing::Test {
  protected:

@@ -1,13 +1,17 @@
 #include "process.h"
 
+#include <arpa/inet.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <fstream>
@@ -238,6 +242,45 @@ int PrinterServer::Stop() {
   if (out_ >= 0) close(out_);
   out_ = -1;
   return StatusOf(wstatus);
+}
+
+int Connect(unsigned port) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_port = htons(static_cast<std::uint16_t>(port));
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+    ::close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+void Send(int fd, const std::string& text) {
+  ASSERT_EQ(::send(fd, text.data(), text.size(), MSG_NOSIGNAL), static_cast<ssize_t>(text.size()));
+}
+
+Received ReceiveReplies(int fd, int count, std::chrono::milliseconds limit) {
+  Received r;
+  const auto end = Clock::now() + limit;
+  while (std::count(r.bytes.begin(), r.bytes.end(), '\f') < count && Clock::now() < end) {
+    pollfd p{fd, POLLIN, 0};
+    if (::poll(&p, 1, 20) <= 0) continue;
+    char buffer[4096];
+    const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
+    if (n < 0) {
+      r.error = errno;
+      break;
+    }
+    if (n == 0) {
+      r.closed = true;
+      break;
+    }
+    r.bytes.append(buffer, static_cast<std::size_t>(n));
+    r.pieces.push_back(static_cast<std::size_t>(n));
+  }
+  return r;
 }
 
 std::string SettingsFile(const std::string& values) {

@@ -49,6 +49,24 @@ class PrinterServer {
   unsigned port_ = 0;
 };
 
+// A loopback TCP connection to `port`; -1 when refused.
+int Connect(unsigned port);
+// Sends all of `text` (a test failure when it cannot).
+void Send(int fd, const std::string& text);
+
+// What ReceiveReplies got: the bytes, the size of every recv, and how the
+// connection ended (an error such as ECONNRESET, or closed by the peer).
+struct Received {
+  std::string bytes;
+  std::vector<std::size_t> pieces;
+  int error = 0;
+  bool closed = false;
+};
+// Receives until `count` form feeds arrived, the connection ends or `limit`
+// passes.
+Received ReceiveReplies(int fd, int count,
+                        std::chrono::milliseconds limit = std::chrono::milliseconds(3000));
+
 // A REGEDIT4 file in the temporary directory holding `values` ("name"=dword:...
 // lines) under the driver-data key of printer "langmon".
 std::string SettingsFile(const std::string& values);

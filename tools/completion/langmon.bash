@@ -84,7 +84,7 @@ _langmon_printer() {
   local cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD - 1]}
   COMPREPLY=()
   case $prev in
-    --objects | --transcript)
+    --objects | --transcript | --list)
       compopt -o filenames 2> /dev/null
       _langmon_offer "$cur" -f
       return
@@ -98,13 +98,14 @@ _langmon_printer() {
       return
       ;;
     --port | --device-id | --delay-ms | --split | --split-pause-ms | --noise-text | \
-      --silent-after | --silent-object | --reset-after)
+      --silent-after | --silent-object | --reset-after | --fleet | --latency | --silent-share | \
+      --reset-share | --seed)
       return
       ;;
   esac
   _langmon_offer "$cur" -W "--listen --port --objects --device-id --delay-ms --split --split-pause-ms \
 --noise --noise-text --stale --silent --silent-after --silent-object --unknown --reset-after \
---transcript -v --verbose -h --help"
+--transcript --fleet --latency --silent-share --reset-share --seed --list -v --verbose -h --help"
 }
 
 complete -F _langmon langmon

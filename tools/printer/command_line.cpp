@@ -1,6 +1,7 @@
 #include "command_line.h"
 
 #include <charconv>
+#include <cmath>
 #include <cstdint>
 #include <limits>
 
@@ -29,6 +30,21 @@ CLI::Validator WholeNumber(std::uint64_t low, std::uint64_t high) {
       "", "");
 }
 
+// A fraction from 0 to 1, such as 0.1.
+CLI::Validator Fraction() {
+  return CLI::Validator(
+      [](std::string& text) -> std::string {
+        double value = 0;
+        const char* end = text.data() + text.size();
+        const auto [at, ec] = std::from_chars(text.data(), end, value);
+        if (text.empty() || ec != std::errc() || at != end || std::isnan(value))
+          return "\"" + text + "\" is not a fraction (0 to 1)";
+        if (value < 0 || value > 1) return text + " is out of range: 0 to 1";
+        return {};
+      },
+      "", "");
+}
+
 constexpr std::uint64_t kUnsignedMax = std::numeric_limits<unsigned>::max();
 
 void AddFaultOptions(CLI::App& app, Knobs& knobs) {
@@ -51,6 +67,28 @@ void AddFaultOptions(CLI::App& app, Knobs& knobs) {
   app.add_option("--unknown", knobs.unknown,
                  "answer for an unknown object: empty (no record) or silent")
       ->check(CLI::IsMember({"empty", "silent"}));
+}
+
+void AddFleetOptions(CLI::App& app, Knobs& knobs) {
+  app.add_option("--fleet", knobs.fleet,
+                 "serve N independent printers, 1 to " + std::to_string(kMaxFleet) +
+                     ", on N ports from --port (--port 0: a free port each)")
+      ->check(WholeNumber(1, kMaxFleet));
+  app.add_option("--latency", knobs.latencyMs,
+                 "hold every reply of every printer MS milliseconds (0 to " +
+                     std::to_string(kMaxLatencyMs) + ")")
+      ->check(WholeNumber(0, kMaxLatencyMs))
+      ->excludes("--delay-ms");
+  app.add_option("--silent-share", knobs.silentShare,
+                 "share of the printers that answer nothing (0 to 1)")
+      ->check(Fraction());
+  app.add_option("--reset-share", knobs.resetShare,
+                 "share of the printers that reset the connection after the first reply (0 to 1)")
+      ->check(Fraction());
+  app.add_option("--seed", knobs.seed,
+                 "chooses the silent and resetting printers (0 to 4294967295; default 1)")
+      ->check(WholeNumber(0, std::numeric_limits<std::uint32_t>::max()));
+  app.add_option("--list", knobs.list, "write the printers file for langmon --printers to FILE");
 }
 
 }  // namespace
@@ -89,7 +127,8 @@ void AddOptions(CLI::App& app, ServerOptions& options, Knobs& knobs) {
                  "reset each connection (RST) after N replies sent on it")
       ->check(WholeNumber(0, kUnsignedMax));
   app.add_option("--transcript", knobs.transcript,
-                 "write every byte received to FILE as it arrives");
+                 "write every byte received to FILE as it arrives (one printer only)");
+  AddFleetOptions(app, knobs);
   app.add_flag("-v,--verbose", options.verbose, "log connections on stderr");
 }
 
@@ -100,6 +139,7 @@ bool MakeConfig(const CLI::App& app, const Knobs& knobs, PrinterConfig& config,
   SimFaults& faults = config.faults;
   if (!knobs.deviceId.empty()) config.deviceId = knobs.deviceId;
   if (app.count("--delay-ms")) faults.replyDelayMs = knobs.delayMs;
+  if (app.count("--latency")) faults.replyDelayMs = knobs.latencyMs;
   if (!knobs.split.empty()) faults.splitSizes = knobs.split;
   if (knobs.noise || app.count("--noise-text")) faults.noise = knobs.noiseText;
   if (knobs.stale) faults.staleReply = kStaleReply;

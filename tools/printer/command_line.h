@@ -3,6 +3,7 @@
 #pragma once
 
 #include <CLI/CLI.hpp>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -25,7 +26,18 @@ struct Knobs {
   long long silentAfter = -1;
   std::vector<std::string> silentObjects;
   std::string unknown;
+  // --fleet and the knobs that concern a fleet.
+  unsigned fleet = 0;  // 0: one printer, no --fleet
+  DWORD latencyMs = 0;
+  double silentShare = 0;
+  double resetShare = 0;
+  std::uint32_t seed = 1;
+  std::string list;
 };
+
+// Bounds of the fleet's knobs.
+constexpr unsigned kMaxFleet = 1024;
+constexpr DWORD kMaxLatencyMs = 60000;
 
 // Adds every option to `app`; each number is checked for its range, with a
 // message that names the option, the value and the range.

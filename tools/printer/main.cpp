@@ -2,41 +2,53 @@
 //
 //   langmon-printer [--listen ADDRESS] [--port N] [--objects FILE.json]
 //                   [--transcript FILE] [fault knobs...]
+//   langmon-printer --fleet N [--port N] [--latency MS] [--silent-share F]
+//                   [--reset-share F] [--seed S] [--list FILE] [...]
 //
-// Prints "listening on ADDRESS:PORT" once it accepts connections and runs
-// until SIGINT or SIGTERM, then exits 0. Usage errors exit 2, a server that
-// cannot listen or a transcript that cannot be written 1.
+// Prints "listening on ADDRESS:PORT" (one line per printer of a fleet, in
+// the order of the printers) once it accepts connections and runs until
+// SIGINT or SIGTERM, then exits 0. Usage errors exit 2; a server that
+// cannot listen, or a transcript or printers file that cannot be written, 1.
 #include <signal.h>
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <exception>
 #include <string>
 
 #include "command_line.h"
+#include "fleet.h"
 #include "printer_server.h"
 #include "transcript.h"
 
 namespace {
 
 using namespace langmon::sim;
+using langmon::printer::ChooseRoles;
+using langmon::printer::EnsureOpenFiles;
+using langmon::printer::Fleet;
 using langmon::printer::Knobs;
 using langmon::printer::TranscriptFile;
 
 constexpr int kFailed = 1;
 constexpr int kUsage = 2;
 
-PrinterServer* g_server = nullptr;
+Fleet* g_fleet = nullptr;
 
 extern "C" void OnSignal(int) {
-  if (g_server != nullptr) g_server->Stop();
+  if (g_fleet != nullptr) g_fleet->Stop();
 }
 
 constexpr const char* kFooter =
     "The objects file is the format `langmon --printer sim:FILE.json` reads too.\n"
     "Only that in-process printer answers the device ID (--device-id, \"deviceId\"):\n"
     "a raw TCP port has no device-ID request. --listen, --port, --split-pause-ms,\n"
-    "--reset-after and --transcript concern the TCP server only.";
+    "--reset-after and --transcript concern the TCP server only. With --fleet, every\n"
+    "printer gets its own copy of the objects and the knobs; --list FILE writes the\n"
+    "printers file that `langmon --printers FILE` reads.";
 
 void Error(const std::string& text) {
   std::fprintf(stderr, "langmon-printer: error: %s\n", text.c_str());
@@ -46,9 +58,68 @@ void Warning(const std::string& text) {
   std::fprintf(stderr, "langmon-printer: warning: %s\n", text.c_str());
 }
 
-// Serves until SIGINT or SIGTERM, or until the transcript fails.
-void ServeUntilSignalled(PrinterServer& server) {
-  g_server = &server;
+// The text a number option was given as ("0.6", not "0.600000").
+std::string Given(const CLI::App& app, const std::string& option) {
+  const CLI::Option* o = app.get_option(option);
+  return o->results().empty() ? std::string() : o->results().front();
+}
+
+// Usage errors in combinations of options, which each option's own range
+// check cannot see.
+bool CheckCombinations(const CLI::App& app, const ServerOptions& options, const Knobs& knobs,
+                       std::string& error) {
+  if (knobs.fleet > 0 && !knobs.transcript.empty())
+    error =
+        "--transcript records one printer and cannot be used with --fleet (serve the "
+        "printer to record on its own with --transcript)";
+  else if (knobs.silentShare + knobs.resetShare > 1)
+    error = "--silent-share " + Given(app, "--silent-share") + " and --reset-share " +
+            Given(app, "--reset-share") +
+            " together exceed 1: a printer is either silent or resets";
+  else if (knobs.fleet > 0 && options.port != 0 && options.port + knobs.fleet - 1 > 65535)
+    error = "--fleet " + std::to_string(knobs.fleet) + " from --port " +
+            std::to_string(options.port) + " needs ports up to " +
+            std::to_string(options.port + knobs.fleet - 1) +
+            ", beyond 65535 (--port 0 takes a free port for each printer)";
+  return error.empty();
+}
+
+// The printers file, created (or emptied) before anything listens so that a
+// path that cannot be written is a usage error, and written once the ports
+// are known.
+class ListFile {
+ public:
+  ~ListFile() {
+    if (file_ != nullptr) std::fclose(file_);
+  }
+  bool Open(const std::string& path, std::string& error) {
+    path_ = path;
+    file_ = std::fopen(path.c_str(), "w");
+    if (file_ == nullptr)
+      error = "cannot write the printers file " + path + ": " + std::strerror(errno);
+    return file_ != nullptr;
+  }
+  bool Write(const std::string& text, std::string& error) {
+    if (file_ == nullptr) return true;
+    int why = 0;
+    if (std::fputs(text.c_str(), file_) < 0 || std::fflush(file_) != 0) why = errno;
+    if (std::fclose(file_) != 0 && why == 0) why = errno;
+    file_ = nullptr;
+    if (why == 0) return true;
+    error = "cannot write the printers file " + path_ + ": " + std::strerror(why);
+    return false;
+  }
+
+ private:
+  std::string path_;
+  std::FILE* file_ = nullptr;
+};
+
+// Serves until SIGINT or SIGTERM, or until the transcript fails. The
+// listening lines come once every printer is served and the printers file
+// is complete. False with a message when the fleet cannot be served.
+bool ServeUntilSignalled(Fleet& fleet, ListFile& list, std::string& error) {
+  g_fleet = &fleet;
   struct sigaction action {};
   action.sa_handler = OnSignal;
   sigemptyset(&action.sa_mask);
@@ -56,10 +127,19 @@ void ServeUntilSignalled(PrinterServer& server) {
   sigaction(SIGTERM, &action, nullptr);
   signal(SIGPIPE, SIG_IGN);
 
-  std::printf("listening on %s\n", server.Endpoint().c_str());
-  std::fflush(stdout);
-  server.Run();
-  g_server = nullptr;
+  bool served = fleet.Start(error);
+  if (served && !list.Write(fleet.PrintersFile(), error)) {
+    fleet.Stop();
+    served = false;
+  }
+  if (served) {
+    for (std::size_t i = 0; i < fleet.Size(); ++i)
+      std::printf("%s\n", fleet.ListeningLine(i).c_str());
+    std::fflush(stdout);
+  }
+  fleet.Wait();
+  g_fleet = nullptr;
+  return served;
 }
 
 // Warnings about what the server will do that a user may not expect.
@@ -73,42 +153,60 @@ void WarnAboutReach(const CLI::App& app, const ServerOptions& options) {
     Warning("--device-id has no effect over TCP: a raw TCP port has no device-ID request");
 }
 
-int Serve(const CLI::App& app, const ServerOptions& options, const Knobs& knobs) {
+// Hands every byte the (one) printer receives to the transcript; a write
+// that fails stops the server.
+void RecordTranscript(Fleet& fleet, TranscriptFile& transcript) {
+  transcript.OnFailure([&fleet](const std::string& message) {
+    Error(message + "; the server stops");
+    fleet.Stop();
+  });
+  fleet.Printer(0).SetTranscriptSink(
+      [&transcript](const char* data, std::size_t size) { transcript.Write(data, size); });
+}
+
+// What the command line names, checked and opened before anything listens.
+struct Prepared {
   PrinterConfig config;
-  std::string error;
-  if (!MakeConfig(app, knobs, config, error)) {
-    Error(error);
-    return kUsage;
-  }
   TranscriptFile transcript;
-  if (!knobs.transcript.empty() && !transcript.Open(knobs.transcript, error)) {
+  ListFile list;
+};
+
+bool Prepare(const CLI::App& app, const ServerOptions& options, const Knobs& knobs,
+             Prepared& prepared, std::string& error) {
+  return CheckCombinations(app, options, knobs, error) &&
+         MakeConfig(app, knobs, prepared.config, error) &&
+         (knobs.transcript.empty() || prepared.transcript.Open(knobs.transcript, error)) &&
+         (knobs.list.empty() || prepared.list.Open(knobs.list, error));
+}
+
+int Serve(const CLI::App& app, const ServerOptions& options, const Knobs& knobs) {
+  Prepared prepared;
+  std::string error;
+  if (!Prepare(app, options, knobs, prepared, error)) {
     Error(error);
     return kUsage;
   }
-  SimPrinter printer;
-  ApplyPrinterConfig(config, printer);
-  printer.SetTranscriptLimit(0);  // nothing here reads it back; the file has every byte
-  PrinterServer server(printer, options);
-  if (!knobs.transcript.empty()) {
-    transcript.OnFailure([&server](const std::string& message) {
-      Error(message + "; the server stops");
-      server.Stop();
-    });
-    printer.SetTranscriptSink(
-        [&transcript](const char* data, std::size_t size) { transcript.Write(data, size); });
+  const unsigned count = std::max(knobs.fleet, 1u);
+  if (!EnsureOpenFiles(count, error)) {
+    Error(error);
+    return kFailed;
   }
-  if (!server.Listen(error)) {
+  Fleet fleet(prepared.config, options,
+              ChooseRoles(count, knobs.silentShare, knobs.resetShare, knobs.seed));
+  if (!knobs.transcript.empty()) RecordTranscript(fleet, prepared.transcript);
+  if (!fleet.Listen(error)) {
     Error(error);
     return kFailed;
   }
   WarnAboutReach(app, options);
-  ServeUntilSignalled(server);
-  printer.SetTranscriptSink(nullptr);
-  const bool written = transcript.Close(error);
+  const bool served = ServeUntilSignalled(fleet, prepared.list, error);
+  if (!served) Error(error);
+  fleet.Printer(0).SetTranscriptSink(nullptr);
+  const bool written = prepared.transcript.Close(error);
   if (options.verbose)
-    std::fprintf(stderr, "served %lu connections, %llu replies\n", server.Accepted(),
-                 static_cast<unsigned long long>(printer.RepliesSent()));
-  return written ? 0 : kFailed;
+    std::fprintf(stderr, "served %lu connections, %llu replies\n", fleet.Accepted(),
+                 static_cast<unsigned long long>(fleet.Replies()));
+  return served && written ? 0 : kFailed;
 }
 
 int Run(int argc, char** argv) {

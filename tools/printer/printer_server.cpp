@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <system_error>
 
 namespace langmon::sim {
 
@@ -190,6 +191,34 @@ void PrinterServer::Reap(bool all) {
   }
 }
 
+void PrinterServer::Admit(int fd) {
+  std::lock_guard<std::mutex> guard(mutex_);
+  if (connections_.size() >= options_.maxConnections) {
+    if (options_.verbose)
+      std::fprintf(stderr, "%srefused %s: too many connections\n", Who().c_str(), Peer(fd).c_str());
+    ::close(fd);
+    return;
+  }
+  const int one = 1;
+  ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+  auto connection = std::make_unique<Connection>();
+  connection->fd = fd;
+  connection->peer = Peer(fd);
+  Connection* raw = connection.get();
+  try {
+    raw->thread = std::thread([this, raw] { Serve(raw); });
+  } catch (const std::system_error& e) {
+    // The process is at its thread limit: this client is refused, the
+    // server and its other connections go on.
+    std::fprintf(stderr, "%srefused %s: cannot start a thread for it (%s)\n", Who().c_str(),
+                 raw->peer.c_str(), e.what());
+    ::close(fd);
+    return;
+  }
+  ++accepted_;
+  connections_.push_back(std::move(connection));
+}
+
 void PrinterServer::Run() {
   while (!stopping_.load()) {
     pollfd fds[2] = {{listenFd_, POLLIN, 0}, {wakePipe_[0], POLLIN, 0}};
@@ -199,22 +228,7 @@ void PrinterServer::Run() {
     if (!(fds[0].revents & POLLIN)) continue;
     const int fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
     if (fd < 0) continue;
-    std::lock_guard<std::mutex> guard(mutex_);
-    if (connections_.size() >= options_.maxConnections) {
-      if (options_.verbose)
-        std::fprintf(stderr, "refused %s: too many connections\n", Peer(fd).c_str());
-      ::close(fd);
-      continue;
-    }
-    ++accepted_;
-    const int one = 1;
-    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-    auto connection = std::make_unique<Connection>();
-    connection->fd = fd;
-    connection->peer = Peer(fd);
-    Connection* raw = connection.get();
-    connections_.push_back(std::move(connection));
-    raw->thread = std::thread([this, raw] { Serve(raw); });
+    Admit(fd);
   }
   // Connections still waiting in the backlog are refused from here on.
   CloseFd(listenFd_);
@@ -262,7 +276,8 @@ bool SendReady(int fd, SimChannel& channel, unsigned pauseMs, const std::atomic<
 }  // namespace
 
 void PrinterServer::Serve(Connection* c) {
-  if (options_.verbose) std::fprintf(stderr, "connection from %s\n", c->peer.c_str());
+  if (options_.verbose)
+    std::fprintf(stderr, "%sconnection from %s\n", Who().c_str(), c->peer.c_str());
   std::unique_ptr<SimChannel> channel = printer_.OpenChannel();
   const unsigned pauseMs = printer_.Faults().splitSizes.empty() ? 0 : options_.splitPauseMs;
   bool peerClosed = false;
@@ -297,7 +312,7 @@ void PrinterServer::Close(Connection* c, bool reset) {
     CloseFd(c->fd);
   }
   if (options_.verbose) {
-    std::fprintf(stderr, "%s %s\n", reset ? "reset" : "closed", c->peer.c_str());
+    std::fprintf(stderr, "%s%s %s\n", Who().c_str(), reset ? "reset" : "closed", c->peer.c_str());
   }
   c->done.store(true);
 }

@@ -34,6 +34,7 @@ struct ServerOptions {
   unsigned splitPauseMs = 5;
   unsigned maxConnections = 64;
   bool verbose = false;  // one line per connection on stderr
+  std::string name;      // put before those lines, when not empty
 };
 
 class PrinterServer {
@@ -58,10 +59,14 @@ class PrinterServer {
 
  private:
   struct Connection;
+  // Serves an accepted connection on a thread of its own, or refuses it.
+  void Admit(int fd);
   void Serve(Connection* connection);
   // Closes the connection, with a reset (RST) when asked.
   void Close(Connection* connection, bool reset);
   void Reap(bool all);
+  // The verbose line's start: the server's name, when it has one.
+  std::string Who() const { return options_.name.empty() ? "" : options_.name + ": "; }
 
   SimPrinter& printer_;
   ServerOptions options_;
