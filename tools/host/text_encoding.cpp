@@ -85,34 +85,35 @@ std::size_t FirstInvalidUtf8(std::string_view s) {
   return std::string_view::npos;
 }
 
-std::u16string Utf8ToUtf16(std::string_view text) {
-  std::u16string out;
+namespace {
+
+// Re-encodes `text` code point by code point; a unit that does not decode
+// becomes U+FFFD.
+template <typename Out, typename In>
+Out Transcode(In text, std::size_t (*decode)(In, std::size_t, char32_t&),
+              void (*append)(Out&, char32_t)) {
+  Out out;
   for (std::size_t pos = 0; pos < text.size();) {
     char32_t cp;
-    std::size_t n = DecodeUtf8At(text, pos, cp);
+    std::size_t n = decode(text, pos, cp);
     if (n == 0) {
       cp = kReplacement;
       n = 1;
     }
     pos += n;
-    AppendUtf16(out, cp);
+    append(out, cp);
   }
   return out;
 }
 
+}  // namespace
+
+std::u16string Utf8ToUtf16(std::string_view text) {
+  return Transcode<std::u16string, std::string_view>(text, &DecodeUtf8At, &AppendUtf16);
+}
+
 std::string Utf16ToUtf8(std::u16string_view text) {
-  std::string out;
-  for (std::size_t pos = 0; pos < text.size();) {
-    char32_t cp;
-    std::size_t n = DecodeUtf16At(text, pos, cp);
-    if (n == 0) {
-      cp = kReplacement;
-      n = 1;
-    }
-    pos += n;
-    AppendUtf8(out, cp);
-  }
-  return out;
+  return Transcode<std::string, std::u16string_view>(text, &DecodeUtf16At, &AppendUtf8);
 }
 
 }  // namespace langmon::host
