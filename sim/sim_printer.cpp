@@ -171,6 +171,11 @@ std::chrono::milliseconds SimChannel::TimeUntilReadable() const {
   return std::chrono::ceil<std::chrono::milliseconds>(wait);
 }
 
+Clock::time_point SimChannel::ReadyAt() const {
+  std::lock_guard<std::mutex> guard(impl_->state->mutex);
+  return impl_->output.empty() ? Clock::time_point::max() : impl_->output.front().readyAt;
+}
+
 std::uint64_t SimChannel::Replies() const {
   std::lock_guard<std::mutex> guard(impl_->state->mutex);
   return impl_->replies;

@@ -199,6 +199,9 @@ class SimChannel {
   // Time until the first queued byte becomes readable: 0 when readable now,
   // negative when nothing is queued.
   std::chrono::milliseconds TimeUntilReadable() const;
+  // When the first queued byte is (or was) readable; time_point::max() when
+  // nothing is queued.
+  std::chrono::steady_clock::time_point ReadyAt() const;
   // Replies queued on this channel so far.
   std::uint64_t Replies() const;
   // Drops queued output and any partial input line; back to PJL mode.

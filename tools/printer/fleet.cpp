@@ -78,19 +78,25 @@ bool Fleet::Listen(std::string& error) {
 }
 
 bool Fleet::Start(std::string& error) {
-  for (std::size_t i = 0; i < servers_.size(); ++i) {
+  const std::size_t count =
+      std::clamp<std::size_t>(std::thread::hardware_concurrency(), 1, servers_.size());
+  std::vector<std::vector<PrinterServer*>> shares(count);
+  for (std::size_t i = 0; i < servers_.size(); ++i) shares[i % count].push_back(servers_[i].get());
+  for (const auto& share : shares) {
+    loops_.push_back(std::make_unique<ServerLoop>());
+    if (!loops_.back()->Open(share, error)) break;
     try {
-      PrinterServer* server = servers_[i].get();
-      threads_.emplace_back([server] { server->Run(); });
+      ServerLoop* loop = loops_.back().get();
+      threads_.emplace_back([loop] { loop->Run(); });
     } catch (const std::system_error& e) {
-      error = "cannot start a thread for " + PrinterName(i) + " (" + e.what() +
-              "): serve fewer printers";
-      Stop();
-      Wait();
-      return false;
+      error = std::string("cannot start a thread to serve the printers (") + e.what() + ")";
+      break;
     }
   }
-  return true;
+  if (threads_.size() == count) return true;
+  Stop();
+  Wait();
+  return false;
 }
 
 void Fleet::Stop() {

@@ -1,9 +1,10 @@
 // langmon-printer's printers: one, or with --fleet N independent ones in
 // one process. Each printer has its own SimPrinter (its own copy of the
 // objects, its own records and faults) and its own PrinterServer on its own
-// port, run on a thread of its own; each connection is served on its own
-// thread too (printer_server.h), so a reply held back by one printer's
-// latency never waits behind another printer's.
+// port. A few threads serve them all, one per processor, each running a
+// ServerLoop (printer_server.h) for its share of the printers: a reply held
+// back by one printer's latency is a timer there, and never waits behind
+// another printer's.
 //
 // Who may call what: everything but Stop() from the thread that made the
 // fleet; Stop() from any thread and from a signal handler, once Start() has
@@ -53,8 +54,8 @@ class Fleet {
   // Every printer listens, or none does: false with a message naming the
   // printer whose port failed.
   bool Listen(std::string& error);
-  // Serves every printer on a thread of its own. False with a message when
-  // a thread cannot be started; the fleet is then stopped.
+  // Serves every printer on the threads started for them. False with a
+  // message when a thread cannot be started; the fleet is then stopped.
   bool Start(std::string& error);
   // Makes every server return; safe from a signal handler.
   void Stop();
@@ -76,6 +77,9 @@ class Fleet {
   std::vector<Role> roles_;
   std::vector<std::unique_ptr<sim::SimPrinter>> printers_;
   std::vector<std::unique_ptr<sim::PrinterServer>> servers_;
+  // One loop and thread per processor (at most one per printer), each
+  // serving every n-th printer: a burst of replies is sent on every core.
+  std::vector<std::unique_ptr<sim::ServerLoop>> loops_;
   std::vector<std::thread> threads_;
 };
 

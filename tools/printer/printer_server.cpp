@@ -4,21 +4,30 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
-#include <poll.h>
+#include <sys/epoll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <system_error>
+#include <set>
+#include <utility>
 
 namespace langmon::sim {
 
 namespace {
 
-constexpr int kIdlePollMs = 50;
+using Clock = std::chrono::steady_clock;
+
+constexpr int kMaxEvents = 256;
+constexpr std::size_t kIoSize = 8192;
+constexpr int kAcceptBatch = 64;
+// When accept fails for want of descriptors or memory, the listener rests
+// this long instead of waking the loop again at once.
+constexpr auto kAcceptRest = std::chrono::milliseconds(100);
 
 void CloseFd(int& fd) {
   if (fd >= 0) ::close(fd);
@@ -74,43 +83,27 @@ bool ToSocketAddress(const std::string& address, unsigned port, sockaddr_storage
   return false;
 }
 
-// Sends everything, waiting for room as needed; false when the peer is gone
-// or the server is stopping.
-bool SendAll(int fd, const char* data, std::size_t size, const std::atomic<bool>& stopping) {
-  while (size > 0) {
-    const ssize_t n = ::send(fd, data, size, MSG_NOSIGNAL | MSG_DONTWAIT);
-    if (n > 0) {
-      data += n;
-      size -= static_cast<std::size_t>(n);
-      continue;
-    }
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-      if (stopping.load()) return false;
-      pollfd p{fd, POLLOUT, 0};
-      ::poll(&p, 1, kIdlePollMs);
-      continue;
-    }
-    return false;
-  }
-  return true;
-}
-
 }  // namespace
 
 struct PrinterServer::Connection {
+  PrinterServer* server = nullptr;
   int fd = -1;
-  std::string peer;
-  std::thread thread;
-  std::atomic<bool> done{false};
+  std::string peer;  // kept for the verbose lines only
+  std::unique_ptr<SimChannel> channel;
+  unsigned pauseMs = 0;                              // between the pieces of a split reply
+  std::string unsent;                                // reply bytes the socket had no room for yet
+  Clock::time_point notBefore{};                     // the next piece's pause
+  Clock::time_point due = Clock::time_point::max();  // in the timer queue unless max
+  std::uint32_t events = 0;                          // what the loop watches for
+  bool peerClosed = false;                           // the client sent all it will
 };
 
 PrinterServer::PrinterServer(SimPrinter& printer, ServerOptions options)
     : printer_(printer), options_(std::move(options)) {}
 
 PrinterServer::~PrinterServer() {
-  Stop();
-  Reap(true);
+  for (auto& c : connections_) CloseFd(c->fd);  // a loop that did not run to its end
+  connections_.clear();
   CloseFd(listenFd_);
   CloseFd(wakePipe_[0]);
   CloseFd(wakePipe_[1]);
@@ -171,150 +164,331 @@ void PrinterServer::Stop() {
   }
 }
 
-void PrinterServer::Reap(bool all) {
-  std::list<std::unique_ptr<Connection>> finished;
-  {
-    std::lock_guard<std::mutex> guard(mutex_);
-    for (auto it = connections_.begin(); it != connections_.end();) {
-      if (all || (*it)->done.load()) {
-        if (all && (*it)->fd >= 0) ::shutdown((*it)->fd, SHUT_RDWR);
-        finished.push_back(std::move(*it));
-        it = connections_.erase(it);
-      } else {
-        ++it;
-      }
-    }
+void PrinterServer::Run() {
+  ServerLoop loop;
+  std::string error;
+  if (!loop.Open({this}, error)) {
+    std::fprintf(stderr, "%s%s\n", Who().c_str(), error.c_str());
+    return;
   }
-  for (auto& c : finished) {
-    if (c->thread.joinable()) c->thread.join();
-    CloseFd(c->fd);
+  loop.Run();
+}
+
+// ---- the loop --------------------------------------------------------------------
+
+namespace {
+
+// What an epoll event is about: the kind in the low bits of its tag, the
+// server or connection in the rest (both are aligned to more than 4).
+enum class Kind : std::uintptr_t { Listener = 1, Wake = 2, Connection = 3 };
+constexpr std::uintptr_t kKindBits = 3;
+
+constexpr std::uint32_t kIn = EPOLLIN, kOut = EPOLLOUT;
+
+std::uint64_t Tag(Kind kind, const void* object) {
+  return reinterpret_cast<std::uintptr_t>(object) | static_cast<std::uintptr_t>(kind);
+}
+
+}  // namespace
+
+struct LoopState {
+  using Connection = PrinterServer::Connection;
+
+  std::vector<PrinterServer*> servers;
+  int epoll = -1;
+  std::size_t live = 0;  // servers not yet stopped
+  std::set<std::pair<Clock::time_point, Connection*>> timers;
+  std::set<std::pair<Clock::time_point, PrinterServer*>> resting;  // listeners out of descriptors
+
+  ~LoopState() { CloseFd(epoll); }
+  bool Add(int fd, std::uint32_t events, std::uint64_t tag) {
+    epoll_event e{};
+    e.events = events;
+    e.data.u64 = tag;
+    return ::epoll_ctl(epoll, EPOLL_CTL_ADD, fd, &e) == 0;
+  }
+  void Watch(Connection* c, std::uint32_t events);
+  void Schedule(Connection* c, Clock::time_point due);
+  int TimeoutMs(Clock::time_point now) const;
+  void Dispatch(const epoll_event& event, Clock::time_point now, bool& woken);
+  void Accept(PrinterServer* s, Clock::time_point now);
+  void Admit(PrinterServer* s, int fd);
+  bool Receive(Connection* c);
+  bool Flush(Connection* c);
+  void Serve(Connection* c, Clock::time_point now);
+  void RunTimers(Clock::time_point now);
+  void Close(Connection* c, bool reset);
+  void Shut(PrinterServer* s);
+  bool Open(const std::vector<PrinterServer*>& servers, std::string& error);
+  void Run();
+};
+
+void LoopState::Watch(Connection* c, std::uint32_t events) {
+  if (events == c->events) return;
+  epoll_event e{};
+  e.events = events;
+  e.data.u64 = Tag(Kind::Connection, c);
+  ::epoll_ctl(epoll, EPOLL_CTL_MOD, c->fd, &e);
+  c->events = events;
+}
+
+void LoopState::Schedule(Connection* c, Clock::time_point due) {
+  if (due == c->due) return;
+  if (c->due != Clock::time_point::max()) timers.erase({c->due, c});
+  c->due = due;
+  if (due != Clock::time_point::max()) timers.insert({due, c});
+}
+
+// Until the next reply or resting listener is due, rounded up so that the
+// loop does not wake a little early and spin; -1: nothing is due.
+int LoopState::TimeoutMs(Clock::time_point now) const {
+  Clock::time_point next = Clock::time_point::max();
+  if (!timers.empty()) next = timers.begin()->first;
+  if (!resting.empty()) next = std::min(next, resting.begin()->first);
+  if (next == Clock::time_point::max()) return -1;
+  if (next <= now) return 0;
+  const auto wait = std::chrono::ceil<std::chrono::milliseconds>(next - now).count();
+  return static_cast<int>(std::min<long long>(wait, 60000));
+}
+
+void LoopState::Dispatch(const epoll_event& event, Clock::time_point now, bool& woken) {
+  const auto kind = static_cast<Kind>(event.data.u64 & kKindBits);
+  void* object = reinterpret_cast<void*>(static_cast<std::uintptr_t>(event.data.u64 & ~kKindBits));
+  if (kind == Kind::Listener) {
+    Accept(static_cast<PrinterServer*>(object), now);
+  } else if (kind == Kind::Wake) {
+    char drain[64];
+    while (::read(static_cast<PrinterServer*>(object)->wakePipe_[0], drain, sizeof drain) > 0) {
+    }
+    woken = true;
+  } else {
+    auto* c = static_cast<Connection*>(object);
+    // A hang-up with nothing more to read: the client is gone both ways.
+    if ((event.events & (EPOLLHUP | EPOLLERR)) && c->peerClosed) return Close(c, false);
+    if ((event.events & (EPOLLIN | EPOLLHUP | EPOLLERR)) && !c->peerClosed && !Receive(c))
+      return Close(c, false);
+    Serve(c, now);
   }
 }
 
-void PrinterServer::Admit(int fd) {
-  std::lock_guard<std::mutex> guard(mutex_);
-  if (connections_.size() >= options_.maxConnections) {
-    if (options_.verbose)
-      std::fprintf(stderr, "%srefused %s: too many connections\n", Who().c_str(), Peer(fd).c_str());
+void LoopState::Accept(PrinterServer* s, Clock::time_point now) {
+  for (int i = 0; i < kAcceptBatch; ++i) {
+    const int fd = ::accept4(s->listenFd_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+    if (fd >= 0) {
+      s->outOfDescriptors_ = false;
+      Admit(s, fd);
+      continue;
+    }
+    if (errno == EINTR || errno == ECONNABORTED) continue;
+    if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
+      // Level-triggered, the waiting client would wake the loop at once
+      // again: the listener rests, and the client waits in the backlog.
+      if (!s->outOfDescriptors_)
+        std::fprintf(stderr, "%scannot accept a connection (%s): clients wait until one closes\n",
+                     s->Who().c_str(), std::strerror(errno));
+      s->outOfDescriptors_ = true;
+      epoll_event e{};
+      e.data.u64 = Tag(Kind::Listener, s);
+      ::epoll_ctl(epoll, EPOLL_CTL_MOD, s->listenFd_, &e);
+      resting.insert({now + kAcceptRest, s});
+    }
+    return;
+  }
+}
+
+void LoopState::Admit(PrinterServer* s, int fd) {
+  const bool verbose = s->options_.verbose;
+  if (s->connections_.size() >= s->options_.maxConnections) {
+    if (verbose)
+      std::fprintf(stderr, "%srefused %s: too many connections\n", s->Who().c_str(),
+                   Peer(fd).c_str());
     ::close(fd);
     return;
   }
   const int one = 1;
   ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-  auto connection = std::make_unique<Connection>();
-  connection->fd = fd;
-  connection->peer = Peer(fd);
-  Connection* raw = connection.get();
-  try {
-    raw->thread = std::thread([this, raw] { Serve(raw); });
-  } catch (const std::system_error& e) {
-    // The process is at its thread limit: this client is refused, the
-    // server and its other connections go on.
-    std::fprintf(stderr, "%srefused %s: cannot start a thread for it (%s)\n", Who().c_str(),
-                 raw->peer.c_str(), e.what());
-    ::close(fd);
+  auto c = std::make_unique<Connection>();
+  c->server = s;
+  c->fd = fd;
+  if (verbose) c->peer = Peer(fd);
+  c->channel = s->printer_.OpenChannel();
+  c->pauseMs = s->printer_.Faults().splitSizes.empty() ? 0 : s->options_.splitPauseMs;
+  c->events = EPOLLIN;
+  if (!Add(fd, EPOLLIN, Tag(Kind::Connection, c.get()))) {
+    std::fprintf(stderr, "%srefused %s: cannot watch it (%s)\n", s->Who().c_str(), Peer(fd).c_str(),
+                 std::strerror(errno));
+    CloseFd(c->fd);
     return;
   }
-  ++accepted_;
-  connections_.push_back(std::move(connection));
+  ++s->accepted_;
+  if (verbose) std::fprintf(stderr, "%sconnection from %s\n", s->Who().c_str(), c->peer.c_str());
+  s->connections_.push_back(std::move(c));
 }
 
-void PrinterServer::Run() {
-  while (!stopping_.load()) {
-    pollfd fds[2] = {{listenFd_, POLLIN, 0}, {wakePipe_[0], POLLIN, 0}};
-    const int ready = ::poll(fds, 2, 200);
-    Reap(false);
-    if (ready <= 0 || stopping_.load()) continue;
-    if (!(fds[0].revents & POLLIN)) continue;
-    const int fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
-    if (fd < 0) continue;
-    Admit(fd);
-  }
-  // Connections still waiting in the backlog are refused from here on.
-  CloseFd(listenFd_);
-  Reap(true);
-}
-
-namespace {
-
-// How long a connection waits for input: until its next reply is ready, at
-// most kIdlePollMs.
-int WaitFor(std::chrono::milliseconds untilReadable) {
-  if (untilReadable.count() < 0) return kIdlePollMs;
-  return static_cast<int>(std::min<long long>(untilReadable.count(), kIdlePollMs));
-}
-
-// Hands what the client sent within `timeout` to the channel. False when
-// the connection failed; `peerClosed` once the client has sent all it will.
-bool Receive(int fd, SimChannel& channel, int timeout, bool& peerClosed) {
-  pollfd p{fd, POLLIN, 0};
-  if (::poll(&p, 1, timeout) <= 0) return true;
-  char buffer[8192];
-  const ssize_t n = ::recv(fd, buffer, sizeof buffer, MSG_DONTWAIT);
+// Hands what the client sent to the channel. False when the connection
+// failed.
+bool LoopState::Receive(Connection* c) {
+  char buffer[kIoSize];
+  const ssize_t n = ::recv(c->fd, buffer, sizeof buffer, 0);
   if (n > 0) {
-    channel.Write(buffer, static_cast<std::size_t>(n));
-  } else if (n == 0) {
-    peerClosed = true;
-  } else if (errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK) {
+    c->channel->Write(buffer, static_cast<std::size_t>(n));
+    return true;
+  }
+  if (n == 0) {
+    c->peerClosed = true;
+    Watch(c, c->unsent.empty() ? 0 : kOut);
+    return true;
+  }
+  return errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK;
+}
+
+// Sends what is left of a reply, as far as the socket takes it. False when
+// the client is gone.
+bool LoopState::Flush(Connection* c) {
+  while (!c->unsent.empty()) {
+    const ssize_t n = ::send(c->fd, c->unsent.data(), c->unsent.size(), MSG_NOSIGNAL);
+    if (n > 0) {
+      c->unsent.erase(0, static_cast<std::size_t>(n));
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      Watch(c, kOut | (c->peerClosed ? 0 : kIn));
+      return true;
+    }
     return false;
   }
+  Watch(c, c->peerClosed ? 0 : kIn);
   return true;
 }
 
-// Sends everything the channel has ready, pausing between the pieces of a
-// split reply. False when the client is gone or the server is stopping.
-bool SendReady(int fd, SimChannel& channel, unsigned pauseMs, const std::atomic<bool>& stopping) {
-  char buffer[8192];
-  for (;;) {
-    const std::size_t n = channel.Read(buffer, sizeof buffer, std::chrono::milliseconds(0));
-    if (n == 0) return true;
-    if (!SendAll(fd, buffer, n, stopping)) return false;
-    if (pauseMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(pauseMs));
+// Sends every reply that is due, then closes the connection when it is
+// done with (the client has sent all it will and is owed nothing, or the
+// reset is due), or sets the time to look at it again.
+void LoopState::Serve(Connection* c, Clock::time_point now) {
+  if (!Flush(c)) return Close(c, false);
+  char buffer[kIoSize];
+  while (c->unsent.empty() && now >= c->notBefore) {
+    const std::size_t n = c->channel->Read(buffer, sizeof buffer, std::chrono::milliseconds(0));
+    if (n == 0) break;
+    c->unsent.assign(buffer, n);
+    if (!Flush(c)) return Close(c, false);
+    if (c->pauseMs > 0) c->notBefore = now + std::chrono::milliseconds(c->pauseMs);
+  }
+  if (!c->unsent.empty()) return Schedule(c, Clock::time_point::max());
+  const SimChannel& channel = *c->channel;
+  const unsigned resetAfter = c->server->options_.resetAfter;
+  if (channel.Pending() == 0) {
+    if (resetAfter > 0 && channel.Replies() >= resetAfter) return Close(c, true);
+    if (c->peerClosed) return Close(c, false);
+  }
+  Schedule(c, std::max(channel.ReadyAt(), c->notBefore));
+}
+
+void LoopState::RunTimers(Clock::time_point now) {
+  // Taken out first: serving a connection sets its next time, which must
+  // wait for the next turn of the loop.
+  std::vector<Connection*> due;
+  while (!timers.empty() && timers.begin()->first <= now) {
+    Connection* c = timers.begin()->second;
+    timers.erase(timers.begin());
+    c->due = Clock::time_point::max();
+    due.push_back(c);
+  }
+  for (Connection* c : due) Serve(c, now);
+  while (!resting.empty() && resting.begin()->first <= now) {
+    PrinterServer* s = resting.begin()->second;
+    resting.erase(resting.begin());
+    epoll_event e{};
+    e.events = EPOLLIN;
+    e.data.u64 = Tag(Kind::Listener, s);
+    ::epoll_ctl(epoll, EPOLL_CTL_MOD, s->listenFd_, &e);
   }
 }
 
-}  // namespace
-
-void PrinterServer::Serve(Connection* c) {
-  if (options_.verbose)
-    std::fprintf(stderr, "%sconnection from %s\n", Who().c_str(), c->peer.c_str());
-  std::unique_ptr<SimChannel> channel = printer_.OpenChannel();
-  const unsigned pauseMs = printer_.Faults().splitSizes.empty() ? 0 : options_.splitPauseMs;
-  bool peerClosed = false;
-  bool reset = false;
-  while (!stopping_.load()) {
-    const auto wait = channel->TimeUntilReadable();
-    if (peerClosed) {
-      // The client sent all it will; deliver what is still owed, then close.
-      if (wait.count() < 0) break;
-      std::this_thread::sleep_for(std::chrono::milliseconds(WaitFor(wait)));
-    } else if (!Receive(c->fd, *channel, WaitFor(wait), peerClosed)) {
-      break;
-    }
-    if (!SendReady(c->fd, *channel, pauseMs, stopping_)) break;
-    if (options_.resetAfter > 0 && channel->Replies() >= options_.resetAfter &&
-        channel->Pending() == 0) {
-      reset = true;
-      break;
-    }
-  }
-  Close(c, reset);
-}
-
-void PrinterServer::Close(Connection* c, bool reset) {
+void LoopState::Close(Connection* c, bool reset) {
+  PrinterServer* s = c->server;
   if (reset) {
     // SO_LINGER with a zero time makes close() send RST instead of FIN.
     linger off{1, 0};
     ::setsockopt(c->fd, SOL_SOCKET, SO_LINGER, &off, sizeof off);
   }
-  {
-    std::lock_guard<std::mutex> guard(mutex_);
-    CloseFd(c->fd);
+  Schedule(c, Clock::time_point::max());
+  ::epoll_ctl(epoll, EPOLL_CTL_DEL, c->fd, nullptr);
+  CloseFd(c->fd);
+  if (s->options_.verbose)
+    std::fprintf(stderr, "%s%s %s\n", s->Who().c_str(), reset ? "reset" : "closed",
+                 c->peer.c_str());
+  s->connections_.remove_if([c](const std::unique_ptr<Connection>& p) { return p.get() == c; });
+}
+
+// A stopped server: connections still waiting in the backlog are refused
+// from here on, and open ones are shut down.
+void LoopState::Shut(PrinterServer* s) {
+  ::epoll_ctl(epoll, EPOLL_CTL_DEL, s->listenFd_, nullptr);
+  ::epoll_ctl(epoll, EPOLL_CTL_DEL, s->wakePipe_[0], nullptr);
+  CloseFd(s->listenFd_);
+  for (auto it = resting.begin(); it != resting.end();)
+    it = it->second == s ? resting.erase(it) : std::next(it);
+  while (!s->connections_.empty()) {
+    Connection* c = s->connections_.front().get();
+    ::shutdown(c->fd, SHUT_RDWR);
+    Close(c, false);
   }
-  if (options_.verbose) {
-    std::fprintf(stderr, "%s%s %s\n", Who().c_str(), reset ? "reset" : "closed", c->peer.c_str());
+  --live;
+}
+
+ServerLoop::ServerLoop() : state_(std::make_unique<LoopState>()) {}
+ServerLoop::~ServerLoop() = default;
+
+bool ServerLoop::Open(const std::vector<PrinterServer*>& servers, std::string& error) {
+  return state_->Open(servers, error);
+}
+
+void ServerLoop::Run() { state_->Run(); }
+
+bool LoopState::Open(const std::vector<PrinterServer*>& given, std::string& error) {
+  epoll = ::epoll_create1(EPOLL_CLOEXEC);
+  if (epoll < 0) {
+    error = std::string("epoll: ") + std::strerror(errno);
+    return false;
   }
-  c->done.store(true);
+  for (PrinterServer* s : given) {
+    if (s->listenFd_ < 0) continue;
+    const int flags = ::fcntl(s->listenFd_, F_GETFL);
+    if (flags < 0 || ::fcntl(s->listenFd_, F_SETFL, flags | O_NONBLOCK) != 0 ||
+        !Add(s->listenFd_, EPOLLIN, Tag(Kind::Listener, s)) ||
+        !Add(s->wakePipe_[0], EPOLLIN, Tag(Kind::Wake, s))) {
+      error = s->Who() + "cannot watch the listening socket: " + std::strerror(errno);
+      return false;
+    }
+    servers.push_back(s);
+  }
+  live = servers.size();
+  return true;
+}
+
+void LoopState::Run() {
+  epoll_event events[kMaxEvents];
+  while (live > 0) {
+    const int n = ::epoll_wait(epoll, events, kMaxEvents, TimeoutMs(Clock::now()));
+    if (n < 0 && errno != EINTR) {
+      std::fprintf(stderr, "langmon-printer: epoll_wait: %s\n", std::strerror(errno));
+      break;
+    }
+    const Clock::time_point now = Clock::now();
+    bool woken = false;
+    // Each connection comes at most once in a batch and only its own event
+    // closes it; stopped servers are shut after the batch, whose later
+    // events may still name their connections.
+    for (int i = 0; i < n; ++i) Dispatch(events[i], now, woken);
+    if (woken)
+      for (PrinterServer* s : servers)
+        if (s->listenFd_ >= 0 && s->stopping_.load()) Shut(s);
+    RunTimers(Clock::now());
+  }
+  for (PrinterServer* s : servers)
+    if (s->listenFd_ >= 0) Shut(s);
 }
 
 }  // namespace langmon::sim

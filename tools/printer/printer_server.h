@@ -1,14 +1,19 @@
 // The TCP side of langmon-printer: serves one simulated printer to any
-// number of clients on a TCP port, on loopback unless told otherwise. Each connection gets its own
-// channel on the printer (its own parser and output) while all share the objects.
+// number of clients on a TCP port, on loopback unless told otherwise. Each
+// connection gets its own channel on the printer (its own parser and output)
+// while all share the objects.
+//
+// One thread serves everything: Run() serves one server, RunAll() any number
+// of them (a fleet) with one epoll loop. A reply held back by its delay is a
+// timer in that loop, so a printer's latency never holds up another printer
+// or another connection, and a fleet of hundreds costs one thread.
 #pragma once
 
 #include <atomic>
 #include <list>
 #include <memory>
-#include <mutex>
 #include <string>
-#include <thread>
+#include <vector>
 
 #include "sim_printer.h"
 
@@ -50,7 +55,8 @@ class PrinterServer {
   unsigned Port() const { return port_; }
   // The bound address and port: "127.0.0.1:9100", "[::]:9100".
   std::string Endpoint() const;
-  // Serves until Stop(); then closes every connection and returns.
+  // Serves until Stop(); then closes every connection and returns. (A
+  // ServerLoop of this one server.)
   void Run();
   // Makes Run() return. Safe from any thread and from a signal handler.
   void Stop();
@@ -58,13 +64,8 @@ class PrinterServer {
   unsigned long Accepted() const { return accepted_.load(); }
 
  private:
+  friend struct LoopState;
   struct Connection;
-  // Serves an accepted connection on a thread of its own, or refuses it.
-  void Admit(int fd);
-  void Serve(Connection* connection);
-  // Closes the connection, with a reset (RST) when asked.
-  void Close(Connection* connection, bool reset);
-  void Reap(bool all);
   // The verbose line's start: the server's name, when it has one.
   std::string Who() const { return options_.name.empty() ? "" : options_.name + ": "; }
 
@@ -76,8 +77,31 @@ class PrinterServer {
   std::string endpoint_;
   std::atomic<bool> stopping_{false};
   std::atomic<unsigned long> accepted_{0};
-  std::mutex mutex_;
+  // Owned by the serving thread.
   std::list<std::unique_ptr<Connection>> connections_;
+  bool outOfDescriptors_ = false;  // said once until a connection is accepted again
+};
+
+// Serves any number of servers on the thread that calls Run(): their
+// listening sockets, wake pipes and connections in one epoll set, and every
+// reply held back by its delay in one timer queue.
+struct LoopState;
+class ServerLoop {
+ public:
+  ServerLoop();
+  ~ServerLoop();
+  ServerLoop(const ServerLoop&) = delete;
+  ServerLoop& operator=(const ServerLoop&) = delete;
+
+  // Takes the servers (each has listened; servers that have not are left
+  // out). False with a message when the loop cannot be set up.
+  bool Open(const std::vector<PrinterServer*>& servers, std::string& error);
+  // Serves until every server has been stopped; by then each has closed
+  // its listening socket and its connections.
+  void Run();
+
+ private:
+  std::unique_ptr<LoopState> state_;
 };
 
 }  // namespace langmon::sim
