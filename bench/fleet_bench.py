@@ -4,7 +4,7 @@
 Run by `scripts/bench fleet`; prints a Markdown table (and the commands that
 measured it) on standard output.
 
-    fleet_bench.py LANGMON LANGMON_PRINTER REPETITIONS
+    fleet_bench.py LANGMON LANGMON_PRINTER REPETITIONS [ROUND_TRIP_FLOOR]
 
 `langmon-printer --fleet N --port 0 --latency 5` serves the printers, every
 reply held 5 ms. Against one such fleet, in the same run:
@@ -21,6 +21,12 @@ own, so that sampling does not slow the timed runs: every 10 ms the PSS
 (/proc/PID/smaps_rollup) and the RSS of langmon and all its descendants are
 summed, and the peak sums are reported. Then a fleet of 256 of which 10 %
 are silent, read whole, against one silent printer's read.
+
+With ROUND_TRIP_FLOOR (bench/round_trip_floor.cpp), the machine's floor
+too: the same 27 round trips per printer, one thread per printer in one
+process and no monitor, against the same fleet, for one printer and for
+all of them. Its ratio is the best the fleet read's wall ratio can be on
+this machine.
 """
 import os
 import resource
@@ -142,7 +148,27 @@ def short(argv, fleet):
                     ["printers.txt" if a == fleet.list else a for a in argv[1:]])
 
 
-def measure_size(langmon, printer, count, reps, out, notes):
+def measure_floor(floor, fleet, reps):
+    """Median wall times of the floor program: one printer, then all."""
+    first = tempfile.NamedTemporaryFile("w", suffix=".txt", delete=False)
+    first.write("socket://%s sim-1\n" % fleet.uris["answers"][0].split("//", 1)[1])
+    first.close()
+    try:
+        walls = []
+        for printers in (first.name, fleet.list):
+            runs = []
+            for _ in range(reps):
+                done = subprocess.run([floor, printers], stdout=subprocess.PIPE, text=True)
+                if done.returncode != 0:
+                    sys.exit("fleet_bench: %s %s failed" % (floor, printers))
+                runs.append(float(done.stdout))
+            walls.append(statistics.median(runs))
+        return walls
+    finally:
+        os.unlink(first.name)
+
+
+def measure_size(langmon, printer, count, reps, out, notes, floor=None, floors=None):
     with Fleet(printer, count) as fleet:
         one = [langmon, "config", "--printer", fleet.uris["answers"][0], "--json"]
         every = [langmon, "config", "--printers", fleet.list, "--json"]
@@ -151,6 +177,11 @@ def measure_size(langmon, printer, count, reps, out, notes):
         all_wall, all_cpu = median_run(every, reps, expect_lines=count)
         server = (fleet.cpu() - server_before) / reps
         pss, rss = max(peak_memory(every) for _ in range(min(reps, 3)))
+        if floor:
+            one_floor, all_floor = measure_floor(floor, fleet, reps)
+            floors.append("| %d printers | %.3f s | %.3f s | %.2f | %.2f |" %
+                          (count, all_floor, one_floor, all_floor / one_floor,
+                           all_wall / all_floor))
     per = all_cpu / count
     cpu_ratio = per / one_cpu if one_cpu else float("inf")
     memory = "%.1f MiB PSS, %.1f MiB RSS" % (pss, rss)
@@ -181,16 +212,29 @@ def measure_silent(langmon, printer, reps, out):
 
 def main():
     langmon, printer, reps = sys.argv[1], sys.argv[2], int(sys.argv[3])
+    floor = sys.argv[4] if len(sys.argv) > 4 else None
+    floors = []
     lines = []
     out = lines.append
     out("| Fleet | Fleet read, wall | Reference | Wall ratio | CPU per printer | Peak memory |")
     out("|---|---|---|---|---|---|")
     notes = []
-    commands = [measure_size(langmon, printer, n, reps, out, notes) for n in (64, 256)]
+    commands = [measure_size(langmon, printer, n, reps, out, notes, floor, floors)
+                for n in (64, 256)]
     commands.append(measure_silent(langmon, printer, reps, out))
     out("")
     out("The server beside the command (its CPU time averaged over the timed runs, the "
         "command's the median; both run on the same cores): " + " ".join(notes))
+    if floors:
+        out("")
+        out("The machine's floor: `round_trip_floor printers.txt`, the same 27 round trips "
+            "per printer against the same fleet, one thread per printer in one process, "
+            "without the monitor (medians of %d runs):" % reps)
+        out("")
+        out("| Fleet | Floor, all printers | Floor, one printer | Floor's wall ratio | "
+            "Fleet read vs floor |")
+        out("|---|---|---|---|---|")
+        lines.extend(floors)
     out("")
     out("Commands (medians of %d runs each; %s for the silent fleet):" % (reps, min(reps, 3)))
     out("")
