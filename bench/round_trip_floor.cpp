@@ -69,8 +69,7 @@ bool RoundTrips(const Target& target, int count) {
   bool ok = ::send(fd, kEntry, sizeof kEntry - 1, MSG_NOSIGNAL) == sizeof kEntry - 1;
   for (int i = 0; ok && i < count; ++i) {
     const std::string query = "@PJL ECHO " + std::to_string(i) + "\r\n";
-    ok = ::send(fd, query.data(), query.size(), MSG_NOSIGNAL) ==
-         static_cast<ssize_t>(query.size());
+    ok = ::send(fd, query.data(), query.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(query.size());
     // The reply ends with a form feed.
     for (char buffer[512]; ok;) {
       const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
