@@ -163,14 +163,6 @@ std::size_t SimChannel::Pending() const {
   return n;
 }
 
-std::chrono::milliseconds SimChannel::TimeUntilReadable() const {
-  std::lock_guard<std::mutex> guard(impl_->state->mutex);
-  if (impl_->output.empty()) return std::chrono::milliseconds(-1);
-  const auto wait = impl_->output.front().readyAt - Clock::now();
-  if (wait <= Clock::duration::zero()) return std::chrono::milliseconds(0);
-  return std::chrono::ceil<std::chrono::milliseconds>(wait);
-}
-
 Clock::time_point SimChannel::ReadyAt() const {
   std::lock_guard<std::mutex> guard(impl_->state->mutex);
   return impl_->output.empty() ? Clock::time_point::max() : impl_->output.front().readyAt;

@@ -196,9 +196,6 @@ class SimChannel {
   std::size_t Read(void* buffer, std::size_t capacity, std::chrono::milliseconds timeout);
   // Bytes queued, readable or not yet.
   std::size_t Pending() const;
-  // Time until the first queued byte becomes readable: 0 when readable now,
-  // negative when nothing is queued.
-  std::chrono::milliseconds TimeUntilReadable() const;
   // When the first queued byte is (or was) readable; time_point::max() when
   // nothing is queued.
   std::chrono::steady_clock::time_point ReadyAt() const;

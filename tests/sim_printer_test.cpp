@@ -200,9 +200,11 @@ TEST(SimFaultKnobs, ReplyDelayHoldsOutputBack) {
   char buffer[64];
   EXPECT_EQ(printer.Read(buffer, sizeof buffer, 0ms), 0u);
   EXPECT_EQ(printer.Read(buffer, sizeof buffer, 20ms), 0u);
-  EXPECT_GT(printer.Channel().TimeUntilReadable().count(), 0);
+  // The loop that serves TCP clients sets its timer from ReadyAt().
+  EXPECT_GE(printer.Channel().ReadyAt(), start + 1000ms);
   EXPECT_EQ(printer.Read(buffer, sizeof buffer, 30000ms), 17u);
   EXPECT_GE(Clock::now() - start, 1000ms);
+  EXPECT_EQ(printer.Channel().ReadyAt(), Clock::time_point::max()) << "nothing queued";
 }
 
 TEST(SimFaultKnobs, SplitSizesCutEveryReplyIntoSeparateReads) {
