@@ -245,13 +245,6 @@ bool ParseValueData(std::string_view data, Value& value, DataFault& fault) {
   return fault.Fail("unknown value type in \"" + std::string(data) + "\"");
 }
 
-// Lower-case ASCII, as the registry compares key and value names.
-std::string FoldCase(std::string_view text) {
-  std::string folded(text);
-  for (char& c : folded) c = AsciiLower(c);
-  return folded;
-}
-
 // The values read so far. Replacements and value deletions find their value
 // by printer and name, key deletions a printer's values, through hash tables
 // on the folded names, so that reading stays linear in the file's size;
@@ -555,6 +548,12 @@ bool ParseText(std::string_view text, RegFile& out, Failure& failure) {
 }
 
 }  // namespace
+
+std::string FoldCase(std::string_view text) {
+  std::string folded(text);
+  for (char& c : folded) c = AsciiLower(c);
+  return folded;
+}
 
 bool ParseRegFile(std::string_view bytes, RegFile& out, RegFileError& error) {
   RegFile result;

@@ -10,6 +10,7 @@
 
 #include "device_uri.h"
 #include "fleet.h"
+#include "reg_file.h"
 
 namespace langmon::cli {
 
@@ -31,12 +32,13 @@ std::string UriProblem(const std::string& uri) {
 }
 
 // Every printer gets a name; two printers with one name would share their
-// stored settings, so a name is taken once.
+// stored settings, so a name is taken once. Names differing only in letter
+// case name one registry key, so they count as one.
 bool NameAll(std::vector<FleetPrinter>& printers, std::string& error) {
   std::set<std::string> taken;
   for (std::size_t i = 0; i < printers.size(); ++i) {
     if (printers[i].name.empty()) printers[i].name = fmt::format("langmon-{}", i + 1);
-    if (!taken.insert(printers[i].name).second) {
+    if (!taken.insert(host::FoldCase(printers[i].name)).second) {
       error = fmt::format(
           "{}: the printer name \"{}\" is given to an earlier printer too; each "
           "printer needs a name of its own",
