@@ -223,6 +223,32 @@ TEST(CliFleet, TextShowsOneLinePerPrinterAndApplyRunsOnEach) {
     EXPECT_EQ(object["sent"], Json::array({"Copies"})) << name;
 }
 
+TEST(CliFleet, AFileOfSeveralPrintersSettingsGivesEachPrinterItsOwn) {
+  const std::string key =
+      "[HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Control\\Print\\Printers\\";
+  const std::string settings = TempPath("several.reg");
+  WriteFile(settings, "REGEDIT4\n\n" + key + "a\\PrinterDriverData]\n" +
+                          "\"dwCfgFlags\"=dword:00000001\n\"dwCopies\"=dword:00000003\n\n" + key +
+                          "b\\PrinterDriverData]\n" +
+                          "\"dwCfgFlags\"=dword:00000002\n\"dwDarkCourier\"=dword:00000001\n\n" +
+                          key + "stranger\\PrinterDriverData]\n\"dwCfgFlags\"=dword:00000001\n");
+  const std::string printers = TempPath("several.txt");
+  WriteFile(printers, "sim: a\nsim: B\n");  // a key name matches in any letter case
+  const ProcessResult apply =
+      RunLangmon({"apply", "--json", "--settings", settings, "--printers", printers});
+  EXPECT_EQ(apply.status, 0) << apply.err;
+  auto results = ByName(apply.out);
+  EXPECT_EQ(results["a"]["sent"], Json::array({"Copies"}));
+  EXPECT_EQ(results["B"]["sent"], Json::array({"DarkCourier"}));
+  // The other printers' keys are theirs, not left out of each printer's
+  // run; only the printer the fleet does not name is.
+  for (auto& [name, object] : results) EXPECT_FALSE(object.contains("warnings")) << object;
+  EXPECT_NE(apply.err.find("left out the settings of 1 printer that the fleet does not name: "
+                           "\"stranger\""),
+            std::string::npos)
+      << apply.err;
+}
+
 // Wrong input is refused with exit status 2, before any printer is contacted.
 TEST(CliFleet, RefusesWrongInputBeforeContactingAnyPrinter) {
   MisbehavingServer printer(Misbehaviour::NeverAnswer);
@@ -235,6 +261,7 @@ TEST(CliFleet, RefusesWrongInputBeforeContactingAnyPrinter) {
       {{"config"}, good + "socket://:1\n", ":2: "},
       {{"config"}, "# first\n" + good + printer.Uri() + " a b\n", ":3: expected a device URI"},
       {{"config"}, good + "sim: good\n", ":2: the printer name \"good\" is given"},
+      {{"config"}, good + "sim: GOOD\n", ":2: the printer name \"GOOD\" is given"},
       {{"config"}, "# nothing\n\n", "names no printer"},
       {{"config", "--port", "LPT2:"}, good, "--port is for one printer"},
       {{"config", "--printer-name", "x"}, good, "--printer-name is for one printer"},

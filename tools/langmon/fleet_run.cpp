@@ -16,6 +16,8 @@
 #include <deque>
 #include <exception>
 #include <optional>
+#include <set>
+#include <vector>
 
 #include "fleet.h"
 #include "fleet_output.h"
@@ -361,13 +363,26 @@ bool StartWorkers(Fleet& fleet, std::size_t jobs) {
 
 // The stored settings of --settings: a file of one printer's settings (a
 // backup, say) is sent to every printer of the fleet; a file of several
-// printers' settings gives each printer its own.
-bool StoredSettingsForAll(Options& options, std::string& error) {
+// printers' settings gives each printer its own, and the settings of
+// printers the fleet does not name are left out with a warning.
+bool StoredSettingsForAll(Options& options, const std::vector<FleetPrinter>& fleet,
+                          std::string& error) {
   if (options.settings.empty()) return true;
   host::RegFile file;
   if (!host::ReadRegFile(options.settings, file, error)) return false;
   const std::vector<std::string> printers = host::PrintersIn(file);
   if (printers.size() == 1) options.settingsFrom = printers.front();
+  if (printers.size() < 2) return true;
+  options.settingsPerPrinter = true;
+  std::set<std::string> named;
+  for (const FleetPrinter& p : fleet) named.insert(host::FoldCase(p.name));
+  std::vector<std::string> others;
+  for (const std::string& p : printers)
+    if (named.count(host::FoldCase(p)) == 0) others.push_back("\"" + p + "\"");
+  if (!others.empty())
+    Warning(fmt::format("{}: left out the settings of {} {} that the fleet does not name: {}",
+                        options.settings, others.size(),
+                        others.size() == 1 ? "printer" : "printers", fmt::join(others, ", ")));
   return true;
 }
 
@@ -383,7 +398,7 @@ int RunFleet(const std::string& command, int (*run)(const Options&), const Optio
   std::string error;
   if (!CollectPrinters(options, job.printers, error))
     return FailWith(kUsage, "cannot read the printers", error);
-  if (!StoredSettingsForAll(job.options, error))
+  if (!StoredSettingsForAll(job.options, job.printers, error))
     return FailWith(kUsage, "cannot read the stored settings", error);
   Fleet fleet(job);
   fleet.format = FormatOf(options);

@@ -35,9 +35,12 @@ struct Options {
   // Whose settings in the file of --settings are loaded: empty for the
   // run's own printer; a fleet names the file's one printer.
   std::string settingsFrom;
+  // A fleet's file of several printers' settings: each printer takes its
+  // own, and the other printers' keys are theirs, not left out.
+  bool settingsPerPrinter = false;
   bool trace = false;
   bool quiet = false;
-  bool verbose = false;  // list each line a .reg file leaves out
+  bool verbose = false;           // list each line a .reg file leaves out
   double connectTimeout = 10;     // seconds, each connect (--connect-timeout)
   std::optional<double> timeout;  // seconds, the whole command (--timeout)
   // When the time limit runs out: the start of the run plus --timeout.

@@ -125,6 +125,8 @@ int Session::StoreSettings(const std::u16string& printer) {
     std::vector<LeftOut> leftOut;
     if (LoadPrinterSettings(file, printer, leftOut, error, options_.settingsFrom) < 0)
       return Fail(kFailed, "cannot store the settings of " + options_.settings, error);
+    if (options_.settingsPerPrinter)
+      std::erase_if(leftOut, [](const LeftOut& l) { return l.kind == LeftOutKind::OtherPrinter; });
     ReportLeftOut(options_, leftOut, printer);
   }
   if (!options_.page) return kSuccess;
