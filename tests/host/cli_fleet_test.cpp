@@ -303,6 +303,48 @@ TEST(CliFleet, TimeoutCutsAFleetOfSilentPrintersShort) {
   EXPECT_NE(r.err.find("3 of 3 printers were not done"), std::string::npos) << r.err;
 }
 
+// A worker that cannot end its printers itself at the time limit (here it is
+// stopped) is killed by the parent once the grace after the limit is over,
+// and its printers are reported as cut short.
+TEST(CliFleet, TheTimeLimitEndsAWorkerThatDoesNotEndItself) {
+  MisbehavingServer silent(Misbehaviour::NeverAnswer);
+  const std::string file = PrintersFile(silent.Uri() + " stuck\n");
+  const auto start = Clock::now();
+  const Background run = Start({"config", "--json", "--timeout", "1", "--printers", file});
+  pid_t worker = -1;
+  while (worker < 0 && Clock::now() - start < kHangLimit) {
+    const std::set<pid_t> children = Children(run.pid);
+    if (children.empty())
+      std::this_thread::sleep_for(10ms);
+    else
+      worker = *children.begin();
+  }
+  ASSERT_GT(worker, 0) << "no worker started";
+  ASSERT_EQ(kill(worker, SIGSTOP), 0);
+  // Without the parent's kill, the command would wait for the stopped
+  // worker for ever.
+  const auto ended = [&run] {
+    siginfo_t info{};
+    return waitid(P_PID, static_cast<id_t>(run.pid), &info, WEXITED | WNOHANG | WNOWAIT) != 0 ||
+           info.si_pid != 0;
+  };
+  while (!ended() && Clock::now() - start < kHangLimit) std::this_thread::sleep_for(10ms);
+  if (Clock::now() - start >= kHangLimit) {
+    ADD_FAILURE() << "the command did not end at its time limit";
+    kill(worker, SIGKILL);
+  }
+  const ProcessResult r = Wait(run);
+  const auto elapsed = Clock::now() - start;
+  EXPECT_EQ(r.status, 4) << r.err;
+  EXPECT_GE(elapsed, 1500ms) << "killed before the grace after the limit was over";
+  EXPECT_LT(elapsed, kHangLimit);
+  std::map<std::string, Json> objects = ByName(r.out);
+  ASSERT_EQ(objects.size(), 1u) << r.out << r.err;
+  EXPECT_EQ(objects["stuck"]["exitStatus"], 4);
+  EXPECT_NE(objects["stuck"].dump().find("stopped while still waiting"), std::string::npos)
+      << objects["stuck"];
+}
+
 // A worker killed while it reads a silent printer: the printer is read again
 // alone and falls back to the defaults as usual; killed again, the printer's
 // error names the signal. The answering printer is done either way.
