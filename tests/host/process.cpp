@@ -14,6 +14,10 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 
@@ -302,11 +306,40 @@ void WriteFile(const std::string& path, const std::string& content) {
   out << content;
 }
 
+namespace {
+
+// A folder of this test process's own, made afresh (a process ID alone
+// repeats across runs, and a folder left by an earlier run would be in the
+// way), and removed with everything in it when the process that made it
+// ends; a forked child that exits leaves it alone.
+class TempFolder {
+ public:
+  TempFolder() : owner_(getpid()) {
+    const char* dir = std::getenv("TMPDIR");
+    std::string pattern = std::string(dir && *dir ? dir : "/tmp") + "/langmon-test-XXXXXX";
+    if (mkdtemp(pattern.data()) == nullptr) {
+      std::fprintf(stderr, "cannot make a temporary folder: %s\n", std::strerror(errno));
+      std::abort();
+    }
+    path_ = pattern;
+  }
+  ~TempFolder() {
+    std::error_code ignored;
+    if (getpid() == owner_) std::filesystem::remove_all(path_, ignored);
+  }
+  const std::string& Path() const { return path_; }
+
+ private:
+  pid_t owner_;
+  std::string path_;
+};
+
+}  // namespace
+
 std::string TempPath(const std::string& stem) {
+  static const TempFolder folder;
   static std::atomic<int> counter{0};
-  const char* dir = std::getenv("TMPDIR");
-  return std::string(dir && *dir ? dir : "/tmp") + "/langmon-test-" + std::to_string(getpid()) +
-         "-" + std::to_string(counter++) + "-" + stem;
+  return folder.Path() + "/" + std::to_string(counter++) + "-" + stem;
 }
 
 }  // namespace langmon::host::testing
