@@ -35,6 +35,7 @@ using host::testing::Connect;
 using host::testing::Received;
 using host::testing::ReceiveReplies;
 using host::testing::Send;
+using host::testing::TempPath;
 
 class ServerTest : public ::testing::Test {
  protected:
@@ -243,7 +244,7 @@ int WaitExit(Child& child) {
 }
 
 TEST(PrinterBinary, PrintsItsPortServesAndExitsZeroOnSigterm) {
-  const std::string objects = ::testing::TempDir() + "/printer_objects.json";
+  const std::string objects = TempPath("printer_objects.json");
   std::ofstream(objects) << R"({"objects": {"050103030104": 9}})";
   std::string line;
   Child child = Spawn({"--port", "0", "--objects", objects, "--stale"}, &line);
@@ -271,7 +272,7 @@ TEST(PrinterBinary, SigintAlsoExitsZero) {
 }
 
 TEST(PrinterBinary, BadObjectsFileFailsWithoutListening) {
-  const std::string objects = ::testing::TempDir() + "/printer_bad.json";
+  const std::string objects = TempPath("printer_bad.json");
   std::ofstream(objects) << R"({"objects": {"0501": 1}})";
   std::string line;
   Child child = Spawn({"--port", "0", "--objects", objects}, &line);
@@ -282,7 +283,6 @@ TEST(PrinterBinary, BadObjectsFileFailsWithoutListening) {
 
 using host::testing::ProcessResult;
 using host::testing::ReadFile;
-using host::testing::TempPath;
 using host::testing::WriteFile;
 
 constexpr auto kHangLimit = 30s;

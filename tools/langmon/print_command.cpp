@@ -114,8 +114,8 @@ int Report(const PrintResult& r, const Options& options) {
   if (JsonOutput()) JsonResult() = JobJson(options, r);
   if (r.failure.empty()) {
     if (!JsonOutput())
-      Print(fmt::format("job {}: sent {} bytes to {} ({})\njob {} released\n", r.jobId,
-                        r.bytesSent, options.port, options.device, r.jobId));
+      Print(fmt::format("job {}: sent {} bytes to {} ({})\njob {} released\n", r.jobId, r.bytesSent,
+                        options.port, options.device, r.jobId));
     return kSuccess;
   }
   return Fail(kFailed, fmt::format("job {} failed", r.jobId),
