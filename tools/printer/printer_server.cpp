@@ -201,11 +201,16 @@ struct LoopState {
   std::set<std::pair<Clock::time_point, PrinterServer*>> resting;  // listeners out of descriptors
 
   ~LoopState() { CloseFd(epoll); }
-  bool Add(int fd, std::uint32_t events, std::uint64_t tag) {
+  // Adds a descriptor to the set (EPOLL_CTL_ADD) or changes what it is
+  // watched for (EPOLL_CTL_MOD).
+  bool Control(int op, int fd, std::uint32_t events, std::uint64_t tag) {
     epoll_event e{};
     e.events = events;
     e.data.u64 = tag;
-    return ::epoll_ctl(epoll, EPOLL_CTL_ADD, fd, &e) == 0;
+    return ::epoll_ctl(epoll, op, fd, &e) == 0;
+  }
+  bool Add(int fd, std::uint32_t events, std::uint64_t tag) {
+    return Control(EPOLL_CTL_ADD, fd, events, tag);
   }
   void Watch(Connection* c, std::uint32_t events);
   void Schedule(Connection* c, Clock::time_point due);
@@ -225,10 +230,7 @@ struct LoopState {
 
 void LoopState::Watch(Connection* c, std::uint32_t events) {
   if (events == c->events) return;
-  epoll_event e{};
-  e.events = events;
-  e.data.u64 = Tag(Kind::Connection, c);
-  ::epoll_ctl(epoll, EPOLL_CTL_MOD, c->fd, &e);
+  Control(EPOLL_CTL_MOD, c->fd, events, Tag(Kind::Connection, c));
   c->events = events;
 }
 
@@ -287,9 +289,7 @@ void LoopState::Accept(PrinterServer* s, Clock::time_point now) {
         std::fprintf(stderr, "%scannot accept a connection (%s): clients wait until one closes\n",
                      s->Who().c_str(), std::strerror(errno));
       s->outOfDescriptors_ = true;
-      epoll_event e{};
-      e.data.u64 = Tag(Kind::Listener, s);
-      ::epoll_ctl(epoll, EPOLL_CTL_MOD, s->listenFd_, &e);
+      Control(EPOLL_CTL_MOD, s->listenFd_, 0, Tag(Kind::Listener, s));
       resting.insert({now + kAcceptRest, s});
     }
     return;
@@ -313,8 +313,8 @@ void LoopState::Admit(PrinterServer* s, int fd) {
   if (verbose) c->peer = Peer(fd);
   c->channel = s->printer_.OpenChannel();
   c->pauseMs = s->printer_.Faults().splitSizes.empty() ? 0 : s->options_.splitPauseMs;
-  c->events = EPOLLIN;
-  if (!Add(fd, EPOLLIN, Tag(Kind::Connection, c.get()))) {
+  c->events = kIn;
+  if (!Add(fd, kIn, Tag(Kind::Connection, c.get()))) {
     std::fprintf(stderr, "%srefused %s: cannot watch it (%s)\n", s->Who().c_str(), Peer(fd).c_str(),
                  std::strerror(errno));
     CloseFd(c->fd);
@@ -399,10 +399,7 @@ void LoopState::RunTimers(Clock::time_point now) {
   while (!resting.empty() && resting.begin()->first <= now) {
     PrinterServer* s = resting.begin()->second;
     resting.erase(resting.begin());
-    epoll_event e{};
-    e.events = EPOLLIN;
-    e.data.u64 = Tag(Kind::Listener, s);
-    ::epoll_ctl(epoll, EPOLL_CTL_MOD, s->listenFd_, &e);
+    Control(EPOLL_CTL_MOD, s->listenFd_, kIn, Tag(Kind::Listener, s));
   }
 }
 
@@ -457,8 +454,8 @@ bool LoopState::Open(const std::vector<PrinterServer*>& given, std::string& erro
     if (s->listenFd_ < 0) continue;
     const int flags = ::fcntl(s->listenFd_, F_GETFL);
     if (flags < 0 || ::fcntl(s->listenFd_, F_SETFL, flags | O_NONBLOCK) != 0 ||
-        !Add(s->listenFd_, EPOLLIN, Tag(Kind::Listener, s)) ||
-        !Add(s->wakePipe_[0], EPOLLIN, Tag(Kind::Wake, s))) {
+        !Add(s->listenFd_, kIn, Tag(Kind::Listener, s)) ||
+        !Add(s->wakePipe_[0], kIn, Tag(Kind::Wake, s))) {
       error = s->Who() + "cannot watch the listening socket: " + std::strerror(errno);
       return false;
     }
