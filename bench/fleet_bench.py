@@ -26,7 +26,9 @@ With ROUND_TRIP_FLOOR (bench/round_trip_floor.cpp), the machine's floor
 too: the same 27 round trips per printer, one thread per printer in one
 process and no monitor, against the same fleet, for one printer and for
 all of them. Its ratio is the best the fleet read's wall ratio can be on
-this machine.
+this machine. Beside it the same floor with the threads in forked
+processes of nine, the shape of the fleet's worker processes: what the
+process structure alone costs.
 """
 import os
 import resource
@@ -149,18 +151,20 @@ def short(argv, fleet):
 
 
 def measure_floor(floor, fleet, reps):
-    """Median wall times of the floor program: one printer, then all."""
+    """Median wall times of the floor program: one printer, all printers in
+    one process, all printers in processes of nine."""
     first = tempfile.NamedTemporaryFile("w", suffix=".txt", delete=False)
     first.write("socket://%s sim-1\n" % fleet.uris["answers"][0].split("//", 1)[1])
     first.close()
     try:
         walls = []
-        for printers in (first.name, fleet.list):
+        for argv in ([floor, first.name], [floor, fleet.list],
+                     [floor, "--per-process", "9", fleet.list]):
             runs = []
             for _ in range(reps):
-                done = subprocess.run([floor, printers], stdout=subprocess.PIPE, text=True)
+                done = subprocess.run(argv, stdout=subprocess.PIPE, text=True)
                 if done.returncode != 0:
-                    sys.exit("fleet_bench: %s %s failed" % (floor, printers))
+                    sys.exit("fleet_bench: %s failed" % " ".join(argv))
                 runs.append(float(done.stdout))
             walls.append(statistics.median(runs))
         return walls
@@ -178,10 +182,10 @@ def measure_size(langmon, printer, count, reps, out, notes, floor=None, floors=N
         server = (fleet.cpu() - server_before) / reps
         pss, rss = max(peak_memory(every) for _ in range(min(reps, 3)))
         if floor:
-            one_floor, all_floor = measure_floor(floor, fleet, reps)
-            floors.append("| %d printers | %.3f s | %.3f s | %.2f | %.2f |" %
-                          (count, all_floor, one_floor, all_floor / one_floor,
-                           all_wall / all_floor))
+            one_floor, all_floor, in_nines = measure_floor(floor, fleet, reps)
+            floors.append("| %d printers | %.3f s | %.3f s | %.2f | %.3f s: %.2f | %.2f |" %
+                          (count, all_floor, one_floor, all_floor / one_floor, in_nines,
+                           in_nines / one_floor, all_wall / all_floor))
     per = all_cpu / count
     cpu_ratio = per / one_cpu if one_cpu else float("inf")
     memory = "%.1f MiB PSS, %.1f MiB RSS" % (pss, rss)
@@ -229,11 +233,13 @@ def main():
         out("")
         out("The machine's floor: `round_trip_floor printers.txt`, the same 27 round trips "
             "per printer against the same fleet, one thread per printer in one process, "
-            "without the monitor (medians of %d runs):" % reps)
+            "without the monitor; and `round_trip_floor --per-process 9 printers.txt`, the "
+            "same threads in forked processes of nine, as the fleet's workers hold them "
+            "(medians of %d runs):" % reps)
         out("")
         out("| Fleet | Floor, all printers | Floor, one printer | Floor's wall ratio | "
-            "Fleet read vs floor |")
-        out("|---|---|---|---|---|")
+            "In processes of nine, and its ratio | Fleet read vs floor |")
+        out("|---|---|---|---|---|---|")
         lines.extend(floors)
     out("")
     out("Commands (medians of %d runs each; %s for the silent fleet):" % (reps, min(reps, 3)))

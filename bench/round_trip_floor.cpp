@@ -2,24 +2,29 @@
 // as a configuration read, with none of the monitor, the host or the
 // workers around them.
 //
-//   round_trip_floor PRINTERS_FILE [ROUND_TRIPS]
+//   round_trip_floor [--per-process N] PRINTERS_FILE [ROUND_TRIPS]
 //
 // One thread per printer of a langmon-printer printers file connects and
 // makes ROUND_TRIPS (default 27: the echo probe and the 26 queries of a
 // read) "@PJL ECHO" round trips one after another, each waiting for its
-// reply, as the monitor's exchange does; all threads run at once in one
-// process. Prints the wall time in seconds; exit status 1 when a printer
-// failed. The fleet benchmark runs it beside `langmon config --printers`
-// against the same printers: what the machine's processors and kernel
-// allow for that many round trips at once is the fleet read's best case.
+// reply, as the monitor's exchange does; all threads run at once, in one
+// process, or with --per-process N in forked processes of N threads each
+// (N = 9: the shape of a fleet's worker processes). Prints the wall time in
+// seconds; exit status 1 when a printer failed. The fleet benchmark runs it
+// beside `langmon config --printers` against the same printers: what the
+// machine's processors and kernel allow for that many round trips at once
+// is the fleet read's best case.
 #include <netdb.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <string>
 #include <thread>
@@ -81,11 +86,54 @@ bool RoundTrips(const Target& target, int count) {
   return ok;
 }
 
+// The printers targets[begin, end), one thread each; how many failed.
+int RunThreads(const std::vector<Target>& targets, std::size_t begin, std::size_t end, int count) {
+  std::atomic<int> failed{0};
+  std::vector<std::thread> threads;
+  for (std::size_t i = begin; i < end; ++i)
+    threads.emplace_back([&failed, &target = targets[i], count] {
+      if (!RoundTrips(target, count)) ++failed;
+    });
+  for (std::thread& thread : threads) thread.join();
+  return failed.load();
+}
+
+// The printers in forked processes of `perProcess` threads each; how many
+// processes had a printer fail or could not be started.
+int RunProcesses(const std::vector<Target>& targets, std::size_t perProcess, int count) {
+  std::vector<pid_t> children;
+  int failed = 0;
+  for (std::size_t begin = 0; begin < targets.size(); begin += perProcess) {
+    const pid_t pid = ::fork();
+    if (pid == 0)
+      std::_Exit(
+          RunThreads(targets, begin, std::min(begin + perProcess, targets.size()), count) ? 1 : 0);
+    if (pid < 0) {
+      ++failed;  // the processes already started are still waited for
+      break;
+    }
+    children.push_back(pid);
+  }
+  for (const pid_t pid : children) {
+    int status = 0;
+    if (::waitpid(pid, &status, 0) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
+      ++failed;
+  }
+  return failed;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  std::size_t perProcess = 0;
+  if (argc >= 3 && std::strcmp(argv[1], "--per-process") == 0) {
+    perProcess = static_cast<std::size_t>(std::atoi(argv[2]));
+    argc -= 2;
+    argv += 2;
+    if (perProcess == 0) argc = 0;  // a usage error
+  }
   if (argc < 2 || argc > 3) {
-    std::fprintf(stderr, "usage: round_trip_floor PRINTERS_FILE [ROUND_TRIPS]\n");
+    std::fprintf(stderr, "usage: round_trip_floor [--per-process N] PRINTERS_FILE [ROUND_TRIPS]\n");
     return 2;
   }
   const std::vector<Target> targets = ReadPrinters(argv[1]);
@@ -94,16 +142,13 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "round_trip_floor: no printers in %s, or no round trips\n", argv[1]);
     return 2;
   }
-  std::atomic<int> failed{0};
   const auto start = std::chrono::steady_clock::now();
-  std::vector<std::thread> threads;
-  for (const Target& target : targets)
-    threads.emplace_back([&failed, &target, count] {
-      if (!RoundTrips(target, count)) ++failed;
-    });
-  for (std::thread& thread : threads) thread.join();
+  const int failed = perProcess ? RunProcesses(targets, perProcess, count)
+                                : RunThreads(targets, 0, targets.size(), count);
   const std::chrono::duration<double> wall = std::chrono::steady_clock::now() - start;
   std::printf("%.6f\n", wall.count());
-  if (failed > 0) std::fprintf(stderr, "round_trip_floor: %d printers failed\n", failed.load());
+  if (failed > 0)
+    std::fprintf(stderr, "round_trip_floor: %d %s failed\n", failed,
+                 perProcess ? "processes" : "printers");
   return failed > 0 ? 1 : 0;
 }
