@@ -16,6 +16,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <string>
 #include <thread>
@@ -236,9 +237,30 @@ Child Spawn(std::vector<std::string> args, std::string* firstLine,
   return child;
 }
 
+constexpr auto kHangLimit = 30s;
+
+// The child's exit status (128 + N for signal N). A child still running
+// after the hang limit is killed and fails the test by name, instead of
+// leaving it to ctest's time-out.
 int WaitExit(Child& child) {
   int status = 0;
-  ::waitpid(child.pid, &status, 0);
+  const auto end = std::chrono::steady_clock::now() + kHangLimit;
+  for (pid_t done; (done = ::waitpid(child.pid, &status, WNOHANG)) <= 0;) {
+    if (done < 0 && errno != EINTR) {
+      std::fclose(child.out);
+      ADD_FAILURE() << "waitpid: " << std::strerror(errno);
+      return -1;
+    }
+    if (std::chrono::steady_clock::now() > end) {
+      ::kill(child.pid, SIGKILL);
+      ::waitpid(child.pid, &status, 0);
+      std::fclose(child.out);
+      ADD_FAILURE() << "langmon-printer was still running " << kHangLimit.count()
+                    << " s later; killed";
+      return -1;
+    }
+    std::this_thread::sleep_for(10ms);
+  }
   std::fclose(child.out);
   return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
@@ -284,8 +306,6 @@ TEST(PrinterBinary, BadObjectsFileFailsWithoutListening) {
 using host::testing::ProcessResult;
 using host::testing::ReadFile;
 using host::testing::WriteFile;
-
-constexpr auto kHangLimit = 30s;
 
 TEST(PrinterBinary, UsageErrorsExitTwoNamingTheOptionAndTheRange) {
   const std::string negativeDelay = TempPath("negative-delay.json");

@@ -87,8 +87,13 @@ bool Fleet::Start(std::string& error) {
     if (!loops_.back()->Open(share, error)) break;
     try {
       ServerLoop* loop = loops_.back().get();
-      threads_.emplace_back([loop] { loop->Run(); });
+      ++running_;
+      threads_.emplace_back([this, loop] {
+        loop->Run();
+        --running_;
+      });
     } catch (const std::system_error& e) {
+      --running_;
       error = std::string("cannot start a thread to serve the printers (") + e.what() + ")";
       break;
     }

@@ -6,11 +6,12 @@
 // back by one printer's latency is a timer there, and never waits behind
 // another printer's.
 //
-// Who may call what: everything but Stop() from the thread that made the
-// fleet; Stop() from any thread and from a signal handler, once Start() has
-// returned.
+// Who may call what: everything but Stop() and Finished() from the thread
+// that made the fleet; Stop() and Finished() from any thread, Stop() from a
+// signal handler too, once Start() has returned.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -59,6 +60,9 @@ class Fleet {
   bool Start(std::string& error);
   // Makes every server return; safe from a signal handler.
   void Stop();
+  // True once every server has returned (after Stop(), or when none could
+  // be served).
+  bool Finished() const { return running_.load() == 0; }
   // Waits until every server has returned (after Stop()).
   void Wait();
 
@@ -81,6 +85,7 @@ class Fleet {
   // serving every n-th printer: a burst of replies is sent on every core.
   std::vector<std::unique_ptr<sim::ServerLoop>> loops_;
   std::vector<std::thread> threads_;
+  std::atomic<std::size_t> running_{0};  // loops whose thread has not yet returned
 };
 
 // Makes room for `printers` printers' descriptors (a listening socket and a

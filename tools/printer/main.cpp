@@ -36,12 +36,6 @@ using langmon::printer::TranscriptFile;
 constexpr int kFailed = 1;
 constexpr int kUsage = 2;
 
-Fleet* g_fleet = nullptr;
-
-extern "C" void OnSignal(int) {
-  if (g_fleet != nullptr) g_fleet->Stop();
-}
-
 constexpr const char* kFooter =
     "The objects file is the format `langmon --printer sim:FILE.json` reads too.\n"
     "Only that in-process printer answers the device ID (--device-id, \"deviceId\"):\n"
@@ -118,13 +112,19 @@ class ListFile {
 // Serves until SIGINT or SIGTERM, or until the transcript fails. The
 // listening lines come once every printer is served and the printers file
 // is complete. False with a message when the fleet cannot be served.
+//
+// The two signals are blocked in every thread (the loops' threads inherit
+// the mask) and taken here, synchronously: a handler runs on whichever
+// thread the kernel picks, and a runtime that defers handlers to a safe
+// point (ThreadSanitizer's) lost one now and then that came just as that
+// thread began to wait, and the server never stopped. The wait is sliced so
+// that a fleet that stops by itself (a failed transcript) is noticed too.
 bool ServeUntilSignalled(Fleet& fleet, ListFile& list, std::string& error) {
-  g_fleet = &fleet;
-  struct sigaction action {};
-  action.sa_handler = OnSignal;
-  sigemptyset(&action.sa_mask);
-  sigaction(SIGINT, &action, nullptr);
-  sigaction(SIGTERM, &action, nullptr);
+  sigset_t stops;
+  sigemptyset(&stops);
+  sigaddset(&stops, SIGINT);
+  sigaddset(&stops, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &stops, nullptr);
   signal(SIGPIPE, SIG_IGN);
 
   bool served = fleet.Start(error);
@@ -137,8 +137,11 @@ bool ServeUntilSignalled(Fleet& fleet, ListFile& list, std::string& error) {
       std::printf("%s\n", fleet.ListeningLine(i).c_str());
     std::fflush(stdout);
   }
+  while (!fleet.Finished()) {
+    const timespec slice{0, 100'000'000};
+    if (sigtimedwait(&stops, nullptr, &slice) > 0) fleet.Stop();
+  }
   fleet.Wait();
-  g_fleet = nullptr;
   return served;
 }
 
