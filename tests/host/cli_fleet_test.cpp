@@ -103,11 +103,11 @@ Background Start(const std::vector<std::string>& args) {
   return b;
 }
 
+// The command's result once it ends; a run that reads a silent printer
+// again after its worker died needs 10 to 15 s, so the bound is Run's.
 ProcessResult Wait(const Background& b) {
   ProcessResult r;
-  int status = 0;
-  waitpid(b.pid, &status, 0);
-  r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  r.status = WaitForExit(b.pid, "langmon", 120s);
   r.out = ReadFile(b.out);
   r.err = ReadFile(b.err);
   return r;

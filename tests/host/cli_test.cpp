@@ -116,10 +116,9 @@ std::string TerminalStderr(std::vector<std::string> args) {
     if (n <= 0) break;  // EIO once the program has closed the terminal
     shown.append(buffer, static_cast<std::size_t>(n));
   }
-  int status = 0;
-  waitpid(pid, &status, 0);
+  const int status = WaitForExit(pid, "langmon", std::chrono::seconds(120));
   close(master);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_EQ(status, 0);
   return shown;
 }
 

@@ -95,17 +95,8 @@ class PrinterProcess {
   // limit, which fails the test).
   int Wait() {
     if (pid_ <= 0) return status_;
-    const auto end = Clock::now() + kHangLimit;
-    int wstatus = 0;
-    while (::waitpid(pid_, &wstatus, WNOHANG) == 0) {
-      if (Clock::now() > end) {
-        ADD_FAILURE() << "langmon-printer did not end";
-        ::kill(pid_, SIGKILL);
-      }
-      std::this_thread::sleep_for(10ms);
-    }
+    status_ = WaitForExit(pid_, "langmon-printer", kHangLimit);
     pid_ = -1;
-    status_ = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
     return status_;
   }
   std::string Err() const { return ReadFile(errPath_); }

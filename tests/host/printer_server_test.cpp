@@ -239,30 +239,11 @@ Child Spawn(std::vector<std::string> args, std::string* firstLine,
 
 constexpr auto kHangLimit = 30s;
 
-// The child's exit status (128 + N for signal N). A child still running
-// after the hang limit is killed and fails the test by name, instead of
-// leaving it to ctest's time-out.
+// The child's exit status (128 + N for signal N), within the hang limit.
 int WaitExit(Child& child) {
-  int status = 0;
-  const auto end = std::chrono::steady_clock::now() + kHangLimit;
-  for (pid_t done; (done = ::waitpid(child.pid, &status, WNOHANG)) <= 0;) {
-    if (done < 0 && errno != EINTR) {
-      std::fclose(child.out);
-      ADD_FAILURE() << "waitpid: " << std::strerror(errno);
-      return -1;
-    }
-    if (std::chrono::steady_clock::now() > end) {
-      ::kill(child.pid, SIGKILL);
-      ::waitpid(child.pid, &status, 0);
-      std::fclose(child.out);
-      ADD_FAILURE() << "langmon-printer was still running " << kHangLimit.count()
-                    << " s later; killed";
-      return -1;
-    }
-    std::this_thread::sleep_for(10ms);
-  }
+  const int status = host::testing::WaitForExit(child.pid, "langmon-printer", kHangLimit);
   std::fclose(child.out);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  return status;
 }
 
 TEST(PrinterBinary, PrintsItsPortServesAndExitsZeroOnSigterm) {
@@ -416,19 +397,9 @@ TEST(PrinterBinary, TranscriptThatCannotBeWrittenStopsTheServerWithStatusOne) {
   ASSERT_GE(fd, 0);
   Send(fd, kEntry + "@PJL ECHO lost\r\n");
   // The server ends by itself; the hang limit only guards the test.
-  const auto end = Clock::now() + kHangLimit;
-  int status = 0;
-  bool exited = false;
-  while (!(exited = ::waitpid(child.pid, &status, WNOHANG) == child.pid) && Clock::now() < end)
-    std::this_thread::sleep_for(20ms);
+  const int status = WaitExit(child);
   ::close(fd);
-  if (!exited) {
-    ::kill(child.pid, SIGKILL);
-    ::waitpid(child.pid, &status, 0);
-  }
-  std::fclose(child.out);
-  ASSERT_TRUE(exited) << "still running";
-  EXPECT_EQ(WEXITSTATUS(status), 1);
+  EXPECT_EQ(status, 1);
   EXPECT_EQ(ReadFile(err),
             "langmon-printer: error: cannot write the transcript /dev/full: No space left on "
             "device; the server stops\n");

@@ -20,6 +20,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <thread>
 
 extern char** environ;
 
@@ -147,6 +148,27 @@ ProcessResult Run(const std::vector<std::string>& args, const std::string& input
   return result;
 }
 
+int WaitForExit(pid_t pid, const std::string& what, std::chrono::milliseconds limit) {
+  const auto end = Clock::now() + limit;
+  int wstatus = 0;
+  for (pid_t done; (done = waitpid(pid, &wstatus, WNOHANG)) != pid;) {
+    if (done < 0 && errno != EINTR) {
+      ADD_FAILURE() << "waiting for " << what << ": " << strerror(errno);
+      return -1;
+    }
+    if (Clock::now() > end) {
+      kill(pid, SIGKILL);
+      waitpid(pid, &wstatus, 0);
+      ADD_FAILURE() << what << " was still running after "
+                    << std::chrono::duration_cast<std::chrono::seconds>(limit).count()
+                    << " s and was killed";
+      return -1;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return StatusOf(wstatus);
+}
+
 ProcessResult RunLangmon(std::vector<std::string> args, const std::string& input,
                          std::chrono::milliseconds limit) {
   args.insert(args.begin(), LANGMON_CLI_PATH);
@@ -240,12 +262,11 @@ PrinterServer::~PrinterServer() { Stop(); }
 int PrinterServer::Stop() {
   if (pid_ < 0) return -1;
   kill(pid_, SIGTERM);
-  int wstatus = 0;
-  waitpid(pid_, &wstatus, 0);
+  const int status = WaitForExit(pid_, "langmon-printer", std::chrono::seconds(30));
   pid_ = -1;
   if (out_ >= 0) close(out_);
   out_ = -1;
-  return StatusOf(wstatus);
+  return status;
 }
 
 int Connect(unsigned port) {

@@ -24,6 +24,12 @@ ProcessResult Run(const std::vector<std::string>& argv, const std::string& input
 ProcessResult RunLangmon(std::vector<std::string> args, const std::string& input = "",
                          std::chrono::milliseconds limit = std::chrono::seconds(120));
 
+// Waits for the child `pid` to end; its exit status (128 + signal when
+// killed). A child still running after `limit` is killed and fails the test
+// naming `what`, and the status is -1: a hang fails by name instead of at
+// ctest's time-out.
+int WaitForExit(pid_t pid, const std::string& what, std::chrono::milliseconds limit);
+
 // Runs a program to its end with its standard output on the descriptor
 // `out` and SIGPIPE at its default action, as a shell starts it; collects
 // standard error.
