@@ -332,9 +332,10 @@ TEST(PrinterFleet, LangmonReadsTheFleetFromItsPrintersFile) {
       << objects["unreachable"];
 }
 
-// Runs the program as a user of its own whose thread limit is `threads`:
-// the main thread, one per printer, one per connection. Root is bound by no
-// such limit, so only root can make a user that is.
+// Runs the program as a user of its own whose thread limit is `threads`
+// (the main thread and one per server loop, and any the sanitizers'
+// runtime takes). Root is bound by no such limit, so only root can make a
+// user that is.
 std::vector<std::string> WithThreadLimit(int threads) {
   return {"/usr/bin/setpriv", "--reuid=54321", "--regid=54321", "--clear-groups", "/bin/bash", "-c",
           // Leak checking at exit needs a thread of its own, which the

@@ -179,7 +179,7 @@ void PrinterServer::Run() {
 namespace {
 
 // What an epoll event is about: the kind in the low bits of its tag, the
-// server or connection in the rest (both are aligned to more than 4).
+// server or connection in the rest (both are aligned to at least 4).
 enum class Kind : std::uintptr_t { Listener = 1, Wake = 2, Connection = 3 };
 constexpr std::uintptr_t kKindBits = 3;
 

@@ -3,8 +3,8 @@
 // connection gets its own channel on the printer (its own parser and output)
 // while all share the objects.
 //
-// One thread serves everything: Run() serves one server, RunAll() any number
-// of them (a fleet) with one epoll loop. A reply held back by its delay is a
+// One thread serves everything: Run() serves one server, a ServerLoop any
+// number of them (a fleet) with one epoll loop. A reply held back by its delay is a
 // timer in that loop, so a printer's latency never holds up another printer
 // or another connection, and a fleet of hundreds costs one thread.
 #pragma once
