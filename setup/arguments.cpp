@@ -6,23 +6,61 @@ namespace setup {
 
 namespace {
 
+// The options a command takes, as bits.
+enum : unsigned { kName = 1, kDll = 2, kForce = 4, kPurge = 8 };
+
 struct CommandRow {
   std::wstring_view word;
   Command command;
-  bool takesName;
-  bool takesDllAndForce;
+  unsigned options;
 };
 
 constexpr CommandRow kCommands[] = {
-    {L"install", Command::kInstall, true, true}, {L"remove", Command::kRemove, true, false},
-    {L"status", Command::kStatus, true, false},  {L"help", Command::kHelp, false, false},
-    {L"--help", Command::kHelp, false, false},   {L"-h", Command::kHelp, false, false},
-    {L"/?", Command::kHelp, false, false},       {L"--version", Command::kVersion, false, false},
+    {L"install", Command::kInstall, kName | kDll | kForce},
+    {L"upgrade", Command::kUpgrade, kName | kDll},
+    {L"remove", Command::kRemove, kName | kPurge},
+    {L"status", Command::kStatus, kName},
+    {L"help", Command::kHelp, 0},
+    {L"--help", Command::kHelp, 0},
+    {L"-h", Command::kHelp, 0},
+    {L"/?", Command::kHelp, 0},
+    {L"--version", Command::kVersion, 0},
 };
+
+struct OptionRow {
+  std::wstring_view word;
+  unsigned bit;
+  bool takesValue;
+};
+
+constexpr OptionRow kOptions[] = {
+    {L"--name", kName, true},
+    {L"--dll", kDll, true},
+    {L"--force", kForce, false},
+    {L"--purge", kPurge, false},
+};
+
+// Characters a monitor name cannot hold, besides control characters: the
+// backslash separates registry keys; in a driver's INF the comma ends the
+// name in "LanguageMonitor=NAME,DLL", the double quote ends a quoted string,
+// the percent sign starts a string key and the semicolon a comment.
+constexpr std::wstring_view kRefusedInName = L"\\,\"%;";
 
 const CommandRow* FindCommand(std::wstring_view word) {
   for (const CommandRow& row : kCommands)
     if (row.word == word) return &row;
+  return nullptr;
+}
+
+// The option `arg` spells, as "--opt" or "--opt=VALUE" for those with a
+// value.
+const OptionRow* FindOption(std::wstring_view arg) {
+  for (const OptionRow& row : kOptions) {
+    if (arg == row.word) return &row;
+    if (row.takesValue && arg.size() > row.word.size() && arg.starts_with(row.word) &&
+        arg[row.word.size()] == L'=')
+      return &row;
+  }
   return nullptr;
 }
 
@@ -32,23 +70,13 @@ ParsedArguments Refuse(std::wstring error) {
   return result;
 }
 
-// A monitor name becomes the name of a registry key under the spooler's
-// Monitors key, so it cannot hold a backslash; it names nothing when empty.
-bool ValidMonitorName(const std::wstring& name) {
-  if (name.empty()) return false;
-  for (wchar_t c : name)
-    if (c == L'\\' || c < 0x20) return false;
-  return true;
-}
-
-// Takes the value of --name or --dll, given as "--opt VALUE" or
-// "--opt=VALUE"; false when there is none.
-bool TakeValue(const std::vector<std::wstring>& args, std::size_t& i, std::wstring_view option,
+// Takes the value of an option given as "--opt VALUE" or "--opt=VALUE";
+// false when there is none.
+bool TakeValue(const std::vector<std::wstring>& args, std::size_t& i, const OptionRow& option,
                std::wstring& value) {
   const std::wstring& arg = args[i];
-  if (arg.size() > option.size() && arg.compare(0, option.size(), option) == 0 &&
-      arg[option.size()] == L'=') {
-    value = arg.substr(option.size() + 1);
+  if (arg.size() > option.word.size()) {
+    value = arg.substr(option.word.size() + 1);
     return true;
   }
   if (i + 1 >= args.size()) return false;
@@ -56,7 +84,40 @@ bool TakeValue(const std::vector<std::wstring>& args, std::size_t& i, std::wstri
   return true;
 }
 
+// Stores one option's value; the text of what is wrong with it, or empty.
+std::wstring Store(const OptionRow& option, const std::wstring& value, Options& options) {
+  switch (option.bit) {
+    case kName:
+      options.name = value;
+      if (std::wstring problem = MonitorNameProblem(value); !problem.empty())
+        return L"\"" + value + L"\" cannot name a monitor: " + problem;
+      return {};
+    case kDll:
+      options.dll = value;
+      return value.empty() ? L"--dll needs a PATH" : L"";
+    case kForce:
+      options.force = true;
+      return {};
+    default:
+      options.purge = true;
+      return {};
+  }
+}
+
 }  // namespace
+
+std::wstring MonitorNameProblem(const std::wstring& name) {
+  if (name.empty()) return L"it must not be empty";
+  if (name.size() > kMaxMonitorName) return L"it is longer than 255 characters";
+  if (name.front() == L' ' || name.back() == L' ') return L"it must not begin or end with a space";
+  for (wchar_t c : name) {
+    if (c < 0x20 || c == 0x7F) return L"it must not hold a control character";
+    if (kRefusedInName.find(c) != std::wstring_view::npos)
+      return L"it must not hold '" + std::wstring(1, c) + L"'" +
+             L" (no backslash, comma, double quote, percent sign or semicolon)";
+  }
+  return {};
+}
 
 ParsedArguments ParseArguments(const std::vector<std::wstring>& args) {
   if (args.empty()) return Refuse(L"no command given");
@@ -65,25 +126,16 @@ ParsedArguments ParseArguments(const std::vector<std::wstring>& args) {
   ParsedArguments result;
   result.options.command = row->command;
   for (std::size_t i = 1; i < args.size(); ++i) {
-    const std::wstring& arg = args[i];
-    const bool isName = arg == L"--name" || arg.starts_with(L"--name=");
-    const bool isDll = arg == L"--dll" || arg.starts_with(L"--dll=");
-    if ((isName && !row->takesName) || ((isDll || arg == L"--force") && !row->takesDllAndForce))
-      return Refuse(std::wstring(row->word) + L" does not take " + arg.substr(0, arg.find(L'=')));
-    if (isName) {
-      if (!TakeValue(args, i, L"--name", result.options.name))
-        return Refuse(L"--name needs a NAME");
-      if (!ValidMonitorName(result.options.name))
-        return Refuse(L"\"" + result.options.name +
-                      L"\" cannot name a monitor: it must not be empty or hold a backslash");
-    } else if (isDll) {
-      if (!TakeValue(args, i, L"--dll", result.options.dll) || result.options.dll.empty())
-        return Refuse(L"--dll needs a PATH");
-    } else if (arg == L"--force") {
-      result.options.force = true;
-    } else {
-      return Refuse(L"unexpected argument \"" + arg + L"\"");
-    }
+    const OptionRow* option = FindOption(args[i]);
+    if (!option) return Refuse(L"unexpected argument \"" + args[i] + L"\"");
+    if ((row->options & option->bit) == 0)
+      return Refuse(std::wstring(row->word) + L" does not take " + std::wstring(option->word));
+    std::wstring value;
+    if (option->takesValue && !TakeValue(args, i, *option, value))
+      return Refuse(std::wstring(option->word) +
+                    (option->bit == kName ? L" needs a NAME" : L" needs a PATH"));
+    if (std::wstring error = Store(*option, value, result.options); !error.empty())
+      return Refuse(error);
   }
   result.ok = true;
   return result;
@@ -96,19 +148,30 @@ std::wstring UsageText() {
       system folder unless the same file is there already, and registers it
       with the print spooler as language monitor NAME (default "langmon").
       A different file of the same name in the system folder is replaced
-      only with --force.
-  langmon-setup remove [--name NAME]
+      only with --force, and put back when the spooler refuses the new one.
+      On a registration whose DLL is missing, install puts the DLL back.
+  langmon-setup upgrade [--name NAME] [--dll PATH]
+      Replaces the DLL of an installed monitor: stops the Print Spooler
+      service (printing pauses), replaces the file, starts the spooler and
+      checks that it loaded the new DLL; puts the old one back when
+      anything fails. When the spooler cannot be stopped, the file is
+      replaced when Windows restarts.
+  langmon-setup remove [--name NAME] [--purge]
       Removes the monitor from the spooler. The DLL stays in the system
-      folder.
+      folder unless --purge deletes it (when no other monitor names it; a
+      DLL still in use is deleted when Windows restarts).
   langmon-setup status [--name NAME]
-      Says whether the monitor is installed, with its DLL and file version.
+      Says whether the monitor is installed, with its DLL and file version,
+      or registered but broken, or not installed.
   langmon-setup --version
 
 Exit status: 0 done, 1 failed (the error says why), 2 wrong command
-line, 3 already installed (install), 4 not installed (remove, status),
-5 a different file of the DLL's name is in the system folder (install
-without --force).
-Installing and removing need an elevated command prompt.
+line, 3 already installed (install), 4 not installed (upgrade, remove,
+status), 5 a different file of the DLL's name is in the system folder
+(install without --force), 6 registered, but its DLL is missing or no
+monitor of this architecture (status), 7 done, but a file is replaced or
+deleted only when Windows restarts (upgrade, remove --purge).
+Installing, upgrading and removing need an elevated command prompt.
 )";
 }
 

@@ -1,17 +1,21 @@
-// The three commands of langmon-setup. Each reports what it did or why it
-// could not, and returns the exit status (exit_status.h).
+// The commands of langmon-setup. Each reports what it did or why it could
+// not, and returns the exit status (exit_status.h). They reach the spooler's
+// list and service through `system` (system.h); everything else they call
+// directly.
 #pragma once
 
 #include "arguments.h"
 #include "exit_status.h"
+#include "system.h"
 
 namespace setup {
 
-ExitStatus Install(const Options& options);
-ExitStatus Remove(const Options& options);
-ExitStatus Status(const Options& options);
+ExitStatus Install(const System& system, const Options& options);  // install.cpp
+ExitStatus Upgrade(const System& system, const Options& options);  // upgrade.cpp
+ExitStatus Remove(const System& system, const Options& options);   // remove.cpp
+ExitStatus Status(const System& system, const Options& options);
 
 // Runs the command the arguments name, usage errors and --version included.
-ExitStatus Run(const std::vector<std::wstring>& args);
+ExitStatus Run(const std::vector<std::wstring>& args, const System& system);
 
 }  // namespace setup

@@ -58,13 +58,18 @@ std::wstring DescribeFailure(const Win32Failure& failure) {
 std::wstring HintFor(DWORD code) {
   switch (code) {
     case ERROR_ACCESS_DENIED:
+      return L"installing, upgrading and removing a monitor needs an administrator: run "
+             L"langmon-setup from an elevated command prompt (right-click Command Prompt, \"Run "
+             L"as administrator\")";
     case ERROR_PRIVILEGE_NOT_HELD:
-      return L"installing and removing a monitor needs an administrator: run langmon-setup from "
-             L"an elevated command prompt (right-click Command Prompt, \"Run as administrator\")";
+      return L"the spooler adds and deletes monitors only for a caller with the \"Load and "
+             L"unload device drivers\" privilege (SeLoadDriverPrivilege), which administrators "
+             L"hold in an elevated command prompt (right-click Command Prompt, \"Run as "
+             L"administrator\")";
     case ERROR_SHARING_VIOLATION:
     case ERROR_USER_MAPPED_FILE:
-      return L"the file is in use, most likely loaded by the spooler: remove the monitor first, "
-             L"or stop the spooler (net stop spooler) while the file is replaced";
+      return L"the file is in use, most likely loaded by the spooler: langmon-setup upgrade "
+             L"replaces a loaded DLL";
     case ERROR_MOD_NOT_FOUND:
       return L"the spooler could not load the DLL from the system folder, or a DLL it needs";
     case ERROR_PROC_NOT_FOUND:

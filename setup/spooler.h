@@ -1,5 +1,6 @@
-// The print spooler's monitor calls: the monitors installed, adding and
-// deleting one, for the environment of architecture.h.
+// The print spooler's monitor calls: the monitors it lists (a cross-check
+// only: registration.h says what is installed), adding and deleting one,
+// for the environment of architecture.h.
 #pragma once
 
 #include <windows.h>
