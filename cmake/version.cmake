@@ -5,11 +5,19 @@ set(LANGMON_GENERATED_DIR ${PROJECT_BINARY_DIR}/generated)
 configure_file(${PROJECT_SOURCE_DIR}/src/langmon_version.h.in
                ${LANGMON_GENERATED_DIR}/langmon_version.h @ONLY)
 
-# langmon_version_resource(TARGET FILENAME DESCRIPTION): gives TARGET a
-# VERSIONINFO resource with the project version as FileVersion and
-# ProductVersion, FILENAME as OriginalFilename and DESCRIPTION as
-# FileDescription. Windows builds only.
+# langmon_version_resource(TARGET FILENAME DESCRIPTION [VERSION X.Y.Z]): gives
+# TARGET a VERSIONINFO resource with the project version (or X.Y.Z, for a
+# test's DLL of another version) as FileVersion and ProductVersion, FILENAME
+# as OriginalFilename and DESCRIPTION as FileDescription. Windows builds only.
 function(langmon_version_resource target filename description)
+  cmake_parse_arguments(PARSE_ARGV 3 arg "" "VERSION" "")
+  if(arg_VERSION)
+    string(REPLACE "." ";" parts "${arg_VERSION}")
+    list(GET parts 0 PROJECT_VERSION_MAJOR)
+    list(GET parts 1 PROJECT_VERSION_MINOR)
+    list(GET parts 2 PROJECT_VERSION_PATCH)
+    set(PROJECT_VERSION "${arg_VERSION}")
+  endif()
   get_target_property(type ${target} TYPE)
   if(type STREQUAL "SHARED_LIBRARY")
     set(LANGMON_RC_FILETYPE VFT_DLL)

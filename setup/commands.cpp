@@ -1,5 +1,7 @@
 #include "commands.h"
 
+#include <exception>
+
 #include "architecture.h"
 #include "inspect.h"
 #include "langmon_version.h"
@@ -56,6 +58,22 @@ ExitStatus Run(const std::vector<std::wstring>& args, const System& system) {
   if (options.command == Command::kUpgrade) return Upgrade(system, options);
   if (options.command == Command::kRemove) return Remove(system, options);
   return Status(system, options);
+}
+
+int ProgramMain(int argc, wchar_t** argv, const System& system) {
+  try {
+    std::vector<std::wstring> args;
+    for (int i = 1; i < argc; ++i) args.emplace_back(argv[i]);
+    return Run(args, system);
+  } catch (const std::exception& e) {
+    std::wstring what;
+    for (const char* c = e.what(); *c; ++c)
+      what += static_cast<wchar_t>(static_cast<unsigned char>(*c));
+    ReportError(L"unexpected failure: " + what);
+  } catch (...) {
+    ReportError(L"unexpected failure");
+  }
+  return kFailed;
 }
 
 }  // namespace setup

@@ -18,4 +18,8 @@ ExitStatus Status(const System& system, const Options& options);
 // Runs the command the arguments name, usage errors and --version included.
 ExitStatus Run(const std::vector<std::wstring>& args, const System& system);
 
+// The whole program: Run on the arguments after the program name; nothing
+// escapes it as an exception.
+int ProgramMain(int argc, wchar_t** argv, const System& system);
+
 }  // namespace setup
