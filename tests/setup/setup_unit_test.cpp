@@ -1,9 +1,9 @@
 // langmon-setup's parts that need no spooler: the command line, the texts
-// of failures and their hints, comparing files, reading PE headers and the
-// version resources of the two files we ship. Windows (or Wine) only. The
-// program does not link the spooler calls (spooler.cpp): winspool.drv would
-// bring Wine's desktop process up, which holds ctest's output pipe open
-// long after the program has ended.
+// of failures and their hints, the architecture check, comparing files,
+// reading PE headers, the spooler's registrations in the registry, moving
+// files aside, and the version resources and manifest of the files we ship. Windows (or Wine) only.
+// The program does not link the spooler calls (spooler.cpp): winspool.drv would bring Wine's
+// desktop process up, which holds ctest's output pipe open long after the program has ended.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -14,6 +14,8 @@
 #include "arguments.h"
 #include "files.h"
 #include "langmon_version.h"
+#include "registration.h"
+#include "replace.h"
 #include "report.h"
 
 #ifndef LANGMON_DLL_PATH
@@ -35,25 +37,35 @@ TEST(SetupArguments, ParsesEachCommandWithItsOptions) {
     std::wstring name;
     std::wstring dll;
     bool force;
+    bool purge;
   };
   const Case cases[] = {
-      {{L"install"}, Command::kInstall, L"langmon", L"", false},
+      {{L"install"}, Command::kInstall, L"langmon", L"", false, false},
       {{L"install", L"--name", L"lm2", L"--dll", L"C:\\kit\\langmon.dll", L"--force"},
        Command::kInstall,
        L"lm2",
        L"C:\\kit\\langmon.dll",
-       true},
+       true,
+       false},
       {{L"install", L"--force", L"--name=lm 3", L"--dll=D:/x.dll"},
        Command::kInstall,
        L"lm 3",
        L"D:/x.dll",
-       true},
-      {{L"remove"}, Command::kRemove, L"langmon", L"", false},
-      {{L"remove", L"--name", L"Other"}, Command::kRemove, L"Other", L"", false},
-      {{L"status", L"--name=x"}, Command::kStatus, L"x", L"", false},
-      {{L"--version"}, Command::kVersion, L"langmon", L"", false},
-      {{L"help"}, Command::kHelp, L"langmon", L"", false},
-      {{L"/?"}, Command::kHelp, L"langmon", L"", false},
+       true,
+       false},
+      {{L"upgrade"}, Command::kUpgrade, L"langmon", L"", false, false},
+      {{L"upgrade", L"--dll", L"new\\langmon.dll", L"--name=lm/4"},
+       Command::kUpgrade,
+       L"lm/4",
+       L"new\\langmon.dll",
+       false,
+       false},
+      {{L"remove"}, Command::kRemove, L"langmon", L"", false, false},
+      {{L"remove", L"--name", L"Other", L"--purge"}, Command::kRemove, L"Other", L"", false, true},
+      {{L"status", L"--name=x"}, Command::kStatus, L"x", L"", false, false},
+      {{L"--version"}, Command::kVersion, L"langmon", L"", false, false},
+      {{L"help"}, Command::kHelp, L"langmon", L"", false, false},
+      {{L"/?"}, Command::kHelp, L"langmon", L"", false, false},
   };
   for (const Case& c : cases) {
     const std::wstring line = c.args.front() + L" ...(" + std::to_wstring(c.args.size()) + L")";
@@ -63,6 +75,7 @@ TEST(SetupArguments, ParsesEachCommandWithItsOptions) {
     EXPECT_EQ(parsed.options.name, c.name);
     EXPECT_EQ(parsed.options.dll, c.dll);
     EXPECT_EQ(parsed.options.force, c.force);
+    EXPECT_EQ(parsed.options.purge, c.purge);
   }
 }
 
@@ -79,7 +92,18 @@ TEST(SetupArguments, RefusesWhatTheCommandDoesNotTakeAndSaysWhat) {
       {{L"--version", L"--name", L"x"}, L"--version does not take --name"},
       {{L"install", L"--name"}, L"--name needs a NAME"},
       {{L"install", L"--name="}, L"cannot name a monitor"},
-      {{L"install", L"--name", L"a\\b"}, L"cannot name a monitor"},
+      {{L"install", L"--name", L"a\\b"}, L"must not hold '\\'"},
+      // The driver INF's LanguageMonitor value ends the name at a comma.
+      {{L"install", L"--name", L"lang,mon"}, L"must not hold ','"},
+      {{L"upgrade", L"--name", L"say \"hi\""}, L"must not hold '\"'"},
+      {{L"remove", L"--name=%LANGMON%"}, L"must not hold '%'"},
+      {{L"status", L"--name", L"a;b"}, L"must not hold ';'"},
+      {{L"status", L"--name", L"tab\there"}, L"control character"},
+      {{L"install", L"--name", L" langmon"}, L"begin or end with a space"},
+      {{L"install", L"--name", std::wstring(256, L'n')}, L"longer than 255 characters"},
+      {{L"upgrade", L"--force"}, L"upgrade does not take --force"},
+      {{L"status", L"--purge"}, L"status does not take --purge"},
+      {{L"remove", L"--purge=yes"}, L"unexpected argument \"--purge=yes\""},
       {{L"install", L"--dll"}, L"--dll needs a PATH"},
       {{L"install", L"--dll="}, L"--dll needs a PATH"},
       {{L"install", L"langmon.dll"}, L"unexpected argument \"langmon.dll\""},
@@ -134,9 +158,9 @@ TEST(SetupReport, HintsWhereTheCodeAloneDoesNotSayWhatToDo) {
   };
   const Case cases[] = {
       {ERROR_ACCESS_DENIED, "elevated command prompt"},
-      {ERROR_PRIVILEGE_NOT_HELD, "elevated command prompt"},
-      {ERROR_SHARING_VIOLATION, "loaded by the spooler"},
-      {ERROR_USER_MAPPED_FILE, "loaded by the spooler"},
+      {ERROR_PRIVILEGE_NOT_HELD, "\"Load and unload device drivers\" privilege"},
+      {ERROR_SHARING_VIOLATION, "langmon-setup upgrade replaces a loaded DLL"},
+      {ERROR_USER_MAPPED_FILE, "langmon-setup upgrade replaces a loaded DLL"},
       {ERROR_PRINT_MONITOR_IN_USE, "printers still use this monitor"},
       {ERROR_PROC_NOT_FOUND, "InitializePrintMonitor"},
       {ERROR_MOD_NOT_FOUND, "could not load the DLL"},
@@ -152,6 +176,102 @@ TEST(SetupReport, HintsWhereTheCodeAloneDoesNotSayWhatToDo) {
     else
       EXPECT_NE(hint.find(c.hint), std::string::npos) << c.code << ": " << hint;
   }
+}
+
+// --- Architecture -------------------------------------------------------------
+
+TEST(SetupArchitecture, RefusesWindowsWhoseSpoolerCannotLoadTheKitsMonitor) {
+  struct Case {
+    WORD kit, process, native;
+    const char* refusal;  // a phrase of the refusal; empty: none
+  };
+  constexpr WORD kNone = IMAGE_FILE_MACHINE_UNKNOWN, kX86 = IMAGE_FILE_MACHINE_I386,
+                 kX64 = IMAGE_FILE_MACHINE_AMD64, kArm64 = IMAGE_FILE_MACHINE_ARM64;
+  const Case cases[] = {
+      {kX64, kNone, kX64, ""},
+      {kX86, kNone, kX86, ""},
+      {kX86, kX86, kX64, "use langmon-setup.exe of the x86_64 kit"},
+      // The x86_64 tool runs emulated on ARM64 Windows, not under WOW64.
+      {kX64, kNone, kArm64, "runs on ARM64: its spooler loads only ARM64 monitors"},
+      {kX86, kX86, kArm64, "runs on ARM64"},
+      {kX64, kNone, IMAGE_FILE_MACHINE_IA64, "runs on machine 512"},
+  };
+  for (const Case& c : cases) {
+    const std::string refusal = Narrow(ArchitectureRefusal(c.kit, c.process, c.native));
+    if (*c.refusal == 0)
+      EXPECT_TRUE(refusal.empty()) << c.kit << "/" << c.native << ": " << refusal;
+    else
+      EXPECT_NE(refusal.find(c.refusal), std::string::npos) << c.native << ": " << refusal;
+  }
+  EXPECT_EQ(Narrow(ThisWindowsRefusal()), "");
+}
+
+// --- The spooler's registrations ----------------------------------------------------
+
+// Monitor keys of the test's own, removed again with what they hold.
+class SetupRegistration : public ::testing::Test {
+ protected:
+  void TearDown() override {
+    for (const std::wstring& name : keys_)
+      RegDeleteKeyW(HKEY_LOCAL_MACHINE, (std::wstring(kMonitorsKey) + L"\\" + name).c_str());
+  }
+  // A key under Monitors; with a Driver value unless `driver` is empty.
+  void AddKey(const std::wstring& name, const std::wstring& driver) {
+    HKEY key = nullptr;
+    const std::wstring path = std::wstring(kMonitorsKey) + L"\\" + name;
+    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr,
+                              &key, nullptr),
+              ERROR_SUCCESS);
+    keys_.push_back(name);
+    const std::wstring value = driver.empty() ? L"a setting" : driver;
+    RegSetValueExW(key, driver.empty() ? L"Other" : L"Driver", 0, REG_SZ,
+                   reinterpret_cast<const BYTE*>(value.c_str()),
+                   static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+    RegCloseKey(key);
+  }
+  Registration Read(const std::wstring& name, bool& found) {
+    Registration registration;
+    Win32Failure failure;
+    EXPECT_TRUE(ReadRegistration(name, found, registration, failure))
+        << Narrow(DescribeFailure(failure));
+    return registration;
+  }
+  std::vector<std::wstring> keys_;
+};
+
+TEST_F(SetupRegistration, AMonitorIsItsKeyWithADriverValue) {
+  const std::wstring pid = std::to_wstring(GetCurrentProcessId());
+  AddKey(L"lm-unit-driver-" + pid, L"lmunit.dll");
+  AddKey(L"lm-unit-settings-only-" + pid, L"");
+  bool found = false;
+  EXPECT_EQ(Read(L"lm-unit-driver-" + pid, found).driver, L"lmunit.dll");
+  EXPECT_TRUE(found);
+  // An installer's settings in a key before the monitor was added count as
+  // no monitor, as the spooler counts them.
+  Read(L"lm-unit-settings-only-" + pid, found);
+  EXPECT_FALSE(found);
+  Read(L"lm-unit-nothing-" + pid, found);
+  EXPECT_FALSE(found);
+  // The system's own port monitor is registered the same way.
+  EXPECT_TRUE(SamePath(Read(L"Local Port", found).driver, L"localspl.dll"));
+  EXPECT_TRUE(found);
+}
+
+TEST_F(SetupRegistration, ListHoldsEveryRegisteredMonitorAndNoBareKey) {
+  const std::wstring pid = std::to_wstring(GetCurrentProcessId());
+  AddKey(L"lm-unit-listed-" + pid, L"lmlisted.dll");
+  AddKey(L"lm-unit-bare-" + pid, L"");
+  std::vector<Registration> all;
+  Win32Failure failure;
+  ASSERT_TRUE(ListRegistrations(all, failure)) << Narrow(DescribeFailure(failure));
+  auto named = [&](const std::wstring& name) {
+    for (const Registration& r : all)
+      if (r.name == name) return r.driver;
+    return std::wstring(L"(none)");
+  };
+  EXPECT_EQ(named(L"lm-unit-listed-" + pid), L"lmlisted.dll");
+  EXPECT_EQ(named(L"lm-unit-bare-" + pid), L"(none)");
+  EXPECT_TRUE(SamePath(named(L"Local Port"), L"localspl.dll"));
 }
 
 // --- Paths ------------------------------------------------------------------------
@@ -287,6 +407,26 @@ TEST_F(SetupFiles, PeHeadersSayMachineAndWhetherDll) {
   EXPECT_FALSE(Pe(Write(L"negative.dll", PeHeader(IMAGE_FILE_MACHINE_AMD64, 0, -8))).isPe);
 }
 
+TEST_F(SetupFiles, AFileSetAsideComesBackAndAFreeFileIsDeletedAtOnce) {
+  const std::wstring target = Write(L"set-aside.dll", {1, 2, 3});
+  files_.push_back(AsidePath(target));
+  Win32Failure failure;
+  ASSERT_TRUE(Rename(target, AsidePath(target), failure)) << Narrow(DescribeFailure(failure));
+  EXPECT_FALSE(FileExists(target));
+  Write(L"set-aside.dll", {4, 5});
+  // Back over the file that took its place.
+  ASSERT_TRUE(Rename(AsidePath(target), target, failure)) << Narrow(DescribeFailure(failure));
+  EXPECT_FALSE(FileExists(AsidePath(target)));
+  EXPECT_EQ(Compare(target, Write(L"original.dll", {1, 2, 3})), Sameness::kEqual);
+
+  Deletion deletion = Deletion::kAtRestart;
+  ASSERT_TRUE(DeleteOrSchedule(target, deletion, failure)) << Narrow(DescribeFailure(failure));
+  EXPECT_EQ(deletion, Deletion::kDeleted);
+  EXPECT_FALSE(FileExists(target));
+  EXPECT_FALSE(DeleteOrSchedule(target, deletion, failure));
+  EXPECT_EQ(failure.code, static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+}
+
 // --- Version resources ----------------------------------------------------------
 
 TEST(SetupVersion, BothShippedFilesCarryTheProjectVersion) {
@@ -311,6 +451,30 @@ TEST(SetupVersion, BothShippedFilesCarryTheProjectVersion) {
     EXPECT_EQ(v.originalFilename, c.originalFilename);
     EXPECT_FALSE(v.fileDescription.empty());
   }
+}
+
+// The manifest Windows reads when it starts langmon-setup.exe: resource 1
+// of type RT_MANIFEST.
+TEST(SetupManifest, TheProgramRunsAsItsCallerOnTheWindowsItNames) {
+  HMODULE exe = LoadLibraryExW(LANGMON_SETUP_PATH, nullptr,
+                               LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+  ASSERT_NE(exe, nullptr) << GetLastError();
+  // Resource numbers in the ANSI macros, which are pointer values alike.
+  HRSRC resource = FindResourceW(exe, reinterpret_cast<LPCWSTR>(CREATEPROCESS_MANIFEST_RESOURCE_ID),
+                                 reinterpret_cast<LPCWSTR>(RT_MANIFEST));
+  ASSERT_NE(resource, nullptr) << "no manifest: " << GetLastError();
+  const char* data = static_cast<const char*>(LockResource(LoadResource(exe, resource)));
+  const std::string manifest(data, SizeofResource(exe, resource));
+  FreeLibrary(exe);
+  EXPECT_NE(manifest.find("<requestedExecutionLevel level=\"asInvoker\" uiAccess=\"false\"/>"),
+            std::string::npos);
+  for (const char* windows : {"{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}",   // 10 and 11
+                              "{1f676c76-80e1-4239-95bb-83d0f6d0da78}",   // 8.1
+                              "{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}",   // 8
+                              "{35138b9a-5d96-4fbd-8e2d-a2440225f93a}"})  // 7
+    EXPECT_NE(manifest.find(std::string("<supportedOS Id=\"") + windows + "\"/>"),
+              std::string::npos)
+        << windows;
 }
 
 TEST_F(SetupFiles, FileWithoutVersionResourceIsAFailure) {
