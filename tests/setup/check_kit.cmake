@@ -5,8 +5,9 @@
 #         -P check_kit.cmake
 #
 #   - OUT/KIT.zip holds exactly KIT/ with langmon.dll, langmon-setup.exe,
-#     WINDOWS.txt and LICENSE.txt;
-#   - the texts are docs/WINDOWS.md and LICENSE with CR LF line ends;
+#     WINDOWS.txt, CHANGES.txt and LICENSE.txt;
+#   - the texts are docs/WINDOWS.md, CHANGES.md, and LICENSE followed by
+#     LICENSE-RUNTIME (an empty line between), with CR LF line ends;
 #   - the DLL in the kit passes the export/import check and the direct-call
 #     check (tests/dll), as the DLL of the build does.
 # The ZIP stays in OUT for the test that installs from it.
@@ -39,7 +40,8 @@ endif()
 string(REPLACE "\n" ";" entries "${listing}")
 list(FILTER entries EXCLUDE REGEX "(^$|/$)")
 list(SORT entries)
-set(expected "${KIT}/LICENSE.txt;${KIT}/WINDOWS.txt;${KIT}/langmon-setup.exe;${KIT}/langmon.dll")
+set(expected "${KIT}/CHANGES.txt;${KIT}/LICENSE.txt;${KIT}/WINDOWS.txt;${KIT}/langmon-setup.exe"
+             "${KIT}/langmon.dll")
 list(SORT expected)
 message(STATUS "entries: ${entries}")
 if(NOT entries STREQUAL expected)
@@ -56,14 +58,24 @@ endif()
 set(kit "${unpacked}/${KIT}")
 
 # The texts: the sources with CR LF line ends, nothing else changed.
-foreach(pair "docs/WINDOWS.md=WINDOWS.txt" "LICENSE=LICENSE.txt")
+foreach(pair "docs/WINDOWS.md=WINDOWS.txt" "CHANGES.md=CHANGES.txt"
+             "LICENSE+LICENSE-RUNTIME=LICENSE.txt")
   string(REPLACE "=" ";" pair "${pair}")
-  list(GET pair 0 source)
+  list(GET pair 0 sources)
   list(GET pair 1 name)
   if(NOT EXISTS "${kit}/${name}")
     continue()
   endif()
-  file(READ "${SOURCE}/${source}" want HEX)
+  string(REPLACE "+" ";" sources "${sources}")
+  set(want "")
+  foreach(source ${sources})
+    file(READ "${SOURCE}/${source}" part HEX)
+    if(NOT want STREQUAL "")
+      string(APPEND want "0a")
+    endif()
+    string(APPEND want "${part}")
+  endforeach()
+  set(source "${sources}")
   file(READ "${kit}/${name}" got HEX)
   # 0a -> 0d0a, on byte boundaries (a hex string holds two digits a byte).
   string(REGEX REPLACE "([0-9a-f][0-9a-f])" "\\1 " want "${want}")
