@@ -66,9 +66,27 @@ TEST_F(DriverInf, TheDllIsCopiedIntoTheSystemFolderFromTheKitsFolders) {
             std::wstring::npos);
   EXPECT_EQ(AllFields(inf_, L"LANGMON_FILES", nullptr), std::wstring(setup::kDllFileName) + L";");
   EXPECT_EQ(Field(inf_, L"DestinationDirs", L"LANGMON_FILES", 1), L"66002");
-  EXPECT_EQ(Field(inf_, L"SourceDisksFiles", setup::kDllFileName, 1), L"1");
-  EXPECT_EQ(Field(inf_, L"SourceDisksNames.amd64", L"1", 4), L"x86_64");
-  EXPECT_EQ(Field(inf_, L"SourceDisksNames.x86", L"1", 4), L"i686");
+  EXPECT_EQ(Field(inf_, L"SourceDisksFiles", setup::kDllFileName, 1), L"2");
+  EXPECT_EQ(Field(inf_, L"SourceDisksNames.amd64", L"2", 4), L"x86_64");
+  EXPECT_EQ(Field(inf_, L"SourceDisksNames.x86", L"2", 4), L"i686");
+}
+
+// The driver's own data file lies on the disk of the package's top folder,
+// not in a kit's folder, which holds only the DLL.
+TEST_F(DriverInf, TheDriversOwnFilesComeFromThePackagesTopFolder) {
+  const std::wstring dataFile = Field(inf_, L"EXAMPLE_LASER", L"DataFile", 1);
+  EXPECT_EQ(dataFile, L"EXAMPLE.GPD");
+  EXPECT_EQ(Field(inf_, L"SourceDisksFiles", dataFile.c_str(), 1), L"1");
+  for (const wchar_t* disks : {L"SourceDisksNames.amd64", L"SourceDisksNames.x86"})
+    EXPECT_EQ(Field(inf_, disks, L"1", 4), L"") << disks;
+}
+
+TEST_F(DriverInf, ThePackageIsSignedLockedDownAndPackageAware) {
+  EXPECT_EQ(Field(inf_, L"Version", L"CatalogFile", 1), L"example.cat");
+  EXPECT_EQ(Field(inf_, L"Version", L"PnpLockdown", 1), L"1");
+  for (const wchar_t* section :
+       {L"PrinterPackageInstallation.amd64", L"PrinterPackageInstallation.x86"})
+    EXPECT_EQ(Field(inf_, section, L"PackageAware", 1), L"TRUE") << section;
 }
 
 }  // namespace
