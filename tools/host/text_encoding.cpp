@@ -1,5 +1,7 @@
 #include "text_encoding.h"
 
+#include <utility>
+
 namespace langmon::host {
 
 namespace {
@@ -114,6 +116,36 @@ std::u16string Utf8ToUtf16(std::string_view text) {
 
 std::string Utf16ToUtf8(std::u16string_view text) {
   return Transcode<std::string, std::u16string_view>(text, &DecodeUtf16At, &AppendUtf8);
+}
+
+namespace {
+
+// How many characters `text` has, and where the one after the first `most`
+// starts (its size when it has no more).
+std::pair<std::size_t, std::size_t> CountCharacters(std::string_view text, std::size_t most) {
+  std::size_t characters = 0, cut = text.size();
+  for (std::size_t pos = 0; pos < text.size(); ++characters) {
+    if (characters == most) cut = pos;
+    char32_t cp;
+    const std::size_t n = DecodeUtf8At(text, pos, cp);
+    pos += n == 0 ? 1 : n;
+  }
+  return {characters, cut};
+}
+
+}  // namespace
+
+std::string Shortened(std::string_view text, std::size_t most) {
+  const auto [characters, cut] = CountCharacters(text, most);
+  if (characters <= most) return std::string(text);
+  return std::string(text.substr(0, cut)) + "... (" + std::to_string(characters) + " characters)";
+}
+
+std::string QuoteShortened(std::string_view text, std::size_t most) {
+  const auto [characters, cut] = CountCharacters(text, most);
+  if (characters <= most) return "\"" + std::string(text) + "\"";
+  return "\"" + std::string(text.substr(0, cut)) + "...\" (" + std::to_string(characters) +
+         " characters)";
 }
 
 }  // namespace langmon::host
