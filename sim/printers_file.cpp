@@ -16,39 +16,23 @@ bool AtLineEnd(std::string_view text) {
   return text.empty() || text.front() == '#';
 }
 
-// A name in double quotes; `text` starts at the opening quote and is left
-// behind the closing one.
-bool ReadQuoted(std::string_view& text, std::string& name, std::string& error) {
-  for (std::size_t i = 1; i < text.size(); ++i) {
-    if (text[i] == '\\' && i + 1 < text.size()) {
-      name += text[++i];
-    } else if (text[i] == '"') {
-      text.remove_prefix(i + 1);
-      return true;
-    } else {
-      name += text[i];
-    }
-  }
-  error = "the printer name has no closing quote";
-  return false;
-}
-
-// A name without quotes: up to the next blank, a backslash taking the
-// character after it as it is.
-void ReadBare(std::string_view& text, std::string& name) {
-  while (!text.empty() && !IsBlank(text.front())) {
+// The name: in double quotes up to the closing one, else up to a blank; in
+// either a backslash takes the next character as it is. False with `error`
+// for a quote left open or an empty name in quotes.
+bool ReadName(std::string_view& text, std::string& name, std::string& error) {
+  const bool quoted = text.front() == '"';
+  if (quoted) text.remove_prefix(1);
+  while (!text.empty() && (quoted ? text.front() != '"' : !IsBlank(text.front()))) {
     if (text.front() == '\\' && text.size() > 1) text.remove_prefix(1);
     name += text.front();
     text.remove_prefix(1);
   }
-}
-
-bool ReadName(std::string_view& text, std::string& name, std::string& error) {
-  if (text.front() != '"') {
-    ReadBare(text, name);
-    return true;
+  if (!quoted) return true;
+  if (text.empty()) {
+    error = "the printer name has no closing quote";
+    return false;
   }
-  if (!ReadQuoted(text, name, error)) return false;
+  text.remove_prefix(1);
   if (name.empty()) error = "the printer name in quotes is empty";
   return !name.empty();
 }

@@ -1,10 +1,11 @@
 // The printers file: what langmon-printer --list writes and langmon
 // --printers reads. One printer a line: its device URI, then optionally its
-// name. A name with blanks, quotes, backslashes or a leading "#" is written
-// in double quotes, with \" and \\ inside; a backslash outside quotes takes
-// the next character as it is ("first\ printer"). Blank lines and lines that
-// begin with "#" are comments, and so is the rest of a line from a "#" that
-// begins a word.
+// name: a word, or a text in double quotes that may hold blanks; in either
+// a backslash takes the next character as it is ("Queue 7", Queue\ 7), and a
+// quote inside a word is part of it. A name with blanks, quotes, backslashes
+// or a leading "#" is written in double quotes, with \" and \\ inside. Blank
+// lines and lines that begin with "#" are comments, and so is the rest of a
+// line from a "#" that begins a word.
 #pragma once
 
 #include <cstddef>

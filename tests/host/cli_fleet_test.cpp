@@ -37,6 +37,12 @@ constexpr auto kHangLimit = 30s;
 // What a printer that never answers costs a read: the monitor's 5 s probe.
 constexpr auto kSilentCost = 5s;
 
+// The key line of a printer's driver-data key in a REGEDIT4 file.
+std::string PrinterKey(const std::string& printer) {
+  return "[HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Control\\Print\\Printers\\" + printer +
+         "\\PrinterDriverData]\n";
+}
+
 std::string PrintersFile(const std::string& lines) {
   const std::string path = TempPath("printers.txt");
   WriteFile(path, lines);
@@ -224,14 +230,12 @@ TEST(CliFleet, TextShowsOneLinePerPrinterAndApplyRunsOnEach) {
 }
 
 TEST(CliFleet, AFileOfSeveralPrintersSettingsGivesEachPrinterItsOwn) {
-  const std::string key =
-      "[HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Control\\Print\\Printers\\";
   const std::string settings = TempPath("several.reg");
-  WriteFile(settings, "REGEDIT4\n\n" + key + "a\\PrinterDriverData]\n" +
-                          "\"dwCfgFlags\"=dword:00000001\n\"dwCopies\"=dword:00000003\n\n" + key +
-                          "b\\PrinterDriverData]\n" +
+  WriteFile(settings, "REGEDIT4\n\n" + PrinterKey("a") +
+                          "\"dwCfgFlags\"=dword:00000001\n\"dwCopies\"=dword:00000003\n\n" +
+                          PrinterKey("b") +
                           "\"dwCfgFlags\"=dword:00000002\n\"dwDarkCourier\"=dword:00000001\n\n" +
-                          key + "stranger\\PrinterDriverData]\n\"dwCfgFlags\"=dword:00000001\n");
+                          PrinterKey("stranger") + "\"dwCfgFlags\"=dword:00000001\n");
   const std::string printers = TempPath("several.txt");
   WriteFile(printers, "sim: a\nsim: B\n");  // a key name matches in any letter case
   const ProcessResult apply =
@@ -500,12 +504,10 @@ TEST(CliFleet, CsvAndJsonShowNoValueThePrinterDidNotGive) {
 // with a backslash, and a comment may follow. A multi-printer .reg for such
 // queues then applies as a fleet.
 TEST(CliFleet, PrinterNamesWithBlanksAreQuotedOrEscaped) {
-  const std::string key =
-      "[HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Control\\Print\\Printers\\";
   const std::string settings = TempPath("queues.reg");
-  WriteFile(settings, "REGEDIT4\n\n" + key + "Queue 7\\PrinterDriverData]\n" +
-                          "\"dwCfgFlags\"=dword:00000001\n\"dwCopies\"=dword:00000003\n" + key +
-                          "Queue 8\\PrinterDriverData]\n" +
+  WriteFile(settings, "REGEDIT4\n\n" + PrinterKey("Queue 7") +
+                          "\"dwCfgFlags\"=dword:00000001\n\"dwCopies\"=dword:00000003\n" +
+                          PrinterKey("Queue 8") +
                           "\"dwCfgFlags\"=dword:00000002\n\"dwDarkCourier\"=dword:00000001\n");
   const std::string file = PrintersFile(
       "sim: \"Queue 7\"  # the first floor\nsim: Queue\\ 8 # the second\nsim: plain # no blanks\n");
@@ -537,7 +539,7 @@ TEST(CliFleet, PrintersThatShareADeviceAreNamedWithTheirLines) {
                        server.Uri()),
             std::string::npos)
       << r.err;
-  EXPECT_EQ(r.err.find(":3"), std::string::npos) << "each sim: is a printer of its own";
+  EXPECT_EQ(r.err.find(file + ":3"), std::string::npos) << "each sim: is a printer of its own";
 }
 
 // Under --json a fleet writes JSON Lines; an error of the whole fleet is one
