@@ -122,10 +122,10 @@ void HandOut(Fleet& fleet, Worker& worker, std::size_t index) {
 // In a freshly forked worker: the stop signals act as they did before the
 // fleet blocked them, and the worker dies with the parent, whatever ends it
 // (a kill -9 too), instead of running on with printer connections open.
-void BecomeWorker(Fleet& fleet) {
+void BecomeWorker(Fleet& fleet, pid_t parent) {
   CloseFd(fleet.signalFd);
   ::prctl(PR_SET_PDEATHSIG, SIGKILL);
-  if (::getppid() == 1) std::_Exit(kFailed);  // the parent died before the line above
+  if (::getppid() != parent) std::_Exit(kFailed);  // the parent died before the line above
   ::sigprocmask(SIG_SETMASK, &fleet.oldMask, nullptr);
 }
 
@@ -146,13 +146,14 @@ bool Spawn(Fleet& fleet, int slots, std::string& error) {
   }
   std::fflush(stdout);
   std::fflush(stderr);
+  const pid_t parent = ::getpid();
   const pid_t pid = ::fork();
   if (pid == 0) {
     for (Worker& w : fleet.workers) {
       CloseFd(w.taskFd);
       CloseFd(w.resultFd);
     }
-    BecomeWorker(fleet);
+    BecomeWorker(fleet, parent);
     ::close(task[1]);
     ::close(result[0]);
     try {
