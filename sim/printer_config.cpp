@@ -3,11 +3,10 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <fstream>
 #include <iterator>
 #include <nlohmann/json.hpp>
-#include <sstream>
 
+#include "input_file.h"
 #include "wire_text.h"
 
 namespace langmon::sim {
@@ -277,14 +276,11 @@ bool ParsePrinterConfig(const std::string& text, PrinterConfig& config, std::str
 }
 
 bool LoadPrinterConfig(const std::string& path, PrinterConfig& config, std::string& error) {
-  std::ifstream file(path, std::ios::binary);
-  if (!file) {
-    error = "cannot open " + path + ": " + std::strerror(errno);
+  std::string text;
+  if (ReadInputFile(path, {"objects file", kMaxObjectsFileBytes, std::nullopt}, text, error) !=
+      InputResult::Read)
     return false;
-  }
-  std::ostringstream text;
-  text << file.rdbuf();
-  if (!ParsePrinterConfig(text.str(), config, error)) {
+  if (!ParsePrinterConfig(text, config, error)) {
     error = path + ": " + error;
     return false;
   }

@@ -29,6 +29,7 @@
 // from 0; "deviceId" holds at most kMaxDeviceIdLength bytes.
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 #include "sim_printer.h"
@@ -44,7 +45,13 @@ struct PrinterConfig {
 // Parses JSON text into `config` (which keeps what the text does not
 // mention). Returns false with a message naming the offending member.
 bool ParsePrinterConfig(const std::string& text, PrinterConfig& config, std::string& error);
-// Reads and parses a file.
+// The most an objects file may hold (sim/input_file.h): some thousand
+// objects with long strings and the longest device ID fit many times over.
+inline constexpr std::size_t kMaxObjectsFileBytes = 4u << 20;
+
+// Reads and parses a file; a folder or a file over kMaxObjectsFileBytes is
+// refused before it is read whole. The wait for a pipe's data has no bound
+// of its own: the caller's time limit covers it.
 bool LoadPrinterConfig(const std::string& path, PrinterConfig& config, std::string& error);
 // Gives the printer the configuration's objects, device ID and faults.
 void ApplyPrinterConfig(const PrinterConfig& config, SimPrinter& printer);

@@ -147,6 +147,11 @@ TEST(CliAnswers, OutputThatCannotBeWrittenFailsTheRun) {
       {full, {"settings"}, "No space left on device"},
       {closed[1], {"config"}, "Broken pipe"},
       {closed[1], {"device-id", "--json"}, "Broken pipe"},
+      // The version, and a fleet's lines, name the cause as every run does.
+      {full, {"--version"}, "No space left on device"},
+      {closed[1], {"--version"}, "Broken pipe"},
+      {full, {"config", "--printer", "sim:", "--printer", "sim:"}, "No space left on device"},
+      {closed[1], {"config", "--json", "--printer", "sim:", "--printer", "sim:"}, "Broken pipe"},
   };
   for (const auto& c : cases) {
     std::vector<std::string> args = c.args;

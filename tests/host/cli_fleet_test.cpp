@@ -37,6 +37,12 @@ constexpr auto kHangLimit = 30s;
 // What a printer that never answers costs a read: the monitor's 5 s probe.
 constexpr auto kSilentCost = 5s;
 
+// The key line of a printer's driver-data key in a REGEDIT4 file.
+std::string PrinterKey(const std::string& printer) {
+  return "[HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Control\\Print\\Printers\\" + printer +
+         "\\PrinterDriverData]\n";
+}
+
 std::string PrintersFile(const std::string& lines) {
   const std::string path = TempPath("printers.txt");
   WriteFile(path, lines);
@@ -224,14 +230,12 @@ TEST(CliFleet, TextShowsOneLinePerPrinterAndApplyRunsOnEach) {
 }
 
 TEST(CliFleet, AFileOfSeveralPrintersSettingsGivesEachPrinterItsOwn) {
-  const std::string key =
-      "[HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Control\\Print\\Printers\\";
   const std::string settings = TempPath("several.reg");
-  WriteFile(settings, "REGEDIT4\n\n" + key + "a\\PrinterDriverData]\n" +
-                          "\"dwCfgFlags\"=dword:00000001\n\"dwCopies\"=dword:00000003\n\n" + key +
-                          "b\\PrinterDriverData]\n" +
+  WriteFile(settings, "REGEDIT4\n\n" + PrinterKey("a") +
+                          "\"dwCfgFlags\"=dword:00000001\n\"dwCopies\"=dword:00000003\n\n" +
+                          PrinterKey("b") +
                           "\"dwCfgFlags\"=dword:00000002\n\"dwDarkCourier\"=dword:00000001\n\n" +
-                          key + "stranger\\PrinterDriverData]\n\"dwCfgFlags\"=dword:00000001\n");
+                          PrinterKey("stranger") + "\"dwCfgFlags\"=dword:00000001\n");
   const std::string printers = TempPath("several.txt");
   WriteFile(printers, "sim: a\nsim: B\n");  // a key name matches in any letter case
   const ProcessResult apply =
@@ -389,6 +393,163 @@ TEST(CliFleet, ATestPageIsNotAskedAgainAfterItsWorkerDied) {
             std::string::npos)
       << objects["langmon-1"];
   EXPECT_GT(killed, 0);
+}
+
+// Whether a process has ended (gone, or a zombie nobody reaped yet).
+bool Ended(pid_t pid) {
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  std::string line;
+  if (!std::getline(stat, line)) return true;
+  const std::size_t close = line.rfind(')');
+  return close != std::string::npos && line.size() > close + 2 && line[close + 2] == 'Z';
+}
+
+bool AllEndWithin(const std::set<pid_t>& pids, std::chrono::milliseconds limit) {
+  const auto start = Clock::now();
+  for (pid_t pid : pids)
+    while (!Ended(pid))
+      if (Clock::now() - start > limit)
+        return false;
+      else
+        std::this_thread::sleep_for(10ms);
+  return true;
+}
+
+// A stop signal to the parent alone (kill PID, a service manager's SIGTERM,
+// a closed terminal's SIGHUP): the workers are stopped with it, the printers
+// done so far keep their lines, the others are reported as cut short, and
+// the status is the one a shell gives a program the signal ended.
+TEST(CliFleet, AStopSignalEndsTheWorkersAndReportsWhatWasDone) {
+  PrinterServer answering;
+  MisbehavingServer slow(Misbehaviour::ProbeOnly);  // each read would take 90 s
+  std::string lines = answering.Uri() + " answering\n";
+  for (int i = 1; i <= 12; ++i) lines += slow.Uri() + " silent-" + std::to_string(i) + "\n";
+  const std::string file = PrintersFile(lines);
+  for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
+    SCOPED_TRACE(strsignal(sig));
+    const Background run = Start({"config", "--json", "--printers", file});
+    const auto start = Clock::now();
+    while (ReadFile(run.out).find("\"name\":\"answering\"") == std::string::npos &&
+           Clock::now() - start < kHangLimit)
+      std::this_thread::sleep_for(10ms);
+    const std::set<pid_t> workers = Children(run.pid);
+    ASSERT_FALSE(workers.empty());
+    ASSERT_EQ(kill(run.pid, sig), 0);
+    const ProcessResult r = Wait(run);
+    EXPECT_EQ(r.status, 128 + sig) << r.err;
+    EXPECT_TRUE(AllEndWithin(workers, kHangLimit)) << "a worker outlived its fleet";
+    std::map<std::string, Json> objects = ByName(r.out);
+    ASSERT_EQ(objects.size(), 13u) << r.out;
+    EXPECT_EQ(objects["answering"]["exitStatus"], 0);
+    EXPECT_EQ(objects["silent-7"]["exitStatus"], 128 + sig);
+    EXPECT_NE(objects["silent-7"].value("error", "").find("langmon was stopped by SIG"),
+              std::string::npos)
+        << objects["silent-7"];
+    EXPECT_NE(r.err.find("12 of 13 printers were cut short when langmon was stopped by SIG"),
+              std::string::npos)
+        << r.err;
+  }
+}
+
+// Killed outright, the parent can report nothing, but its workers do not
+// run on without it.
+TEST(CliFleet, NoWorkerOutlivesAParentKilledOutright) {
+  MisbehavingServer slow(Misbehaviour::ProbeOnly);  // each read would take 90 s
+  const std::string file = PrintersFile(slow.Uri() + " a\n" + slow.Uri() + " b\n");
+  const Background run = Start({"config", "--printers", file});
+  const auto start = Clock::now();
+  while (Children(run.pid).empty() && Clock::now() - start < kHangLimit)
+    std::this_thread::sleep_for(10ms);
+  const std::set<pid_t> workers = Children(run.pid);
+  ASSERT_FALSE(workers.empty());
+  ASSERT_EQ(kill(run.pid, SIGKILL), 0);
+  EXPECT_EQ(Wait(run).status, 128 + SIGKILL);
+  EXPECT_TRUE(AllEndWithin(workers, kHangLimit));
+}
+
+// What the printer did not give has no value in CSV or JSON, as the table
+// shows "-": not a 0 the monitor left in the record.
+TEST(CliFleet, CsvAndJsonShowNoValueThePrinterDidNotGive) {
+  const std::string objects = TempPath("no-copies.json");
+  WriteFile(objects, R"({"objects": {"050103030104": null}})");
+  PrinterServer server({"--objects", objects});
+  const std::string file = PrintersFile(server.Uri() + " p\n");
+  const ProcessResult csv = RunLangmon({"config", "--csv", "--printers", file});
+  EXPECT_EQ(csv.status, 3) << csv.err;
+  std::istringstream in(csv.out);
+  std::string header, row;
+  std::getline(in, header);
+  std::getline(in, row);
+  const auto field = [](const std::string& line, const std::string& name, const std::string& h) {
+    std::vector<std::string> names, values;
+    std::istringstream hs(h), vs(line);
+    for (std::string f; std::getline(hs, f, ',');) names.push_back(f);
+    for (std::string f; std::getline(vs, f, ',');) values.push_back(f);
+    for (std::size_t i = 0; i < names.size(); ++i)
+      if (names[i] == name) return i < values.size() ? values[i] : std::string();
+    return std::string("no such column");
+  };
+  EXPECT_EQ(field(row, "Copies", header), "") << row;    // not answered
+  EXPECT_EQ(field(row, "TestPage", header), "") << row;  // never asked
+  EXPECT_EQ(field(row, "Density", header), "6") << row;
+  const ProcessResult json = RunLangmon({"config", "--json", "--printers", file});
+  Json object = ByName(json.out)["p"];
+  ASSERT_TRUE(object.contains("settings")) << json.out;
+  EXPECT_TRUE(object["settings"][0]["value"].is_null()) << object["settings"][0];
+  EXPECT_EQ(object["settings"][0]["driverValue"], 0);
+  EXPECT_TRUE(object["settings"][22]["value"].is_null()) << object["settings"][22];
+}
+
+// Windows queue names hold blanks: a printers file names them in quotes or
+// with a backslash, and a comment may follow. A multi-printer .reg for such
+// queues then applies as a fleet.
+TEST(CliFleet, PrinterNamesWithBlanksAreQuotedOrEscaped) {
+  const std::string settings = TempPath("queues.reg");
+  WriteFile(settings, "REGEDIT4\n\n" + PrinterKey("Queue 7") +
+                          "\"dwCfgFlags\"=dword:00000001\n\"dwCopies\"=dword:00000003\n" +
+                          PrinterKey("Queue 8") +
+                          "\"dwCfgFlags\"=dword:00000002\n\"dwDarkCourier\"=dword:00000001\n");
+  const std::string file = PrintersFile(
+      "sim: \"Queue 7\"  # the first floor\nsim: Queue\\ 8 # the second\nsim: plain # no blanks\n");
+  const ProcessResult r =
+      RunLangmon({"apply", "--json", "--settings", settings, "--printers", file});
+  EXPECT_EQ(r.status, 1) << r.err;  // "plain" has no settings of its own
+  auto results = ByName(r.out);
+  EXPECT_EQ(results["Queue 7"]["sent"], Json::array({"Copies"})) << r.out;
+  EXPECT_EQ(results["Queue 8"]["sent"], Json::array({"DarkCourier"})) << r.out;
+  EXPECT_TRUE(results.contains("plain")) << r.out;
+  const ProcessResult unquoted =
+      RunLangmon({"config", "--printers", PrintersFile("sim: first printer\n")});
+  EXPECT_EQ(unquoted.status, 2);
+  EXPECT_NE(unquoted.err.find(":1: expected a device URI and an optional printer name, found more "
+                              "after the name (a name with blanks goes in quotes"),
+            std::string::npos)
+      << unquoted.err;
+}
+
+// Several lines for one device are several printers at once: allowed (two
+// queues may share a printer), but said, with the lines.
+TEST(CliFleet, PrintersThatShareADeviceAreNamedWithTheirLines) {
+  PrinterServer server;
+  const std::string file =
+      PrintersFile(server.Uri() + " a\n" + server.Uri() + " b\nsim: c\nsim: d\n");
+  const ProcessResult r = RunLangmon({"config", "--printers", file});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.err.find("langmon: warning: " + file + ":1, " + file + ":2 name the same device, " +
+                       server.Uri()),
+            std::string::npos)
+      << r.err;
+  EXPECT_EQ(r.err.find(file + ":3"), std::string::npos) << "each sim: is a printer of its own";
+}
+
+// Under --json a fleet writes JSON Lines; an error of the whole fleet is one
+// line too.
+TEST(CliFleet, AnErrorOfTheWholeFleetIsOneJsonLine) {
+  const ProcessResult r = RunLangmon({"config", "--json", "--printers", "/nonexistent/printers"});
+  EXPECT_EQ(r.status, 2);
+  ASSERT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 1) << r.out;
+  const Json object = Json::parse(r.out, nullptr, false);
+  EXPECT_EQ(object.value("exitStatus", 0), 2) << r.out;
 }
 
 }  // namespace

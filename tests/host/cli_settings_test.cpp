@@ -7,6 +7,7 @@
 #include <future>
 #include <nlohmann/json.hpp>
 
+#include "misbehaving_server.h"
 #include "process.h"
 
 namespace langmon::host::testing {
@@ -243,6 +244,43 @@ TEST(CliSettings, VerifyNamesSettingsThatDidNotTakeOrCouldNotBeReadBack) {
   EXPECT_EQ(different,
             nlohmann::json::parse(
                 R"([{"name": "FuserTempTray1", "expected": 4294901760, "readBack": 60}])"));
+}
+
+// A printer name the driver-data key path cannot hold, or that a backup's
+// key line cannot hold, is refused before any port opens, named shortened.
+TEST(CliSettings, PrinterNamesTheKeyPathOrABackupCannotHoldAreRefusedBeforeAnyPortOpens) {
+  MisbehavingServer printer(Misbehaviour::NeverAnswer);
+  const std::string longName(300, 'q');
+  const std::string backup = TempPath("refused.reg");
+  const std::vector<std::vector<std::string>> runs = {
+      {"config", "--printer-name", longName},
+      {"apply", "--settings", kExamples + "/settings.reg", "--printer-name", longName},
+      {"set", "Copies=2", "--printer-name", longName},
+      {"testpage", "--page", "19", "--printer-name", longName},
+      {"config", "--reg", backup, "--printer-name", "new\nline"},
+  };
+  for (std::vector<std::string> args : runs) {
+    SCOPED_TRACE(args[0]);
+    args.insert(args.end(), {"--printer", printer.Uri()});
+    const ProcessResult r = RunLangmon(args);
+    EXPECT_EQ(r.status, 2) << r.err;
+    EXPECT_EQ(r.err.rfind("langmon: error: --printer-name cannot be used: the printer name ", 0),
+              0u)
+        << r.err;
+    EXPECT_LT(r.err.size(), 300u) << "a long name is shortened";
+  }
+  EXPECT_EQ(printer.Connections(), 0u);
+  EXPECT_EQ(ReadFile(backup), "") << "no backup written";
+  const ProcessResult fleet =
+      RunLangmon({"config", "--printer", printer.Uri(), "--printer", "sim:", "--printers", [&] {
+                    const std::string path = TempPath("long-name.txt");
+                    WriteFile(path, "sim: " + longName + "\n");
+                    return path;
+                  }()});
+  EXPECT_EQ(fleet.status, 2) << fleet.err;
+  EXPECT_NE(fleet.err.find("long-name.txt:1: the printer name \"qqq"), std::string::npos)
+      << fleet.err;
+  EXPECT_EQ(printer.Connections(), 0u);
 }
 
 }  // namespace

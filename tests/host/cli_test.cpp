@@ -295,7 +295,7 @@ std::vector<Refusal> Refusals() {
       {{"config", "--printer", "socket://host:99999"}, 2, "1 to 65535"},
       {{"config", "--settings", "/nonexistent.reg"},
        2,
-       "langmon: error: /nonexistent.reg: cannot open: No such file or directory"},
+       "langmon: error: /nonexistent.reg: cannot open the .reg file: No such file or directory"},
       {{"config", "--settings", badReg}, 2, badReg + ":4: dword value must be 1 to 8"},
       {{"config", "--printer", "sim:" + badJson}, 2, "objects.zz"},
       {{"config", "--printer", "sim:/nonexistent.json"}, 2, "/nonexistent.json"},
@@ -339,6 +339,21 @@ TEST(Cli, ErrorsNameTheirCauseAndExitStatus) {
     EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
     EXPECT_EQ(r.out, "");
   }
+}
+
+// The options may stand after a command, so a command's help lists them
+// too; the program's help says that a fleet writes JSON Lines.
+TEST(Cli, HelpAfterACommandListsTheGlobalOptionsToo) {
+  const ProcessResult config = Langmon({"config", "--help"});
+  EXPECT_EQ(config.status, 0) << config.err;
+  EXPECT_NE(config.out.find("--reg"), std::string::npos) << config.out;
+  const std::size_t global = config.out.find("Global options (before or after the command):");
+  ASSERT_NE(global, std::string::npos) << config.out;
+  for (const char* option : {"--printer ", "--settings", "--json", "--timeout", "--version"})
+    EXPECT_NE(config.out.find(option, global), std::string::npos) << option;
+  const ProcessResult top = Langmon({"--help"});
+  EXPECT_NE(top.out.find("one line per printer of a fleet (JSON Lines)"), std::string::npos)
+      << top.out;
 }
 
 TEST(Cli, ConfigOverAFilePortFallsBackAfterTheProbe) {

@@ -32,11 +32,15 @@ nlohmann::json Json(const ProcessResult& r) {
   return json;
 }
 
-std::uint32_t Value(const nlohmann::json& config, const std::string& name) {
+nlohmann::json Setting(const nlohmann::json& config, const std::string& name) {
   for (const auto& s : config["settings"])
-    if (s["name"] == name) return s["value"].get<std::uint32_t>();
+    if (s["name"] == name) return s;
   ADD_FAILURE() << "no setting " << name;
-  return 0;
+  return nlohmann::json::object();
+}
+
+std::uint32_t Value(const nlohmann::json& config, const std::string& name) {
+  return Setting(config, name)["value"].get<std::uint32_t>();
 }
 
 // Everything but the first line, which names the device.
@@ -128,8 +132,10 @@ TEST(EndToEnd, PrinterThatGoesSilentMidReadLeavesTheRestUnanswered) {
   const nlohmann::json config = Json(r);
   EXPECT_EQ(config["source"], "printer");
   EXPECT_EQ(config["cfgFlags"], 0xDBFFFF & ~0x800000);
-  EXPECT_EQ(Value(config, "TrayLock"), 2u);
-  EXPECT_EQ(Value(config, "WideA4"), 0u);
+  EXPECT_EQ(Setting(config, "TrayLock")["value"], 2u);
+  // Not answered: no value, though the record holds the 0 the monitor left.
+  EXPECT_TRUE(Setting(config, "WideA4")["value"].is_null());
+  EXPECT_EQ(Setting(config, "WideA4")["driverValue"], 0u);
 }
 
 TEST(EndToEnd, ResetConnectionIsReportedAsAFailure) {

@@ -147,6 +147,26 @@ TEST(Completion, OffersFileNamesWholeWhereAnOptionTakesAFile) {
   EXPECT_EQ(Complete("_langmon_printer", {kPrinter, "--objects", folder + "/a"}), one);
 }
 
+// Names go in any letter case and by their registry value name, as set
+// takes them; after "=" come the values a setting accepts when they are few.
+TEST(Completion, OffersSettingNamesInAnyCaseAndTheirValues) {
+  const struct {
+    std::string word;
+    std::set<std::string> offered;
+  } cases[] = {
+      {"co", {"Copies="}},
+      {"dwCo", {"dwCopies="}},
+      {"DENS", {"Density="}},
+      {"Density=", {"Density=4", "Density=5", "Density=6", "Density=7", "Density=8"}},
+      {"smoothing=", {"smoothing=1", "smoothing=2"}},
+      {"Copies=", {}},  // any 32-bit number: nothing to list
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.word);
+    EXPECT_EQ(Complete("_langmon", {kCli, "set", c.word}), c.offered);
+  }
+}
+
 TEST(Completion, OffersTheSettingsThatCanBeSent) {
   EXPECT_EQ(Complete("_langmon", {kCli, "set", "Re"}),
             (std::set<std::string>{

@@ -42,6 +42,9 @@ bool IsQuery(const std::string& line) {
 const std::string MisbehavingServer::kGarbage =
     "@PJL USTATUS DEVICE\r\nCODE=10001\r\n\f\x1b\x01\xfe@@\f\"0000\"\r\n\f";
 
+const std::string MisbehavingServer::kWrongReply =
+    "@PJL DMINFO ASCIIHEX=\"00000401ffffff\"\r\n\"800000040401ffffff08020001\"\r\n\f";
+
 MisbehavingServer::MisbehavingServer(Misbehaviour how, unsigned count,
                                      std::chrono::milliseconds delay)
     : how_(how), count_(count), delay_(delay) {
@@ -154,8 +157,10 @@ bool MisbehavingServer::Answer(int fd, std::string& pending, unsigned& answered)
       ::close(fd);  // a reset, with the query unanswered
       return false;
     }
+    if (how_ == Misbehaviour::ProbeOnly && line.rfind("@PJL DMINFO", 0) == 0) continue;
     std::this_thread::sleep_for(delay_);
-    const std::string reply = line + "\f";
+    const bool wrong = how_ == Misbehaviour::WrongReplies && line.rfind("@PJL DMINFO", 0) == 0;
+    const std::string reply = wrong ? kWrongReply : line + "\f";
     ::send(fd, reply.data(), reply.size(), MSG_NOSIGNAL);
     ++answered;
   }

@@ -23,6 +23,8 @@ enum class Misbehaviour {
   FullBacklog,        // the listen backlog is full: a connect never completes
   SlowReplies,        // answers every line `delay` late
   Garbage,            // every piece read is answered with bytes that are no reply
+  WrongReplies,       // ECHO answered; every DMINFO answered as if another object was asked
+  ProbeOnly,          // ECHO answered, no DMINFO: a configuration read takes 90 s
 };
 
 class MisbehavingServer {
@@ -43,6 +45,9 @@ class MisbehavingServer {
   // What Garbage answers with: PJL-looking lines, form feeds, control and
   // high bytes, none of them a reply to anything.
   static const std::string kGarbage;
+  // What WrongReplies answers every DMINFO query with: a whole reply, for an
+  // object no query of the monitor names.
+  static const std::string kWrongReply;
 
  private:
   void Listen(int backlog);

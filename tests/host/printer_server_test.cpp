@@ -22,6 +22,7 @@
 #include <thread>
 #include <vector>
 
+#include "langmon_version.h"
 #include "process.h"
 
 namespace langmon::sim {
@@ -265,6 +266,12 @@ TEST(PrinterBinary, PrintsItsPortServesAndExitsZeroOnSigterm) {
   EXPECT_EQ(WaitExit(child), 0);
 }
 
+TEST(PrinterBinary, VersionIsThePrograms) {
+  const host::testing::ProcessResult r = host::testing::Run({LANGMON_PRINTER_PATH, "--version"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "langmon-printer " LANGMON_VERSION "\n");
+}
+
 TEST(PrinterBinary, SigintAlsoExitsZero) {
   std::string line;
   Child child = Spawn({"--port", "0"}, &line);
@@ -307,7 +314,7 @@ TEST(PrinterBinary, UsageErrorsExitTwoNamingTheOptionAndTheRange) {
       {{"--bogus"}, "not expected: --bogus"},
       {{"extra"}, "not expected: extra"},
       {{"--objects", "/nonexistent/objects.json"},
-       "cannot open /nonexistent/objects.json: No such"},
+       "/nonexistent/objects.json: cannot open the objects file: No such"},
       {{"--objects", negativeDelay}, "faults.delayMs: a whole number of milliseconds from 0"},
       {{"--transcript", "/nonexistent/t.bin"},
        "cannot write the transcript /nonexistent/t.bin: No such file"},

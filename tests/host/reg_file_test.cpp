@@ -7,6 +7,7 @@
 
 #include "config/config.h"
 #include "platform/platform_testing.h"
+#include "reg_file_input.h"
 #include "text_encoding.h"
 
 namespace langmon::host {
@@ -210,6 +211,7 @@ TEST(RegFile, MalformedFilesAreRefusedWithLineAndReason) {
       {"odd UTF-16", Utf16Le(v5 + kKey + "\n") + "x", 3, "middle of a character"},
       {"lone surrogate", Utf16Le(v5) + std::string("\x00\xD8", 2), 2, "surrogate"},
       {"big-endian UTF-16", "\xFE\xFF", 1, "big-endian"},
+      {"big-endian UTF-16 without a mark", std::string("\0R\0E", 4), 1, "big-endian"},
       {"bad UTF-8 after BOM", "\xEF\xBB\xBF" + v5 + kKey + "\n\"\xC3\x28\"=dword:1\n", 3,
        "invalid UTF-8"},
       {"NUL in 8-bit text", "REGEDIT4\n" + kKey + "\n" + std::string("\"a\0\"=dword:1\n", 13), 3,
@@ -228,6 +230,55 @@ TEST(RegFile, MalformedFilesAreRefusedWithLineAndReason) {
   }
 }
 
+// A line of a megabyte makes a message of a line.
+TEST(RegFile, MessagesShowLongInputShortened) {
+  const std::string huge(1 << 20, 'k');
+  const struct {
+    std::string text;
+    const char* says;
+  } cases[] = {
+      {"REGEDIT4\n[" + huge + "]\n", "unknown root key \"kkk"},
+      {"REGEDIT4\n" + kKey + "\n\"dwCopies\"=dword:" + huge + "\n", "found \"kkk"},
+      {"REGEDIT4\n" + kKey + "\n\"x\"=" + huge + "\n", "unknown value type in \"kkk"},
+  };
+  for (const auto& c : cases) {
+    RegFile file;
+    RegFileError error;
+    EXPECT_FALSE(ParseRegFile(c.text, file, error));
+    EXPECT_NE(error.reason.find(c.says), std::string::npos) << error.reason.substr(0, 200);
+    EXPECT_NE(error.reason.find("...\" (1048576 characters)"), std::string::npos);
+    EXPECT_LT(error.reason.size(), 200u);
+  }
+  const RegFile file = Parse("REGEDIT4\n[HKLM\\" + huge + "]\n\"" + huge + "\"=\"s\"\n");
+  ASSERT_EQ(file.leftOut.size(), 1u);
+  EXPECT_LT(file.leftOut[0].message.size(), 300u);
+}
+
+// A dword given twice, in its key or in the key given again, is loaded
+// with the later value, and each repetition is named with its lines.
+TEST(RegFile, ARepeatedValueIsNamedWithTheLinesItReplaces) {
+  const RegFile file =
+      Parse("REGEDIT4\n" + kKey + "\n\"dwCopies\"=dword:2\n\"dwCopies\"=dword:3\n" + kKey +
+            "\n\"DWCOPIES\"=dword:4\n\"dwDensity\"=dword:5\n");
+  ExpectValues(file, {{"dwCopies", 4}, {"dwDensity", 5}});
+  std::vector<LeftOut> leftOut;
+  std::string error;
+  ASSERT_EQ(LoadPrinterSettings(file, u"Laser", leftOut, error), 2) << error;
+  ASSERT_EQ(leftOut.size(), 2u);
+  EXPECT_EQ(leftOut[0].line, 4);
+  EXPECT_EQ(leftOut[0].kind, LeftOutKind::Replaced);
+  EXPECT_EQ(leftOut[0].message,
+            "\"dwCopies\" is given again: this line's value replaces the one of line 3");
+  EXPECT_EQ(leftOut[1].line, 6);
+  EXPECT_EQ(leftOut[1].message,
+            "\"DWCOPIES\" is given again: this line's value replaces the one of line 4");
+  EXPECT_EQ(LeftOutSummary(leftOut, u"Laser"), "left out 2 dwords replaced by later lines");
+  // A value deleted and set again replaces nothing.
+  const RegFile again =
+      Parse("REGEDIT4\n" + kKey + "\n\"dwCopies\"=dword:2\n\"dwCopies\"=-\n\"dwCopies\"=dword:3\n");
+  EXPECT_TRUE(again.leftOut.empty());
+}
+
 TEST(RegFile, EightBitNamesAreReadAsLatin1) {
   const RegFile file = Parse(
       "REGEDIT4\n[HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Control\\Print\\Printers\\"
@@ -240,11 +291,11 @@ TEST(RegFile, EightBitNamesAreReadAsLatin1) {
 TEST(RegFile, ReadRegFileNamesTheFileAndLine) {
   std::string error;
   RegFile file;
-  EXPECT_FALSE(ReadRegFile("/nonexistent/settings.reg", file, error));
-  EXPECT_EQ(error.rfind("/nonexistent/settings.reg: cannot open: ", 0), 0u) << error;
+  EXPECT_EQ(ReadRegFile("/nonexistent/settings.reg", file, error), sim::InputResult::Refused);
+  EXPECT_EQ(error.rfind("/nonexistent/settings.reg: cannot open the .reg file: ", 0), 0u) << error;
   // A folder opens but cannot be read; it is no empty file.
-  EXPECT_FALSE(ReadRegFile(::testing::TempDir(), file, error));
-  EXPECT_NE(error.find(": cannot read: Is a directory"), std::string::npos) << error;
+  EXPECT_EQ(ReadRegFile(::testing::TempDir(), file, error), sim::InputResult::Refused);
+  EXPECT_NE(error.find(": cannot read the .reg file: it is a folder"), std::string::npos) << error;
 }
 
 // ---- loading into the registry ------------------------------------------------
@@ -303,7 +354,9 @@ TEST(RegFile, PrinterNamesTheMonitorCannotFormAKeyPathForAreRefused) {
   std::vector<LeftOut> leftOut;
   std::string error;
   EXPECT_EQ(LoadPrinterSettings(file, Utf8ToUtf16(tooLong), leftOut, error), -1);
-  EXPECT_NE(error.find("longer than 189 characters"), std::string::npos) << error;
+  EXPECT_NE(error.find("is longer than the 189 characters the driver-data key path can hold"),
+            std::string::npos)
+      << error;
   EXPECT_EQ(DriverDataKeyPath(u""), u"");
   EXPECT_EQ(DriverDataKeyPath(std::u16string(kMaxPrinterNameLength, u'p')).size(),
             kKeyPathCapacity - 1);

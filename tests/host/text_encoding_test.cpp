@@ -24,5 +24,16 @@ TEST(TextEncoding, MalformedTextBecomesReplacementCharacters) {
   EXPECT_EQ(FirstInvalidUtf8("ok \xED\xA0\x80"), 3u);  // an encoded surrogate
 }
 
+TEST(TextEncoding, LongTextIsShortenedForMessagesWholeCharactersOnly) {
+  EXPECT_EQ(QuoteShortened("short"), "\"short\"");
+  EXPECT_EQ(QuoteShortened(std::string(60, 'a')), "\"" + std::string(60, 'a') + "\"");
+  EXPECT_EQ(QuoteShortened(std::string(61, 'a')),
+            "\"" + std::string(60, 'a') + "...\" (61 characters)");
+  // A two-byte character counts once and is never cut in half.
+  std::string umlauts;
+  for (int i = 0; i < 5; ++i) umlauts += "\xC3\xBC";
+  EXPECT_EQ(Shortened(umlauts, 3), "\xC3\xBC\xC3\xBC\xC3\xBC... (5 characters)");
+}
+
 }  // namespace
 }  // namespace langmon::host

@@ -6,6 +6,32 @@
 _langmon_options_taking_a_value="--printer --printers --jobs --port --printer-name --settings \
 --reg --page --job-id --document --timeout --connect-timeout"
 
+# What "set" offers, from the table "langmon settings" prints: before an
+# "=", the names of the settings that can be sent that start with the word in
+# any letter case, as set takes them (their registry value names once the
+# word starts with "dw"); after it, the values the setting accepts when they
+# are few (a range of at most 64 values, or a list).
+_langmon_set_awk='
+NR == 1 || $4 == "-" { next }
+index(cur, "=") == 0 {
+  name = index(tolower(cur), "dw") == 1 ? $3 : $2
+  if (index(tolower(name), tolower(cur)) == 1) print name "="
+  next
+}
+{
+  split(cur, typed, "=")
+  if (tolower($2) != tolower(typed[1]) && tolower($3) != tolower(typed[1])) next
+  accepts = $5
+  for (i = 6; i <= NF; i++) accepts = accepts " " $i
+  n = split(accepts, pieces, ", ")
+  for (p = 1; p <= n; p++) {
+    if (split(pieces[p], range, " to ") == 1) range[2] = range[1]
+    if (range[2] - range[1] >= 64) continue
+    for (v = range[1]; v <= range[2]; v++)
+      if (index(v "", typed[2]) == 1) print typed[1] "=" v
+  }
+}'
+
 # COMPREPLY from compgen, one candidate a line, so that file names with
 # blanks stay whole: _langmon_offer CURRENT-WORD COMPGEN-ARGUMENTS...
 _langmon_offer() {
@@ -61,9 +87,9 @@ _langmon() {
     set)
       options+=" --verify"
       if [[ $cur != -* ]]; then
-        compopt -o nospace 2> /dev/null
-        _langmon_offer "$cur" -W "$("${COMP_WORDS[0]}" settings 2> /dev/null |
-          awk 'NR > 1 && $4 != "-" { print $2 "=" }')"
+        [[ $cur == *=* ]] || compopt -o nospace 2> /dev/null
+        mapfile -t COMPREPLY < <("${COMP_WORDS[0]}" settings 2> /dev/null |
+          awk -v cur="$cur" "$_langmon_set_awk")
         return
       fi
       ;;
@@ -105,7 +131,8 @@ _langmon_printer() {
   esac
   _langmon_offer "$cur" -W "--listen --port --objects --device-id --delay-ms --split --split-pause-ms \
 --noise --noise-text --stale --silent --silent-after --silent-object --unknown --reset-after \
---transcript --fleet --latency --silent-share --reset-share --seed --list -v --verbose -h --help"
+--transcript --fleet --latency --silent-share --reset-share --seed --list -v --verbose --version -h \
+--help"
 }
 
 complete -F _langmon langmon

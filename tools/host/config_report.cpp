@@ -82,6 +82,14 @@ Answer AnswerOf(const ConfigRecord& record, ConfigSource source, const Setting& 
   return Answer::Unknown;
 }
 
+std::optional<DWORD> GivenValue(const ConfigRecord& record, ConfigSource source,
+                                const Setting& setting) {
+  const Answer a = AnswerOf(record, source, setting);
+  if (source == ConfigSource::Printer && (a == Answer::NotAnswered || a == Answer::NotAsked))
+    return std::nullopt;
+  return RecordValue(record, setting.Position);
+}
+
 std::vector<const Setting*> Unanswered(const ConfigRecord& record, ConfigSource source) {
   std::vector<const Setting*> missing;
   for (const Setting& s : kSettings)
@@ -139,10 +147,8 @@ const char* AnswerWord(Answer answer) {
 // The value as the table shows it: a printer record's value that the
 // printer did not give is "-", not the 0 the monitor left there.
 std::string ShownValue(const ConfigRecord& record, ConfigSource source, const Setting& s) {
-  const Answer a = AnswerOf(record, source, s);
-  if (source == ConfigSource::Printer && (a == Answer::NotAnswered || a == Answer::NotAsked))
-    return "-";
-  return fmt::format("{}", RecordValue(record, s.Position));
+  const std::optional<DWORD> value = GivenValue(record, source, s);
+  return value ? fmt::format("{}", *value) : "-";
 }
 
 }  // namespace
@@ -182,7 +188,9 @@ nlohmann::ordered_json ConfigJson(const ConfigRecord& record, ConfigSource sourc
     row["position"] = s.Position;
     row["name"] = s.FieldName;
     row["registryValue"] = Utf16ToUtf8(s.ValueName);
-    row["value"] = RecordValue(record, s.Position);
+    const std::optional<DWORD> given = GivenValue(record, source, s);
+    row["value"] = given ? Json(*given) : Json();
+    row["driverValue"] = RecordValue(record, s.Position);
     row["bit"] = HasBit(s) ? Json(s.PresenceBit) : Json();
     row["present"] = HasBit(s) ? Json((record.CfgFlags & s.PresenceBit) != 0) : Json();
     row["answered"] = a == Answer::Answered      ? Json(true)

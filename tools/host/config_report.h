@@ -74,12 +74,19 @@ struct ConfigContext {
 // source.
 std::string FormatConfigTable(const ConfigRecord& record, ConfigSource source,
                               const ConfigContext& context);
-// The record as one JSON object; each setting's "answered" is true, false
-// (asked and not answered, or no printer read), or null (not asked, or
-// Unknown).
+// The record as one JSON object; each setting's "value" is GivenValue (null
+// when the printer did not give it), "driverValue" what the record holds
+// (what the driver receives), "answered" true, false (asked and not
+// answered, or no printer read), or null (not asked, or Unknown).
 nlohmann::ordered_json ConfigJson(const ConfigRecord& record, ConfigSource source,
                                   const ConfigContext& context);
 
 DWORD RecordValue(const ConfigRecord& record, DWORD position);
+// The value as the reports show it: none for a setting of a printer record
+// that the printer did not give (not answered, not asked), whatever the
+// record holds there; the record's value otherwise (a record from stored
+// settings or defaults says so by its source).
+std::optional<DWORD> GivenValue(const ConfigRecord& record, ConfigSource source,
+                                const Setting& setting);
 
 }  // namespace langmon::host

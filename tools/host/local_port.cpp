@@ -66,10 +66,10 @@ Clock::time_point Within(std::uint64_t ms, Clock::time_point deadline) {
 
 bool TimeIsUp(const LocalPort& port) { return Clock::now() >= port.target.deadline; }
 
-BOOL FailTimeUp(const LocalPort& port, const char* what) {
-  return FailWith(ERROR_TIMEOUT,
-                  std::string(what) + " " + port.target.path + ": the time limit ran out");
-}
+// `text` says when, so that no message claims a write took too long when
+// the time had run out before it: "the time limit had run out; nothing more
+// was written to /dev/null".
+BOOL FailTimeUp(std::string text) { return FailWith(ERROR_TIMEOUT, std::move(text)); }
 
 int MillisecondsUntil(Clock::time_point deadline) {
   const auto left =
@@ -127,7 +127,9 @@ BOOL WINAPI LocalWritePort(HANDLE handle, LPBYTE data, DWORD count, LPDWORD writ
       static_cast<unsigned long long>(t.WriteTotalTimeoutMultiplier) * count +
       t.WriteTotalTimeoutConstant;
   if (limit == 0) limit = kDefaultWriteLimitMs;
-  if (TimeIsUp(*port)) return FailTimeUp(*port, "write");
+  if (TimeIsUp(*port))
+    return FailTimeUp("the time limit had run out; nothing more was written to " +
+                      port->target.path);
   const auto deadline = Within(limit, port->target.deadline);
   DWORD done = 0;
   while (done < count) {
@@ -143,7 +145,10 @@ BOOL WINAPI LocalWritePort(HANDLE handle, LPBYTE data, DWORD count, LPDWORD writ
     int error = 0;
     if (!WaitFor(port->fd, POLLOUT, deadline, error)) {
       if (error) return FailErrno("write " + port->target.path, error);
-      if (deadline == port->target.deadline) return FailTimeUp(*port, "write");
+      if (deadline == port->target.deadline)
+        return FailTimeUp("write " + port->target.path + ": the time limit ran out after " +
+                          std::to_string(done) + " of " + std::to_string(count) +
+                          " bytes were taken");
       return FailWith(ERROR_TIMEOUT, "write " + port->target.path + ": the device took " +
                                          std::to_string(done) + " of " + std::to_string(count) +
                                          " bytes within " + std::to_string(limit) + " ms");
@@ -162,7 +167,8 @@ BOOL WINAPI LocalReadPort(HANDLE handle, LPBYTE buffer, DWORD size, LPDWORD read
       static_cast<unsigned long long>(t.ReadTotalTimeoutMultiplier) * size +
       t.ReadTotalTimeoutConstant;
   const DWORD interval = t.ReadIntervalTimeout == 0xFFFFFFFF ? 0 : t.ReadIntervalTimeout;
-  if (TimeIsUp(*port)) return FailTimeUp(*port, "read");
+  if (TimeIsUp(*port))
+    return FailTimeUp("the time limit ran out before an answer came from " + port->target.path);
   const auto totalDeadline = Within(total, port->target.deadline);
   if (port->target.kind == LocalPortKind::File) {
     // A file has no back channel: nothing ever arrives. The read still takes

@@ -23,10 +23,14 @@ class SocketPort : public PortMonitor {
   explicit SocketPort(net::SocketTarget target) : monitor_(std::move(target)) {}
   const MONITOR& Table() const override { return monitor_.Table(); }
   std::string LastMessage() const override { return net::SocketPortLastMessage(); }
-  std::optional<std::uint64_t> BytesTaken() const override {
+  std::optional<Taken> LastDocumentTaken() const override {
     const net::DocumentDelivery delivery = monitor_.LastDocument();
     if (!delivery.ended) return std::nullopt;
-    return delivery.acknowledged;
+    return Taken{delivery.acknowledged, delivery.dropped};
+  }
+  bool ConfirmRequest(std::string& error) override { return monitor_.ConfirmRequest(error); }
+  std::optional<std::chrono::steady_clock::time_point> LastProgress() const override {
+    return monitor_.LastProgress();
   }
 
  private:

@@ -16,6 +16,14 @@ class SimPrinter;
 
 namespace langmon::host {
 
+// How much of a document reached the printer.
+struct Taken {
+  std::uint64_t acknowledged = 0;  // by the printer's TCP
+  // The connection failed: the printer drops what it had not read, so what
+  // it acknowledged is not known to have reached it.
+  bool dropped = false;
+};
+
 class PortMonitor {
  public:
   virtual ~PortMonitor() = default;
@@ -26,10 +34,21 @@ class PortMonitor {
   virtual std::string LastMessage() const { return {}; }
   // The simulated printer behind a sim: port; null for other kinds.
   virtual sim::SimPrinter* Printer() { return nullptr; }
-  // How many bytes of the last document the printer is known to have taken,
-  // when the port monitor can tell more than its writes did (a socket port
-  // counts what the printer acknowledged); none otherwise.
-  virtual std::optional<std::uint64_t> BytesTaken() const { return std::nullopt; }
+  // What the printer made of the last document, when the port monitor can
+  // tell more than its writes did (a socket port counts what the printer
+  // acknowledged); none otherwise.
+  virtual std::optional<Taken> LastDocumentTaken() const { return std::nullopt; }
+  // Confirms that the printer took the request just made, for a port
+  // monitor that can tell (a socket port: every byte acknowledged, the
+  // connection closed without a reset); false with `error` when it did not.
+  // The others have nothing more to confirm once their writes succeeded.
+  virtual bool ConfirmRequest(std::string& /*error*/) { return true; }
+  // When the printer was last seen taking data, for a port monitor that can
+  // see it inside a call (a socket port: sends and acknowledgements); none
+  // otherwise, and then only the returns of the writes tell.
+  virtual std::optional<std::chrono::steady_clock::time_point> LastProgress() const {
+    return std::nullopt;
+  }
 };
 
 // The time bounds of the port monitors of one run.

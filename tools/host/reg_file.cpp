@@ -1,9 +1,6 @@
 #include "reg_file.h"
 
 #include <algorithm>
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
 #include <iterator>
 #include <unordered_map>
 #include <utility>
@@ -98,11 +95,14 @@ bool DecodeUtf16Le(std::string_view bytes, std::string& out, Failure& failure) {
 bool DecodeText(std::string_view bytes, std::string& text, Failure& failure) {
   if (bytes.size() >= 2 && bytes[0] == '\xFF' && bytes[1] == '\xFE')
     return DecodeUtf16Le(bytes.substr(2), text, failure);
-  if (bytes.size() >= 2 && bytes[0] == '\xFE' && bytes[1] == '\xFF') {
+  // UTF-16 without a byte-order mark: the header's first letter is ASCII, so
+  // one of its two bytes is zero; big-endian, with a mark or without one, is
+  // refused as such.
+  const bool bigEndianMark = bytes.size() >= 2 && bytes[0] == '\xFE' && bytes[1] == '\xFF';
+  if (bigEndianMark || (bytes.size() >= 2 && bytes[0] == '\0' && bytes[1] != '\0')) {
     failure = {1, "UTF-16 big-endian text is not supported (save the file as UTF-16LE or UTF-8)"};
     return false;
   }
-  // UTF-16LE without a byte-order mark: the header's first letter is ASCII.
   if (bytes.size() >= 2 && bytes[0] != '\0' && bytes[1] == '\0')
     return DecodeUtf16Le(bytes, text, failure);
   bool bom = false;
@@ -180,8 +180,8 @@ bool ParseStringData(std::string_view data, Value& value, DataFault& fault) {
 // dword:XXXXXXXX
 bool ParseDwordData(std::string_view digits, Value& value, DataFault& fault) {
   if (digits.empty() || digits.size() > 8 || !AllHex(digits))
-    return fault.Fail("dword value must be 1 to 8 hexadecimal digits, found \"" +
-                      std::string(digits) + "\"");
+    return fault.Fail("dword value must be 1 to 8 hexadecimal digits, found " +
+                      QuoteShortened(digits));
   DWORD v = 0;
   for (char c : digits) v = (v << 4) | static_cast<DWORD>(HexNibble(c));
   value.kind = Value::Dword;
@@ -214,7 +214,7 @@ bool ParseHexBytes(std::string_view rest, std::string& bytes, DataFault& fault) 
     if (item.empty())
       return fault.Fail("hex data has two commas with no byte between", rest.data());
     if (item.size() > 2 || !AllHex(item))
-      return fault.Fail("bad byte \"" + std::string(item) + "\" in hex data", item.data());
+      return fault.Fail("bad byte " + QuoteShortened(item) + " in hex data", item.data());
     int b = HexNibble(item[0]);
     if (item.size() == 2) b = b * 16 + HexNibble(item[1]);
     bytes += static_cast<char>(b);
@@ -229,7 +229,7 @@ bool ParseHexData(std::string_view rest, Value& value, DataFault& fault) {
   value.typeName = "hex";
   if (!rest.empty() && rest.front() == '(' && !ParseHexType(rest, value, fault)) return false;
   if (rest.empty() || rest.front() != ':')
-    return fault.Fail("expected ':' after \"" + value.typeName + "\"");
+    return fault.Fail("expected ':' after " + QuoteShortened(value.typeName));
   value.kind = Value::Binary;
   return ParseHexBytes(rest.substr(1), value.bytes, fault);
 }
@@ -242,7 +242,7 @@ bool ParseValueData(std::string_view data, Value& value, DataFault& fault) {
   if (!data.empty() && data.front() == '"') return ParseStringData(data, value, fault);
   if (StartsWithNoCase(data, "dword:")) return ParseDwordData(data.substr(6), value, fault);
   if (StartsWithNoCase(data, "hex")) return ParseHexData(data.substr(3), value, fault);
-  return fault.Fail("unknown value type in \"" + std::string(data) + "\"");
+  return fault.Fail("unknown value type in " + QuoteShortened(data));
 }
 
 // The values read so far. Replacements and value deletions find their value
@@ -251,16 +251,19 @@ bool ParseValueData(std::string_view data, Value& value, DataFault& fault) {
 // removed values are marked and dropped once, at the end.
 class ValueTable {
  public:
-  void Set(const std::string& printer, std::string name, DWORD value, int line) {
+  // The line of the value this one replaces, or 0.
+  int Set(const std::string& printer, std::string name, DWORD value, int line) {
     auto& byName = printers_[FoldCase(printer)];
     const auto [it, added] = byName.try_emplace(FoldCase(name), values_.size());
     if (!added) {
+      const int replaced = values_[it->second].line;
       values_[it->second].value = value;
       values_[it->second].line = line;
-      return;
+      return replaced;
     }
     values_.push_back({printer, std::move(name), value, line});
     removed_.push_back(false);
+    return 0;
   }
   void Remove(const std::string& printer, const std::string& name) {
     const auto p = printers_.find(FoldCase(printer));
@@ -409,7 +412,7 @@ void EnterKey(Reading& r, std::string_view path, const RootName& root, bool dele
     r.key = {deleting ? KeyState::Deleted : KeyState::Other, {}};
     r.LeaveOut(
         r.LineNo(), LeftOutKind::OtherKey,
-        "key [" + std::string(path) + "] is not a printer's PrinterDriverData key; left out");
+        "key [" + Shortened(path, 120) + "] is not a printer's PrinterDriverData key; left out");
   } else if (deleting) {
     r.values.RemovePrinter(printer);
     r.key = {KeyState::Deleted, {}};
@@ -429,7 +432,7 @@ bool ReadKeyLine(Reading& r, std::string_view line) {
   const std::string_view rootName = path.substr(0, path.find('\\'));
   const RootName* root = FindRoot(rootName);
   if (root == nullptr)
-    return r.Fail("unknown root key \"" + std::string(rootName) +
+    return r.Fail("unknown root key " + QuoteShortened(rootName) +
                   "\" (HKEY_LOCAL_MACHINE or HKLM holds the printers' keys)");
   EnterKey(r, path, *root, deleting);
   return true;
@@ -485,15 +488,21 @@ void StoreValue(Reading& r, int lineNo, const std::string& name, Value& value) {
   if (value.kind == Value::Delete) {
     r.values.Remove(r.key.printer, name);
   } else if (value.kind == Value::Dword) {
-    r.values.Set(r.key.printer, name, value.dword, lineNo);
+    const int replaced = r.values.Set(r.key.printer, name, value.dword, lineNo);
+    if (replaced != 0)
+      r.LeaveOut(lineNo, LeftOutKind::Replaced,
+                 QuoteShortened(name) +
+                     " is given again: this line's value replaces the one of "
+                     "line " +
+                     std::to_string(replaced));
   } else if (hexDword) {
     r.LeaveOut(lineNo, LeftOutKind::WrongLength,
-               "\"" + name + "\" is a dword of " + std::to_string(value.bytes.size()) +
+               QuoteShortened(name) + " is a dword of " + std::to_string(value.bytes.size()) +
                    (value.bytes.size() == 1 ? " byte" : " bytes") +
                    " (hex(4) data must be 4 bytes); left out");
   } else {
     r.LeaveOut(lineNo, LeftOutKind::NotDword,
-               "\"" + name + "\" is a " + value.typeName +
+               QuoteShortened(name) + " is a " + value.typeName +
                    " value; stored settings are dword values, so it is left out");
   }
 }
@@ -567,52 +576,25 @@ bool ParseRegFile(std::string_view bytes, RegFile& out, RegFileError& error) {
   return true;
 }
 
-namespace {
-
-// The file's bytes; false with "PATH: cannot ...: cause" (a folder, for one,
-// opens but cannot be read).
-bool ReadBytes(const std::string& path, std::string& bytes, std::string& error) {
-  std::FILE* file = std::fopen(path.c_str(), "rb");
-  if (file == nullptr) {
-    error = path + ": cannot open: " + std::strerror(errno);
-    return false;
-  }
-  char buffer[1 << 16];
-  std::size_t n = 0;
-  while ((n = std::fread(buffer, 1, sizeof buffer, file)) > 0) bytes.append(buffer, n);
-  const bool failed = std::ferror(file) != 0;
-  const int cause = errno;
-  std::fclose(file);
-  if (failed) error = path + ": cannot read: " + std::strerror(cause);
-  return !failed;
-}
-
-}  // namespace
-
-bool ReadRegFile(const std::string& path, RegFile& out, std::string& error) {
-  std::string bytes;
-  if (!ReadBytes(path, bytes, error)) return false;
-  RegFileError failure;
-  if (!ParseRegFile(bytes, out, failure)) {
-    error = path + ":" + std::to_string(failure.line) + ": " + failure.reason;
-    return false;
-  }
-  return true;
-}
-
 std::u16string DriverDataKeyPath(const std::u16string& printer) {
   WCHAR path[kKeyPathCapacity];
   if (!BuildDriverDataKeyPath(printer.c_str(), path, kKeyPathCapacity)) return {};
   return path;
 }
 
+std::string PrinterNameProblem(std::string_view printer) {
+  if (printer.empty()) return "the printer name is empty";
+  const std::size_t length = Utf8ToUtf16(printer).size();
+  if (length <= kMaxPrinterNameLength) return {};
+  return "the printer name " + QuoteShortened(printer) + " is longer than the " +
+         std::to_string(kMaxPrinterNameLength) + " characters the driver-data key path can hold";
+}
+
 bool CreateDriverDataKey(const std::u16string& printer, HKEY& key, std::string& error) {
   key = nullptr;
   const std::u16string path = DriverDataKeyPath(printer);
   if (path.empty()) {
-    error = "printer name \"" + Utf16ToUtf8(printer) +
-            "\" gives no driver-data key: it is empty or longer than " +
-            std::to_string(kMaxPrinterNameLength) + " characters";
+    error = PrinterNameProblem(Utf16ToUtf8(printer));
     return false;
   }
   const LONG rc = RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr,
@@ -637,8 +619,8 @@ std::vector<LeftOut> LeftOutFor(const RegFile& file, const std::string& wanted) 
   for (const RegKeyLine& key : file.printerKeys)
     if (!EqualNoCase(key.printer, wanted))
       otherPrinters.push_back({key.line, LeftOutKind::OtherPrinter, key.printer,
-                               "settings for printer \"" + key.printer +
-                                   "\" left out (this run uses printer \"" + wanted +
+                               "settings for printer " + QuoteShortened(key.printer) +
+                                   " left out (this run uses printer \"" + wanted +
                                    "\"; choose it with --printer-name)"});
   std::vector<LeftOut> merged;
   merged.reserve(own.size() + otherPrinters.size());
@@ -666,7 +648,7 @@ int LoadPrinterSettings(const RegFile& file, const std::u16string& printer,
                                    reinterpret_cast<const BYTE*>(&data), sizeof data);
     if (rc != ERROR_SUCCESS) {
       RegCloseKey(key);
-      error = "cannot store \"" + v.name + "\" (error " + std::to_string(rc) + ")";
+      error = "cannot store " + QuoteShortened(v.name) + " (error " + std::to_string(rc) + ")";
       return -1;
     }
     ++written;
@@ -692,6 +674,7 @@ std::string LeftOutSummary(const std::vector<LeftOut>& leftOut, const std::u16st
       {"value that is not a dword", "values that are not dwords"},
       {"dword of the wrong length", "dwords of the wrong length"},
       {"unnamed value", "unnamed values"},
+      {"dword replaced by a later line", "dwords replaced by later lines"},
   };
   std::size_t counts[std::size(kPhrases)] = {};
   for (const LeftOut& item : leftOut) ++counts[static_cast<std::size_t>(item.kind)];

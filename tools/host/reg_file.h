@@ -36,6 +36,8 @@ enum class LeftOutKind {
   NotDword,      // a value of another type (string, binary, qword, ...)
   WrongLength,   // a REG_DWORD (hex(4)) whose data is not four bytes
   Unnamed,       // the unnamed (default) value of a key
+  Replaced,      // a dword given again (in its key, or in the key given again):
+                 // listed at the later line, whose value counts
 };
 
 struct LeftOut {
@@ -72,14 +74,14 @@ struct RegFileError {
 // number and reason) when the file is malformed; nothing is half-read then.
 bool ParseRegFile(std::string_view bytes, RegFile& out, RegFileError& error);
 
-// Reads and parses a file. On failure `error` reads "PATH: reason" or
-// "PATH:LINE: reason".
-bool ReadRegFile(const std::string& path, RegFile& out, std::string& error);
-
 // The driver-data key path of a printer, relative to HKEY_LOCAL_MACHINE, as
 // the monitor forms it (BuildDriverDataKeyPath); empty when the name gives
 // none (empty, or too long for the monitor's key path).
 std::u16string DriverDataKeyPath(const std::u16string& printer);
+// Why the monitor can form no driver-data key path for a printer name
+// (empty, or longer than kMaxPrinterNameLength UTF-16 characters), in a
+// message that quotes a long name shortened; empty when it can.
+std::string PrinterNameProblem(std::string_view printer);
 // Creates (or opens) that key for writing. False with `error` set when the
 // name gives no key path or the registry refuses; the caller closes the key.
 bool CreateDriverDataKey(const std::u16string& printer, HKEY& key, std::string& error);

@@ -10,6 +10,7 @@
 
 #include "reg_file.h"
 #include "text_encoding.h"
+#include "trace.h"
 
 namespace langmon::host {
 
@@ -50,13 +51,26 @@ bool WriteInPlace(const std::string& path, const std::string& bytes, std::string
 
 }  // namespace
 
+std::string RegKeyNameProblem(std::string_view printer) {
+  if (FirstInvalidUtf8(printer) != std::string_view::npos)
+    return "the printer name " + QuoteShortened(printer) +
+           " is no UTF-8 text, which a .reg file cannot hold as it is";
+  for (char c : printer)
+    if (static_cast<unsigned char>(c) < 0x20 || c == '\x7f')
+      return fmt::format(
+          "the printer name {} holds a control character (0x{:02X}), which a .reg file's key "
+          "line cannot hold",
+          QuoteShortened(VisibleBytes(printer)), static_cast<unsigned char>(c));
+  return {};
+}
+
 bool FormatRegFile(const std::u16string& printer, const std::vector<RegDwordValue>& values,
                    std::string& bytes, std::string& error) {
+  const std::string name = Utf16ToUtf8(printer);
+  error = PrinterNameProblem(name);
+  if (error.empty()) error = RegKeyNameProblem(name);
+  if (!error.empty()) return false;
   const std::u16string key = DriverDataKeyPath(printer);
-  if (key.empty()) {
-    error = fmt::format("printer name \"{}\" gives no driver-data key", Utf16ToUtf8(printer));
-    return false;
-  }
   std::string text = "Windows Registry Editor Version 5.00\r\n\r\n";
   text += "[HKEY_LOCAL_MACHINE\\" + Utf16ToUtf8(key) + "]\r\n";
   for (const RegDwordValue& v : values)

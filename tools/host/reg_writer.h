@@ -6,6 +6,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/platform.h"
@@ -17,8 +18,15 @@ struct RegDwordValue {
   DWORD value = 0;
 };
 
+// Why a .reg file cannot hold the driver-data key of this printer name: a
+// line break or another control character would end or break the key line,
+// and bytes that are no UTF-8 would be read back as another name. Empty
+// when it can.
+std::string RegKeyNameProblem(std::string_view printer);
+
 // The file's bytes. False with `error` set when the printer name gives no
-// driver-data key path (empty, or too long for the monitor's key path).
+// driver-data key path (empty, or too long for the monitor's key path) or
+// the file cannot hold it (RegKeyNameProblem).
 bool FormatRegFile(const std::u16string& printer, const std::vector<RegDwordValue>& values,
                    std::string& bytes, std::string& error);
 

@@ -26,4 +26,11 @@ std::size_t DecodeUtf16At(std::u16string_view text, std::size_t pos, char32_t& c
 // Offset of the first byte that is not well-formed UTF-8, or npos.
 std::size_t FirstInvalidUtf8(std::string_view text);
 
+// Text from the input as a message shows it: as it is, or when it is longer
+// than `most` characters, its start, "..." and its length ("[HKEY_LOCAL_
+// MACHINE\\... (1048576 characters)"), so that a huge input line does not
+// make a huge message. QuoteShortened puts the text in double quotes.
+std::string Shortened(std::string_view text, std::size_t most = 60);
+std::string QuoteShortened(std::string_view text, std::size_t most = 60);
+
 }  // namespace langmon::host

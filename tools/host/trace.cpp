@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cstring>
 #include <iterator>
+#include <set>
+#include <vector>
 
 #include "config/settings.h"
 #include "pjl/pjl.h"
@@ -249,6 +251,75 @@ void PrintProgress::Finish() {
   shown_ = false;
 }
 
+// ---- QuietNotice ------------------------------------------------------------------
+
+QuietNotice::QuietNotice(std::FILE* out, std::chrono::milliseconds interval, Progress progress)
+    : out_(out), interval_(interval), progress_(std::move(progress)) {}
+
+QuietNotice::~QuietNotice() { Stop(); }
+
+void QuietNotice::Start() {
+  watcher_ = std::thread([this] { Watch(); });
+}
+
+void QuietNotice::Stop() {
+  {
+    std::lock_guard<std::mutex> guard(mutex_);
+    stop_ = true;
+  }
+  wake_.notify_all();
+  if (watcher_.joinable()) watcher_.join();
+}
+
+void QuietNotice::OnStartDoc(DWORD, bool ok) {
+  std::lock_guard<std::mutex> guard(mutex_);
+  inDocument_ = ok;
+  lastWrite_ = std::chrono::steady_clock::now();
+}
+
+void QuietNotice::OnWrite(const BYTE*, DWORD, DWORD written, bool) {
+  if (written == 0) return;
+  std::lock_guard<std::mutex> guard(mutex_);
+  lastWrite_ = std::chrono::steady_clock::now();
+}
+
+void QuietNotice::OnEndDoc() {
+  std::lock_guard<std::mutex> guard(mutex_);
+  inDocument_ = false;
+}
+
+std::string QuietNotice::Text(std::chrono::seconds quiet) {
+  return fmt::format(
+      "the printer has taken nothing for {} s; still waiting (a printer out of paper or offline "
+      "stalls so; --timeout bounds the wait)",
+      quiet.count());
+}
+
+// The later of the last write that moved bytes and what the port monitor
+// saw; under the lock.
+std::chrono::steady_clock::time_point QuietNotice::LastProgress() {
+  std::chrono::steady_clock::time_point last = lastWrite_;
+  if (progress_)
+    if (const auto seen = progress_()) last = std::max(last, *seen);
+  return last;
+}
+
+// Looks once a second; says so once per whole interval of quiet.
+void QuietNotice::Watch() {
+  std::unique_lock<std::mutex> lock(mutex_);
+  std::chrono::steady_clock::time_point told{};
+  while (!wake_.wait_for(lock, std::chrono::seconds(1), [this] { return stop_; })) {
+    const auto last = LastProgress();
+    const auto quiet = std::chrono::steady_clock::now() - last;
+    const auto intervals = quiet / interval_;
+    if (!inDocument_ || intervals == 0 || told >= last + intervals * interval_) continue;
+    told = last + intervals * interval_;
+    const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(intervals * interval_);
+    fmt::print(out_, "langmon: warning: {}\n", Text(seconds));
+    std::fflush(out_);
+  }
+}
+
 // ---- RequestRecorder ------------------------------------------------------------
 
 void RequestRecorder::OnStartDoc(DWORD, bool ok) {
@@ -261,11 +332,51 @@ void RequestRecorder::OnEndDoc() {
   inDocument_ = false;
 }
 
+namespace {
+
+void AppendWithin(std::string& to, const BYTE* data, DWORD size, std::size_t limit) {
+  const std::size_t room = limit - std::min(limit, to.size());
+  to.append(reinterpret_cast<const char*>(data), std::min<std::size_t>(room, size));
+}
+
+// The PJL lines of a text from their "@PJL" on (a reply may follow noise or
+// the form feed of the one before), without the line end.
+std::vector<std::string_view> PjlLines(std::string_view text) {
+  std::vector<std::string_view> lines;
+  for (std::size_t start = 0; start < text.size();) {
+    std::size_t end = text.find('\n', start);
+    if (end == std::string_view::npos) end = text.size();
+    std::string_view line = text.substr(start, end - start);
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    if (const std::size_t at = line.find("@PJL"); at != std::string_view::npos)
+      lines.push_back(line.substr(at));
+    start = end + 1;
+  }
+  return lines;
+}
+
+}  // namespace
+
 void RequestRecorder::OnWrite(const BYTE* data, DWORD, DWORD written, bool) {
   std::lock_guard<std::mutex> guard(mutex_);
-  if (inDocument_) return;
-  const std::size_t room = kLimit - std::min(kLimit, written_.size());
-  written_.append(reinterpret_cast<const char*>(data), std::min<std::size_t>(room, written));
+  if (!inDocument_) AppendWithin(written_, data, written, kLimit);
+}
+
+void RequestRecorder::OnRead(const BYTE* data, DWORD got, bool) {
+  std::lock_guard<std::mutex> guard(mutex_);
+  if (!inDocument_) AppendWithin(read_, data, got, kLimit);
+}
+
+std::size_t RequestRecorder::RefusedReplies() const {
+  std::lock_guard<std::mutex> guard(mutex_);
+  const std::vector<std::string_view> asked = PjlLines(written_);
+  const std::set<std::string_view> queries(asked.begin(), asked.end());
+  std::size_t refused = 0;
+  for (std::string_view line : PjlLines(read_))
+    if ((line.starts_with("@PJL ECHO") || line.starts_with("@PJL DMINFO")) &&
+        queries.count(line) == 0)
+      ++refused;
+  return refused;
 }
 
 std::string RequestRecorder::Written() const {
@@ -276,6 +387,7 @@ std::string RequestRecorder::Written() const {
 void RequestRecorder::Clear() {
   std::lock_guard<std::mutex> guard(mutex_);
   written_.clear();
+  read_.clear();
 }
 
 }  // namespace langmon::host

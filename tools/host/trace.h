@@ -4,12 +4,15 @@
 #pragma once
 
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <thread>
 
 #include "observed_port.h"
 
@@ -110,15 +113,58 @@ class PrintProgress : public PortObserver {
   bool shown_ = false;
 };
 
-// Keeps what was written to the port outside documents (the PJL of the
-// printer-data requests), up to a limit.
+// Says on a stream, while a document is sent, that the printer has taken
+// nothing for a while: "the printer has taken nothing for 5 s; still
+// waiting ...", again after each further `interval` of quiet. The wait goes
+// on (a printer out of paper stalls so too); the notice only tells a person
+// why nothing moves. Progress is a write that moved bytes, or what
+// `progress` reports (a socket port sees the printer take data inside a
+// call). A thread of its own watches from Start() until Stop().
+class QuietNotice : public PortObserver {
+ public:
+  using Progress = std::function<std::optional<std::chrono::steady_clock::time_point>()>;
+  QuietNotice(std::FILE* out, std::chrono::milliseconds interval, Progress progress);
+  ~QuietNotice() override;  // stops the thread
+
+  void OnStartDoc(DWORD jobId, bool ok) override;
+  void OnWrite(const BYTE* data, DWORD requested, DWORD written, bool ok) override;
+  void OnEndDoc() override;
+  void Start();
+  void Stop();
+
+  // "the printer has taken nothing for 5 s; ..."
+  static std::string Text(std::chrono::seconds quiet);
+  static constexpr std::chrono::seconds kInterval{5};
+
+ private:
+  void Watch();
+  std::chrono::steady_clock::time_point LastProgress();
+
+  std::FILE* out_;
+  std::chrono::milliseconds interval_;
+  Progress progress_;
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  bool inDocument_ = false;
+  bool stop_ = false;
+  std::chrono::steady_clock::time_point lastWrite_;
+  std::thread watcher_;
+};
+
+// Keeps what was written to the port and read from it outside documents
+// (the PJL of the printer-data requests), up to a limit each.
 class RequestRecorder : public PortObserver {
  public:
   void OnStartDoc(DWORD jobId, bool ok) override;
   void OnEndDoc() override;
   void OnWrite(const BYTE* data, DWORD requested, DWORD written, bool ok) override;
+  void OnRead(const BYTE* data, DWORD got, bool ok) override;
 
   std::string Written() const;
+  // The ECHO and DMINFO replies that repeat no query written: the monitor
+  // refuses them, so a printer that sends them goes unanswered although it
+  // answered something.
+  std::size_t RefusedReplies() const;
   void Clear();
 
   static constexpr std::size_t kLimit = 1 << 20;
@@ -127,6 +173,7 @@ class RequestRecorder : public PortObserver {
   mutable std::mutex mutex_;
   bool inDocument_ = false;
   std::string written_;
+  std::string read_;
 };
 
 }  // namespace langmon::host

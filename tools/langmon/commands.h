@@ -15,8 +15,9 @@ int RunDeviceId(const Options& options);
 int RunPrint(const Options& options);
 
 // What a fleet checks once, before any printer is contacted: the NAME=VALUE
-// arguments of set, the stored settings apply sends. kSuccess, or kUsage
-// with the refusal reported.
+// arguments of set, that apply is given stored settings to send (the fleet
+// reads the file itself, once). kSuccess, or kUsage with the refusal
+// reported.
 int CheckAssignments(const Options& options);
 int CheckStoredSettings(const Options& options);
 

@@ -23,17 +23,25 @@ std::string Names(const std::vector<const Setting*>& settings) {
   return list;
 }
 
-// Says on standard error why a record is no complete read from the printer.
-void WarnIncomplete(const ConfigRecord& record, ConfigSource source) {
+// Says on standard error why a record is no complete read from the printer,
+// and when the printer sent replies that repeat no query, that the monitor
+// refused them: such a printer answered, only not what it was asked.
+void WarnIncomplete(const ConfigRecord& record, ConfigSource source, std::size_t refused) {
+  const std::string also =
+      refused == 0 ? ""
+                   : fmt::format(
+                         "; it sent {} {} that repeat{} no query, which the monitor "
+                         "refuses (a reply repeats the query it answers)",
+                         refused, refused == 1 ? "reply" : "replies", refused == 1 ? "s" : "");
   if (source != ConfigSource::Printer) {
     Warning(fmt::format(
-        "the printer did not answer; the values are the {}",
-        source == ConfigSource::StoredSettings ? "stored settings" : "built-in defaults"));
+        "the printer did not answer; the values are the {}{}",
+        source == ConfigSource::StoredSettings ? "stored settings" : "built-in defaults", also));
     return;
   }
   const auto missing = Unanswered(record, source);
-  Warning(fmt::format("the printer did not answer {} of the settings it was asked: {}",
-                      missing.size(), Names(missing)));
+  Warning(fmt::format("the printer did not answer {} of the settings it was asked: {}{}",
+                      missing.size(), Names(missing), also));
 }
 
 // The settings the printer answered, and "dwCfgFlags" selecting those that
@@ -82,7 +90,7 @@ int RunConfig(const Options& options) {
   }
   int status = ReportLateFailure(session, "GetConfigObjects");
   if (!IsCompleteRead(record, source)) {
-    WarnIncomplete(record, source);
+    WarnIncomplete(record, source, session.recorder().RefusedReplies());
     status = Worse(status, kUnanswered);
   }
   if (!options.regFile.empty()) status = Worse(status, WriteBackup(options, record, source));

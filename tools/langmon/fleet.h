@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "input_file.h"
 #include "options.h"
 #include "time_limit.h"
 
@@ -45,11 +46,13 @@ inline constexpr int kMaxJobs = 1024;
 bool FleetAsked(const Options& options);
 
 // The printers of --printer and --printers, in that order; an unnamed one
-// is called "langmon-N" after its position N. False with `error` ("FILE:LINE:
-// why") when the file cannot be read or a line is wrong.
-bool CollectPrinters(const Options& options, std::vector<FleetPrinter>& printers,
-                     std::string& error);
-// The lines of a printers file: "URI [NAME]", "#" comments, blank lines.
+// is called "langmon-N" after its position N. Refused with `error` ("FILE:
+// why", "FILE:LINE: why") when the file cannot be read or a line or a name is
+// wrong; TimeUp when the deadline passed while the file was read. Device
+// URIs that several printers share are warned of.
+sim::InputResult CollectPrinters(const Options& options, std::vector<FleetPrinter>& printers,
+                                 std::string& error);
+// The lines of a printers file (sim/printers_file.h).
 bool ParsePrintersText(const std::string& text, const std::string& path,
                        std::vector<FleetPrinter>& printers, std::string& error);
 

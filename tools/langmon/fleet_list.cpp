@@ -1,27 +1,19 @@
 // The printers of a fleet: --printer options and the --printers file.
 #include <fmt/format.h>
 
-#include <cerrno>
-#include <cstring>
-#include <fstream>
-#include <iterator>
+#include <map>
 #include <set>
 #include <sstream>
 
 #include "device_uri.h"
 #include "fleet.h"
+#include "printers_file.h"
 #include "reg_file.h"
+#include "report.h"
 
 namespace langmon::cli {
 
 namespace {
-
-std::vector<std::string> Words(const std::string& line) {
-  std::istringstream in(line);
-  std::vector<std::string> words;
-  for (std::string word; in >> word;) words.push_back(word);
-  return words;
-}
 
 // Why a URI cannot be used, or empty.
 std::string UriProblem(const std::string& uri) {
@@ -33,11 +25,16 @@ std::string UriProblem(const std::string& uri) {
 
 // Every printer gets a name; two printers with one name would share their
 // stored settings, so a name is taken once. Names differing only in letter
-// case name one registry key, so they count as one.
+// case name one registry key, so they count as one. A name the monitor
+// cannot form a key path for is refused here, before any printer runs.
 bool NameAll(std::vector<FleetPrinter>& printers, std::string& error) {
   std::set<std::string> taken;
   for (std::size_t i = 0; i < printers.size(); ++i) {
     if (printers[i].name.empty()) printers[i].name = fmt::format("langmon-{}", i + 1);
+    if (std::string why = host::PrinterNameProblem(printers[i].name); !why.empty()) {
+      error = fmt::format("{}: {}", printers[i].origin, why);
+      return false;
+    }
     if (!taken.insert(host::FoldCase(printers[i].name)).second) {
       error = fmt::format(
           "{}: the printer name \"{}\" is given to an earlier printer too; each "
@@ -47,6 +44,35 @@ bool NameAll(std::vector<FleetPrinter>& printers, std::string& error) {
     }
   }
   return true;
+}
+
+// One warning per device URI that several printers share: each is a printer
+// of its own, and they run at the same time. A sim: URI names no shared
+// device: each run has a simulated printer of its own.
+void WarnSharedUris(const std::vector<FleetPrinter>& printers) {
+  std::map<std::string, std::vector<const FleetPrinter*>> sharing;  // by folded URI
+  std::vector<std::string> order;
+  for (const FleetPrinter& p : printers) {
+    const std::string uri = host::FoldCase(p.uri);
+    if (uri.starts_with("sim:")) continue;
+    auto& group = sharing[uri];
+    if (group.empty()) order.push_back(uri);
+    group.push_back(&p);
+  }
+  constexpr std::size_t kNamed = 10;  // a long list names its first places only
+  for (const std::string& uri : order) {
+    const auto& group = sharing[uri];
+    if (group.size() < 2) continue;
+    std::vector<std::string> where;
+    for (std::size_t i = 0; i < std::min(group.size(), kNamed); ++i)
+      where.push_back(group[i]->origin);
+    const std::string more =
+        group.size() > kNamed ? fmt::format(" and {} more", group.size() - kNamed) : "";
+    Warning(
+        fmt::format("{}{} name the same device, {}; each is a printer of its own, and they "
+                    "are contacted at the same time",
+                    fmt::join(where, ", "), more, group.front()->uri));
+  }
 }
 
 }  // namespace
@@ -63,63 +89,50 @@ bool ParsePrintersText(const std::string& text, const std::string& path,
   for (std::string line; std::getline(in, line);) {
     ++number;
     if (!line.empty() && line.back() == '\r') line.pop_back();
-    const std::vector<std::string> words = Words(line);
-    if (words.empty() || words.front().starts_with("#")) continue;
     const std::string where = fmt::format("{}:{}", path, number);
-    if (words.size() > 2) {
-      error = where + ": expected a device URI and an optional printer name, found " +
-              std::to_string(words.size()) + " words";
+    sim::PrintersLine parsed;
+    if (!sim::ReadPrintersLine(line, parsed, error)) {
+      error = where + ": " + error;
       return false;
     }
-    if (std::string why = UriProblem(words[0]); !why.empty()) {
+    if (parsed.comment) continue;
+    if (std::string why = UriProblem(parsed.uri); !why.empty()) {
       error = where + ": " + why;
       return false;
     }
-    printers.push_back({words[0], words.size() == 2 ? words[1] : "", where});
+    printers.push_back({parsed.uri, parsed.name, where});
   }
   return true;
 }
 
-namespace {
-
-// The whole file, or false with `error` naming it and why.
-bool ReadWhole(const std::string& path, std::string& text, std::string& error) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    error = path + ": cannot open the printers file: " + std::strerror(errno);
-    return false;
-  }
-  text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  if (in.bad()) {
-    error = path + ": cannot read the printers file";
-    return false;
-  }
-  return true;
-}
-
-}  // namespace
-
-bool CollectPrinters(const Options& options, std::vector<FleetPrinter>& printers,
-                     std::string& error) {
+sim::InputResult CollectPrinters(const Options& options, std::vector<FleetPrinter>& printers,
+                                 std::string& error) {
+  using sim::InputResult;
   for (const std::string& uri : options.devices) {
     if (std::string why = UriProblem(uri); !why.empty()) {
       error = "--printer " + uri + ": " + why;
-      return false;
+      return InputResult::Refused;
     }
     printers.push_back({uri, "", "--printer " + uri});
   }
   if (!options.printersFile.empty()) {
     std::string text;
-    if (!ReadWhole(options.printersFile, text, error)) return false;
+    const InputResult read = sim::ReadInputFile(
+        options.printersFile, {"printers file", sim::kMaxPrintersFileBytes, options.deadline}, text,
+        error);
+    if (read != InputResult::Read) return read;
     const std::size_t before = printers.size();
-    if (!ParsePrintersText(text, options.printersFile, printers, error)) return false;
+    if (!ParsePrintersText(text, options.printersFile, printers, error))
+      return InputResult::Refused;
     if (printers.size() == before) {
       error = options.printersFile + ": names no printer (one device URI a line)";
-      return false;
+      return InputResult::Refused;
     }
   }
   if (printers.empty()) printers.push_back({"sim:", "", "--printer sim:"});
-  return NameAll(printers, error);
+  if (!NameAll(printers, error)) return InputResult::Refused;
+  WarnSharedUris(printers);
+  return InputResult::Read;
 }
 
 }  // namespace langmon::cli

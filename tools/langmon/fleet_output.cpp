@@ -3,6 +3,8 @@
 #include <fmt/format.h>
 #include <fmt/ranges.h>
 
+#include <cstring>
+
 #include "config/settings.h"
 #include "options.h"
 
@@ -71,6 +73,20 @@ std::string Outcome(const Json& result) {
   return text;
 }
 
+// The printers a stop signal cut short (status 128 + the signal's number).
+std::string CutShortLine(const std::vector<std::string>& names, const std::vector<int>& statuses,
+                         int status) {
+  std::vector<std::string> culprits;
+  for (std::size_t i = 0; i < statuses.size(); ++i)
+    if (statuses[i] == status) culprits.push_back(names[i]);
+  const char* signal = sigabbrev_np(status - kStoppedBySignal);
+  return fmt::format(
+      "langmon: {} of {} printers were cut short when langmon was stopped by SIG{}: "
+      "{}\n",
+      culprits.size(), names.size(), signal ? signal : std::to_string(status - kStoppedBySignal),
+      fmt::join(culprits, ", "));
+}
+
 }  // namespace
 
 std::string JsonLine(const Json& result) { return Dump(result) + "\n"; }
@@ -124,6 +140,11 @@ std::string FleetSummary(const std::vector<std::string>& names, const std::vecto
                  {kFailed, "failed"},
                  {kUnanswered, "did not answer fully"}};
   std::string summary;
+  for (std::size_t i = 0; i < statuses.size(); ++i)
+    if (statuses[i] > kStoppedBySignal) {
+      summary = CutShortLine(names, statuses, statuses[i]);
+      break;
+    }
   for (const auto& group : kGroups) {
     std::vector<std::string> culprits;
     for (std::size_t i = 0; i < statuses.size(); ++i)

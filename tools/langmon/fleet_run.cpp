@@ -6,6 +6,8 @@
 #include <fmt/format.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/prctl.h>
+#include <sys/signalfd.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -15,13 +17,14 @@
 #include <cstring>
 #include <deque>
 #include <exception>
+#include <memory>
 #include <optional>
 #include <set>
 #include <vector>
 
 #include "fleet.h"
 #include "fleet_output.h"
-#include "reg_file.h"
+#include "reg_file_input.h"
 #include "report.h"
 
 namespace langmon::cli {
@@ -52,6 +55,9 @@ struct Fleet {
   std::vector<Worker> workers;
   std::size_t finished = 0;
   int status = kSuccess;
+  int signalFd = -1;   // SIGINT, SIGTERM and SIGHUP, blocked and read here
+  sigset_t oldMask{};  // the mask before they were blocked, for the workers
+  int stoppedBy = 0;   // the signal that stopped the fleet, or 0
 };
 
 void CloseFd(int& fd) {
@@ -87,7 +93,7 @@ void Finish(Fleet& fleet, std::size_t index, int status, const std::string& line
   ++fleet.finished;
   ClearProgress(fleet);
   Print(line);
-  std::fflush(stdout);
+  FlushOutput();
   ShowProgress(fleet, true);
 }
 
@@ -113,6 +119,16 @@ void HandOut(Fleet& fleet, Worker& worker, std::size_t index) {
   if (::write(worker.taskFd, line.data(), line.size()) < 0) CloseFd(worker.taskFd);
 }
 
+// In a freshly forked worker: the stop signals act as they did before the
+// fleet blocked them, and the worker dies with the parent, whatever ends it
+// (a kill -9 too), instead of running on with printer connections open.
+void BecomeWorker(Fleet& fleet, pid_t parent) {
+  CloseFd(fleet.signalFd);
+  ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+  if (::getppid() != parent) std::_Exit(kFailed);  // the parent died before the line above
+  ::sigprocmask(SIG_SETMASK, &fleet.oldMask, nullptr);
+}
+
 // Starts a worker with `slots` slots; false with `error` when it cannot.
 // The child keeps only its own two pipe ends: another worker's task pipe
 // held open by a sibling would never end.
@@ -130,12 +146,14 @@ bool Spawn(Fleet& fleet, int slots, std::string& error) {
   }
   std::fflush(stdout);
   std::fflush(stderr);
+  const pid_t parent = ::getpid();
   const pid_t pid = ::fork();
   if (pid == 0) {
     for (Worker& w : fleet.workers) {
       CloseFd(w.taskFd);
       CloseFd(w.resultFd);
     }
+    BecomeWorker(fleet, parent);
     ::close(task[1]);
     ::close(result[0]);
     try {
@@ -270,9 +288,10 @@ void Reap(Fleet& fleet, std::size_t which) {
   if (!fleet.waiting.empty() && spare > 0) Spawn(fleet, spare, why);
 }
 
-// The deadline has passed (with the grace a single run's watchdog gives):
-// the workers are stopped, and every printer not done is reported so.
-void StopAtDeadline(Fleet& fleet) {
+// The fleet ends before its printers are done: the workers are killed,
+// what they had finished is taken, and every printer not done is reported
+// with `status` and `error`.
+void StopWorkers(Fleet& fleet, int status, const std::string& error) {
   for (Worker& w : fleet.workers) ::kill(w.pid, SIGKILL);
   for (std::size_t i = 0; i < fleet.workers.size(); ++i) {
     Worker& w = fleet.workers[i];
@@ -283,14 +302,48 @@ void StopAtDeadline(Fleet& fleet) {
     while (::waitpid(w.pid, nullptr, 0) < 0 && errno == EINTR) {
     }
   }
-  const std::string error =
-      TimeLimitText(fleet.job.options.timeout.value_or(0)) + " before this printer was done";
   for (std::size_t i = 0; i < fleet.statuses.size(); ++i)
     if (!fleet.statuses[i])
-      FinishWithError(fleet, i, kTimedOut, error,
+      FinishWithError(fleet, i, status, error,
                       fleet.handedOut[i] == Clock::time_point{} ? "it was not started"
                                                                 : "stopped while still waiting");
   fleet.workers.clear();
+}
+
+// The deadline has passed (with the grace a single run's watchdog gives).
+void StopAtDeadline(Fleet& fleet) {
+  StopWorkers(
+      fleet, kTimedOut,
+      TimeLimitText(fleet.job.options.timeout.value_or(0)) + " before this printer was done");
+}
+
+// SIGINT, SIGTERM or SIGHUP came: the fleet stops as a shell reports a
+// program the signal ended, 128 + its number, having said what was done.
+void StopOnSignal(Fleet& fleet) {
+  const char* name = sigabbrev_np(fleet.stoppedBy);
+  StopWorkers(fleet, kStoppedBySignal + fleet.stoppedBy,
+              fmt::format("langmon was stopped by SIG{} before this printer was done",
+                          name ? name : std::to_string(fleet.stoppedBy)));
+}
+
+// Blocks the stop signals and opens the descriptor the poll loop reads them
+// from: the parent is one thread, and a handler would have to do the same.
+bool TakeStopSignals(Fleet& fleet) {
+  sigset_t stops;
+  sigemptyset(&stops);
+  for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&stops, sig);
+  if (::sigprocmask(SIG_BLOCK, &stops, &fleet.oldMask) != 0) return false;
+  fleet.signalFd = ::signalfd(-1, &stops, SFD_NONBLOCK | SFD_CLOEXEC);
+  return fleet.signalFd >= 0;
+}
+
+// Whether a stop signal has come, remembering the first.
+bool StopSignalled(Fleet& fleet) {
+  signalfd_siginfo info{};
+  if (fleet.stoppedBy == 0 && fleet.signalFd >= 0 &&
+      ::read(fleet.signalFd, &info, sizeof info) == static_cast<ssize_t>(sizeof info))
+    fleet.stoppedBy = static_cast<int>(info.ssi_signo);
+  return fleet.stoppedBy != 0;
 }
 
 // How long poll() may wait: until the deadline's grace ends, and no longer
@@ -333,9 +386,13 @@ void Step(Fleet& fleet) {
   Dispatch(fleet);
   std::vector<pollfd> fds;
   for (const Worker& w : fleet.workers) fds.push_back({w.resultFd, POLLIN, 0});
+  fds.push_back({fleet.signalFd, POLLIN, 0});
   if (::poll(fds.data(), fds.size(), PollTimeout(fleet)) < 0 && errno != EINTR) return;
+  // A signal first: a Ctrl-C ends the workers too, and their ends must not
+  // be taken for crashes whose printers run again.
+  if (StopSignalled(fleet)) return;
   // Backwards: reaping takes a worker out and may add others at the end.
-  for (std::size_t i = fds.size(); i-- > 0;)
+  for (std::size_t i = fleet.workers.size(); i-- > 0;)
     if (fds[i].revents != 0 && !ReadResults(fleet, fleet.workers[i])) Reap(fleet, i);
   ShowProgress(fleet, false);
 }
@@ -361,18 +418,23 @@ bool StartWorkers(Fleet& fleet, std::size_t jobs) {
   return true;
 }
 
-// The stored settings of --settings: a file of one printer's settings (a
-// backup, say) is sent to every printer of the fleet; a file of several
-// printers' settings gives each printer its own, and the settings of
-// printers the fleet does not name are left out with a warning.
-bool StoredSettingsForAll(Options& options, const std::vector<FleetPrinter>& fleet,
-                          std::string& error) {
-  if (options.settings.empty()) return true;
-  host::RegFile file;
-  if (!host::ReadRegFile(options.settings, file, error)) return false;
-  const std::vector<std::string> printers = host::PrintersIn(file);
+// The stored settings of --settings, read once here and shared with the
+// workers: a file of one printer's settings (a backup, say) is sent to every
+// printer of the fleet; a file of several printers' settings gives each
+// printer its own, and the settings of printers the fleet does not name are
+// left out with a warning. The exit status of a file that cannot be read.
+int StoredSettingsForAll(Options& options, const std::vector<FleetPrinter>& fleet) {
+  if (options.settings.empty()) return kSuccess;
+  auto file = std::make_shared<host::RegFile>();
+  std::string error;
+  const sim::InputResult read = host::ReadRegFile(options.settings, *file, error, options.deadline);
+  if (read != sim::InputResult::Read)
+    return FailInput(read, "cannot read the stored settings", options.settings, error,
+                     options.timeout);
+  options.settingsFile = file;
+  const std::vector<std::string> printers = host::PrintersIn(*file);
   if (printers.size() == 1) options.settingsFrom = printers.front();
-  if (printers.size() < 2) return true;
+  if (printers.size() < 2) return kSuccess;
   options.settingsPerPrinter = true;
   std::set<std::string> named;
   for (const FleetPrinter& p : fleet) named.insert(host::FoldCase(p.name));
@@ -383,7 +445,25 @@ bool StoredSettingsForAll(Options& options, const std::vector<FleetPrinter>& fle
     Warning(fmt::format("{}: left out the settings of {} {} that the fleet does not name: {}",
                         options.settings, others.size(),
                         others.size() == 1 ? "printer" : "printers", fmt::join(others, ", ")));
-  return true;
+  return kSuccess;
+}
+
+// Hands out and collects until every printer is done, the deadline has
+// passed or a stop signal came; then the workers are collected.
+void RunToTheEnd(Fleet& fleet) {
+  while (fleet.finished < fleet.statuses.size()) {
+    if (StopSignalled(fleet)) {
+      StopOnSignal(fleet);
+      break;
+    }
+    if (PastDeadline(fleet)) {
+      StopAtDeadline(fleet);
+      break;
+    }
+    Step(fleet);
+  }
+  for (Worker& w : fleet.workers) CloseFd(w.taskFd);
+  while (!fleet.workers.empty()) Reap(fleet, fleet.workers.size() - 1);
 }
 
 FleetFormat FormatOf(const Options& options) {
@@ -396,10 +476,11 @@ FleetFormat FormatOf(const Options& options) {
 int RunFleet(const std::string& command, int (*run)(const Options&), const Options& options) {
   FleetJob job{command, run, options, {}};
   std::string error;
-  if (!CollectPrinters(options, job.printers, error))
-    return FailWith(kUsage, "cannot read the printers", error);
-  if (!StoredSettingsForAll(job.options, job.printers, error))
-    return FailWith(kUsage, "cannot read the stored settings", error);
+  const sim::InputResult read = CollectPrinters(options, job.printers, error);
+  if (read != sim::InputResult::Read)
+    return FailInput(read, "cannot read the printers", options.printersFile, error,
+                     options.timeout);
+  if (int rc = StoredSettingsForAll(job.options, job.printers)) return rc;
   Fleet fleet(job);
   fleet.format = FormatOf(options);
   fleet.progress = !options.quiet && isatty(STDERR_FILENO);
@@ -408,20 +489,16 @@ int RunFleet(const std::string& command, int (*run)(const Options&), const Optio
   fleet.statuses.resize(n);
   fleet.crashes.resize(n);
   fleet.handedOut.resize(n);
+  TakeStopSignals(fleet);  // without them a signal ends the parent as before
   if (!StartWorkers(fleet, static_cast<std::size_t>(options.jobs.value_or(kDefaultJobs))))
     return kFailed;
   // The results are the output from here on: no JSON object at the end.
   SetJsonOutput(false);
   if (fleet.format == FleetFormat::Csv) Print(CsvHeader());
-  while (fleet.finished < n) {
-    if (PastDeadline(fleet)) {
-      StopAtDeadline(fleet);
-      break;
-    }
-    Step(fleet);
-  }
-  for (std::size_t i = 0; i < fleet.workers.size(); ++i) CloseFd(fleet.workers[i].taskFd);
-  while (!fleet.workers.empty()) Reap(fleet, fleet.workers.size() - 1);
+  RunToTheEnd(fleet);
+  // The stop signals stay blocked: the run ends here, and a second Ctrl-C
+  // must not cut the summary short.
+  CloseFd(fleet.signalFd);
   ClearProgress(fleet);
   std::vector<std::string> names;
   std::vector<int> statuses;

@@ -21,8 +21,11 @@ struct PrintResult {
   bool complete = false;              // every byte read was handed to the port
   std::uint64_t bytesSent = 0;        // taken by the port monitor's writes
   std::uint64_t bytesTaken = 0;       // known to have reached the printer
-  bool released = false;              // the monitor released the job
-  std::string failure;                // why the job failed; empty when it did not
+  // What the printer's TCP acknowledged, when the port can tell; more than
+  // bytesTaken when the connection broke, which drops what was not read.
+  std::optional<std::uint64_t> bytesAcknowledged;
+  bool released = false;  // the monitor released the job
+  std::string failure;    // why the job failed; empty when it did not
 };
 
 nlohmann::ordered_json JobJson(const Options& options, const PrintResult& result);

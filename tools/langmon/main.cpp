@@ -14,12 +14,15 @@
 #include "fleet.h"
 #include "langmon_version.h"
 #include "options.h"
+#include "reg_file.h"
+#include "reg_writer.h"
 #include "report.h"
 #include "time_limit.h"
 
 namespace {
 
 using namespace langmon::cli;
+namespace host = langmon::host;
 
 // The subcommands, each with what runs it.
 struct Command {
@@ -65,7 +68,9 @@ void AddGlobalOptions(CLI::App& app, Options& options) {
   app.add_flag("--trace", options.trace, "show the conversation on the port on stderr");
   app.add_flag("-q,--quiet", options.quiet, "no progress line");
   app.add_flag("-v,--verbose", options.verbose, "list each line --settings leaves out");
-  app.add_flag("--json", options.json, "print one JSON object, errors included");
+  app.add_flag("--json", options.json,
+               "print JSON, errors included: one object, or one line per printer of a fleet "
+               "(JSON Lines)");
   app.add_option("--timeout", options.timeout, "end the whole command within this time")
       ->check(Seconds());
   app.add_option("--connect-timeout", options.connectTimeout,
@@ -118,18 +123,37 @@ bool JsonAsked(int argc, char** argv) {
   return false;
 }
 
-// Parses the command line; the exit status when the run ends here.
+// What --help prints: the program's help, or a command's followed by the
+// global options, which may stand after the command too.
+std::string HelpText(const CLI::App& app) {
+  const auto formatter = std::dynamic_pointer_cast<CLI::Formatter>(app.get_formatter());
+  if (app.get_subcommands().empty() || !formatter) return app.help();
+  const std::vector<const CLI::Option*> global = app.get_options([&app](const CLI::Option* o) {
+    return o->nonpositional() && !o->get_group().empty() && o != app.get_help_ptr();
+  });
+  std::string help = app.help();
+  while (help.ends_with("\n\n")) help.pop_back();
+  return help +
+         formatter->make_group("Global options (before or after the command)", false, global);
+}
+
+// Parses the command line; the exit status when the run ends here. The
+// version and the help go out through Print, so that output that cannot be
+// written is named as for every other result.
 std::optional<int> Parse(CLI::App& app, int argc, char** argv) {
   try {
     app.parse(argc, argv);
-  } catch (const CLI::CallForVersion& e) {
-    if (!JsonOutput()) return app.exit(e);
-    JsonResult()["version"] = LANGMON_VERSION;
+  } catch (const CLI::CallForVersion&) {
+    if (JsonOutput())
+      JsonResult()["version"] = LANGMON_VERSION;
+    else
+      Print("langmon " LANGMON_VERSION "\n");
     return kSuccess;
-  } catch (const CLI::Success& e) {  // --help
-    if (!JsonOutput()) return app.exit(e);
-    const CLI::App* asked = app.get_subcommands().empty() ? &app : app.get_subcommands().front();
-    JsonResult()["help"] = asked->help();
+  } catch (const CLI::Success&) {  // --help
+    if (JsonOutput())
+      JsonResult()["help"] = HelpText(app);
+    else
+      Print(HelpText(app));
     return kSuccess;
   } catch (const CLI::ParseError& e) {
     return Fail(kUsage, "wrong command line",
@@ -156,6 +180,18 @@ std::optional<int> CheckNames(const CLI::App& app, const Options& options) {
   for (const std::string& device : options.devices)
     if (device.empty()) return Fail(kUsage, "--printer is empty", names[0].what);
   return std::nullopt;
+}
+
+// The requests that keep the printer's settings under its driver-data key:
+// a name the key path cannot hold is refused before any port opens, and so
+// is one a backup file (--reg) cannot hold.
+std::optional<int> CheckPrinterName(const std::string& command, const Options& options) {
+  if (command != "config" && command != "apply" && command != "set" && command != "testpage")
+    return std::nullopt;
+  std::string why = host::PrinterNameProblem(options.printerName);
+  if (why.empty() && !options.regFile.empty()) why = host::RegKeyNameProblem(options.printerName);
+  if (why.empty()) return std::nullopt;
+  return Fail(kUsage, "--printer-name cannot be used", why);
 }
 
 // What a fleet refuses before it starts: a command for one printer, the
@@ -202,6 +238,7 @@ int Run(const CLI::App& app, const std::vector<Command>& commands, const Options
                     "the argument \"" + extras.front() + "\" was not expected");
       if (auto status = CheckNames(app, options)) return *status;
       if (FleetAsked(options)) return RunFleetCommand(app, command, options);
+      if (auto status = CheckPrinterName(command.app->get_name(), options)) return *status;
       return command.run(options);
     }
   if (!extras.empty() && !extras.front().starts_with("-"))
@@ -220,7 +257,8 @@ int RunCommandLine(int argc, char** argv, Clock::time_point start) {
       "Device URIs: sim:, sim:FILE.json, socket://HOST[:PORT], parallel:/dev/lpN,\n"
       "usb:/dev/usb/lpN, file:PATH.\n"
       "Exit status: 0 done, 1 failed, 2 wrong command line or input, 3 the answer did not\n"
-      "come whole from the printer, 4 the time limit of --timeout ran out.",
+      "come whole from the printer, 4 the time limit of --timeout ran out; a fleet stopped\n"
+      "by SIGINT, SIGTERM or SIGHUP: 128 + the signal's number.",
       "langmon"};
   AddGlobalOptions(app, options);
   const std::vector<Command> commands = AddCommands(app, options);
@@ -228,6 +266,7 @@ int RunCommandLine(int argc, char** argv, Clock::time_point start) {
   if (auto status = Parse(app, argc, argv)) return *status;
   if (options.devices.size() == 1) options.device = options.devices.front();
   if (FleetAsked(options)) {
+    SetJsonLines(true);
     // A fleet's parent forks, so it starts no watchdog thread: it keeps the
     // deadline itself.
     if (options.timeout)

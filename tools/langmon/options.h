@@ -2,11 +2,16 @@
 #pragma once
 
 #include <chrono>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "platform/platform.h"
+
+namespace langmon::host {
+struct RegFile;
+}
 
 namespace langmon::cli {
 
@@ -14,7 +19,16 @@ namespace langmon::cli {
 // from the printer (a configuration from stored settings or defaults, some
 // settings unanswered, settings that could not be read back to verify).
 // kTimedOut: the time limit (--timeout) cut the command short.
-enum ExitStatus { kSuccess = 0, kFailed = 1, kUsage = 2, kUnanswered = 3, kTimedOut = 4 };
+// kStoppedBySignal: a fleet stopped by SIGINT, SIGTERM or SIGHUP ends with
+// this plus the signal's number, as a shell reports a program it ended.
+enum ExitStatus {
+  kSuccess = 0,
+  kFailed = 1,
+  kUsage = 2,
+  kUnanswered = 3,
+  kTimedOut = 4,
+  kStoppedBySignal = 128
+};
 
 // The status of a run with two outcomes: a usage error outweighs a failure,
 // which outweighs an incomplete answer, which outweighs success.
@@ -38,6 +52,9 @@ struct Options {
   // A fleet's file of several printers' settings: each printer takes its
   // own, and the other printers' keys are theirs, not left out.
   bool settingsPerPrinter = false;
+  // The file of --settings, read and parsed once by a fleet's parent and
+  // shared with its workers; null: each run reads the file itself.
+  std::shared_ptr<const host::RegFile> settingsFile;
   bool trace = false;
   bool quiet = false;
   bool verbose = false;           // list each line a .reg file leaves out

@@ -118,9 +118,27 @@ int Report(const PrintResult& r, const Options& options) {
                         options.port, options.device, r.jobId));
     return kSuccess;
   }
+  const std::uint64_t of = r.size.value_or(r.bytesRead);
+  if (r.bytesAcknowledged && *r.bytesAcknowledged > r.bytesTaken)
+    return Fail(kFailed, fmt::format("job {} failed", r.jobId),
+                fmt::format("{}; none of the {} bytes is known to have reached the printer: it "
+                            "acknowledged {}, but a broken connection drops what the printer had "
+                            "not yet read",
+                            r.failure, of, *r.bytesAcknowledged));
   return Fail(kFailed, fmt::format("job {} failed", r.jobId),
-              fmt::format("{}; {} of {} bytes reached the printer", r.failure, r.bytesTaken,
-                          r.size.value_or(r.bytesRead)));
+              fmt::format("{}; {} of {} bytes reached the printer", r.failure, r.bytesTaken, of));
+}
+
+// A printer that takes nothing is waited for, as one out of paper must be,
+// but a person is told so, on standard error.
+QuietNotice* WatchForQuiet(Session& session) {
+  const PortMonitor* port = &session.portMonitor();
+  auto notice = std::make_unique<QuietNotice>(stderr, QuietNotice::kInterval,
+                                              [port] { return port->LastProgress(); });
+  QuietNotice* watching = notice.get();
+  session.Watch(std::move(notice));
+  watching->Start();
+  return watching;
 }
 
 }  // namespace
@@ -141,6 +159,7 @@ int RunPrint(const Options& options) {
     progress = made.get();
     session.Watch(std::move(made));
   }
+  QuietNotice* quiet = WatchForQuiet(session);
   const std::string document =
       !options.document.empty() ? options.document : (options.file == "-" ? "stdin" : options.file);
   PrintResult result;
@@ -152,11 +171,14 @@ int RunPrint(const Options& options) {
         if (n > 0) result.bytesRead += static_cast<std::uint64_t>(n);
         return n;
       });
+  quiet->Stop();
   if (progress) progress->Finish();
   result.started = job.started;
   result.complete = job.complete;
   result.bytesSent = job.bytesSent;
-  result.bytesTaken = session.portMonitor().BytesTaken().value_or(job.bytesSent);
+  const std::optional<Taken> taken = session.portMonitor().LastDocumentTaken();
+  result.bytesTaken = taken ? (taken->dropped ? 0 : taken->acknowledged) : job.bytesSent;
+  if (taken) result.bytesAcknowledged = taken->acknowledged;
   result.released = job.released;
   result.failure = JobFailure(session, options, input, job);
   return Report(result, options);

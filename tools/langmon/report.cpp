@@ -16,6 +16,7 @@ namespace {
 
 struct Report {
   bool json = false;
+  bool lines = false;     // JSON Lines: one compact object a line
   bool captured = false;  // a fleet worker's printer: nothing to standard error
   nlohmann::ordered_json result = nlohmann::ordered_json::object();
   bool failed = false;  // the first failure's words are kept
@@ -56,13 +57,16 @@ void PrintJson(Report& r, int status) {
   Complete(r, status);
   // Names and device IDs may hold bytes that are no UTF-8; they are shown
   // replaced rather than ending the run.
-  Print(r.result.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n");
+  Print(r.result.dump(r.lines ? -1 : 2, ' ', false,
+                      nlohmann::ordered_json::error_handler_t::replace) +
+        "\n");
 }
 
 }  // namespace
 
 void SetJsonOutput(bool json) { State().json = json; }
 bool JsonOutput() { return State().json; }
+void SetJsonLines(bool lines) { State().lines = lines; }
 
 void CaptureReport() {
   State() = Report{};
@@ -83,6 +87,12 @@ void Print(std::string_view text) {
   if (text.empty() || r.writeError != 0) return;
   if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size())
     r.writeError = errno != 0 ? errno : EIO;
+}
+
+void FlushOutput() {
+  Report& r = State();
+  errno = 0;
+  if (std::fflush(stdout) != 0 && r.writeError == 0) r.writeError = errno != 0 ? errno : EIO;
 }
 
 nlohmann::ordered_json& JsonResult() { return State().result; }
@@ -117,8 +127,7 @@ void Warning(const std::string& text) {
 int FinishOutput(int status) {
   Report& r = State();
   if (r.json) PrintJson(r, status);
-  errno = 0;
-  if (std::fflush(stdout) != 0 && r.writeError == 0) r.writeError = errno != 0 ? errno : EIO;
+  FlushOutput();
   if (r.writeError == 0 && std::ferror(stdout)) r.writeError = EIO;
   if (r.writeError == 0) return status;
   ToStderr(

@@ -17,6 +17,9 @@ namespace langmon::cli {
 
 void SetJsonOutput(bool json);
 bool JsonOutput();
+// A fleet writes JSON Lines: an object of the run itself (an error before
+// any printer ran) is then one compact line too.
+void SetJsonLines(bool lines);
 
 // A fleet worker's printer, on this thread: a fresh report in JSON, whose
 // errors and warnings stay in the object instead of going to standard error.
@@ -27,6 +30,9 @@ nlohmann::ordered_json TakeReport(int status);
 
 // Text for standard output. A failed write is remembered for FinishOutput.
 void Print(std::string_view text);
+// Flushes standard output (a fleet's line as its printer finishes); a
+// failure is remembered as Print's are.
+void FlushOutput();
 // The JSON object the run prints at its end; commands fill it.
 nlohmann::ordered_json& JsonResult();
 

@@ -125,12 +125,19 @@ int SendStoredSettings(Session& session, const Options& options, const std::stri
                 RefusalCause(session, options, origin, !sent.empty()));
   std::vector<std::string> names;
   for (const Setting* s : sent) names.emplace_back(s->FieldName);
+  // Nothing is reported as sent that the printer is not known to have taken.
+  const std::string written = fmt::format("the set lines of {}", Join(names));
+  int rc = ReportLateFailure(session, "SetConfigObjects");
+  if (rc == kSuccess) rc = session.ConfirmRequest("SetConfigObjects", written);
+  if (rc != kSuccess) {
+    if (JsonOutput()) JsonResult() = {{"request", "SetConfigObjects"}, {"written", names}};
+    return rc;
+  }
   if (JsonOutput())
     JsonResult() = {{"request", "SetConfigObjects"}, {"sent", names}};
   else
     Print(fmt::format("SetConfigObjects: sent {} setting{} to the printer: {}\n", names.size(),
                       names.size() == 1 ? "" : "s", Join(names)));
-  if (int rc = ReportLateFailure(session, "SetConfigObjects")) return rc;
   return options.verify ? Verify(session, options, sent) : kSuccess;
 }
 

@@ -10,7 +10,7 @@
 #include "config_report.h"
 #include "device_uri.h"
 #include "monitor/monitor_api.h"
-#include "reg_file.h"
+#include "reg_file_input.h"
 #include "report.h"
 #include "text_encoding.h"
 #include "time_limit.h"
@@ -101,6 +101,19 @@ void Session::Watch(std::unique_ptr<PortObserver> observer) {
   watchers_.push_back(std::move(observer));
 }
 
+int Session::ConfirmRequest(const std::string& request, const std::string& written) {
+  std::string error;
+  if (portMonitor_->ConfirmRequest(error)) return kSuccess;
+  if (PastDeadline()) NoteTimeRanOut();
+  return Fail(
+      kFailed, request + " failed",
+      fmt::format("{} ({} went to the port; the printer did not confirm it)", error, written));
+}
+
+bool Session::PastDeadline() const {
+  return options_.deadline && Clock::now() >= *options_.deadline;
+}
+
 bool Session::PortIsParallel() const {
   return ServesConfigurationRequests(Utf8ToUtf16(options_.port).c_str()) != FALSE;
 }
@@ -119,15 +132,17 @@ std::string Session::RefusalCause(const std::string& fallback) const {
 int Session::StoreSettings(const std::u16string& printer) {
   std::string error;
   if (!options_.settings.empty()) {
-    RegFile file;
-    if (!ReadRegFile(options_.settings, file, error))
-      return FailWith(kUsage, "cannot read the stored settings", error);
-    std::vector<LeftOut> leftOut;
-    if (LoadPrinterSettings(file, printer, leftOut, error, options_.settingsFrom) < 0)
-      return Fail(kFailed, "cannot store the settings of " + options_.settings, error);
-    if (options_.settingsPerPrinter)
-      std::erase_if(leftOut, [](const LeftOut& l) { return l.kind == LeftOutKind::OtherPrinter; });
-    ReportLeftOut(options_, leftOut, printer);
+    RegFile read;
+    const RegFile* file = options_.settingsFile.get();
+    if (file == nullptr) {
+      const sim::InputResult result =
+          ReadRegFile(options_.settings, read, error, options_.deadline);
+      if (result != sim::InputResult::Read)
+        return FailInput(result, "cannot read the stored settings", options_.settings, error,
+                         options_.timeout);
+      file = &read;
+    }
+    if (int rc = LoadSettings(*file, printer)) return rc;
   }
   if (!options_.page) return kSuccess;
   HKEY key = nullptr;
@@ -137,6 +152,17 @@ int Session::StoreSettings(const std::u16string& printer) {
   RegSetValueExW(key, kTestPageValueName, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&page),
                  sizeof page);
   RegCloseKey(key);
+  return kSuccess;
+}
+
+int Session::LoadSettings(const RegFile& file, const std::u16string& printer) {
+  std::string error;
+  std::vector<LeftOut> leftOut;
+  if (LoadPrinterSettings(file, printer, leftOut, error, options_.settingsFrom) < 0)
+    return Fail(kFailed, "cannot store the settings of " + options_.settings, error);
+  if (options_.settingsPerPrinter)
+    std::erase_if(leftOut, [](const LeftOut& l) { return l.kind == LeftOutKind::OtherPrinter; });
+  ReportLeftOut(options_, leftOut, printer);
   return kSuccess;
 }
 
@@ -178,8 +204,11 @@ int Session::StartSpoolerAndOpenPort(const std::u16string& printer) {
 
 int ReportLateFailure(Session& session, const std::string& request) {
   if (!session.observed().HasFailure()) return kSuccess;
-  return Fail(kFailed, "the port failed during " + request,
-              DescribeFailure(session.observed().FirstFailure()));
+  const PortFailure failure = session.observed().FirstFailure();
+  // A call the time limit refused is no fault of the port.
+  if (failure.error == ERROR_TIMEOUT && session.PastDeadline())
+    return Fail(kFailed, request + " was cut short", DescribeFailure(failure));
+  return Fail(kFailed, "the port failed during " + request, DescribeFailure(failure));
 }
 
 int ReadConfiguration(Session& session, const Options& options, ConfigRecord& record,

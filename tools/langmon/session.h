@@ -11,6 +11,7 @@
 #include "observed_port.h"
 #include "options.h"
 #include "port_monitors.h"
+#include "reg_file.h"
 #include "spooler.h"
 #include "trace.h"
 
@@ -40,6 +41,15 @@ class Session {
   // Adds an observer of the port for the rest of the run (after Open).
   void Watch(std::unique_ptr<host::PortObserver> observer);
 
+  // Confirms that the printer took the request just made (PortMonitor::
+  // ConfirmRequest): kSuccess, or kFailed with "REQUEST failed" reported and
+  // `written` named as what went to the port unconfirmed. A failure after
+  // the deadline counts as the time limit's.
+  int ConfirmRequest(const std::string& request, const std::string& written);
+
+  // Whether the time limit (--timeout) has run out.
+  bool PastDeadline() const;
+
   // Whether the monitor serves the configuration requests on this port.
   bool PortIsParallel() const;
   // Why a request came back FALSE, as far as the host can tell.
@@ -47,6 +57,7 @@ class Session {
 
  private:
   int StoreSettings(const std::u16string& printer);
+  int LoadSettings(const host::RegFile& file, const std::u16string& printer);
   void WatchThePort(bool showProgress);
   int StartSpoolerAndOpenPort(const std::u16string& printer);
 

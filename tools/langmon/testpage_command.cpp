@@ -31,11 +31,15 @@ int RunTestPage(const Options& options) {
   const std::size_t pos = written.find(kLine);
   std::string page = pos == std::string::npos ? "" : written.substr(pos + kLine.size());
   page = page.substr(0, page.find('\r'));
+  // The page counts as asked only once the printer is known to have taken
+  // the line.
+  int rc = ReportLateFailure(session, "PrintTestPage");
+  if (rc == kSuccess) rc = session.ConfirmRequest("PrintTestPage", "the test page line");
   if (JsonOutput())
-    JsonResult() = {{"request", "PrintTestPage"}, {"page", page}};
-  else
+    JsonResult() = {{"request", "PrintTestPage"}, {rc == kSuccess ? "page" : "written", page}};
+  else if (rc == kSuccess)
     Print(fmt::format("PrintTestPage: the printer was asked for test page {}\n", page));
-  return ReportLateFailure(session, "PrintTestPage");
+  return rc;
 }
 
 }  // namespace langmon::cli

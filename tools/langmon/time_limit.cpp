@@ -44,6 +44,13 @@ std::string TimeLimitText(double seconds) {
   return fmt::format("the time limit of {:g} s (--timeout) ran out", seconds);
 }
 
+int FailInput(sim::InputResult result, const std::string& what, const std::string& path,
+              const std::string& error, std::optional<double> timeout) {
+  if (result == sim::InputResult::TimeUp)
+    return Fail(kTimedOut, TimeLimitText(timeout.value_or(0)), "stopped while reading " + path);
+  return FailWith(kUsage, what, error);
+}
+
 int TimeLimit::Finish(int status) const {
   if (!deadline_ || status == kUsage || !TimeRanOut()) return status;
   Error(Text() + " before the command had finished");

@@ -13,6 +13,8 @@
 #include <string>
 #include <thread>
 
+#include "input_file.h"
+
 namespace langmon::cli {
 
 using Clock = std::chrono::steady_clock;
@@ -50,6 +52,12 @@ class TimeLimit {
 
 // "the time limit of 5 s (--timeout) ran out".
 std::string TimeLimitText(double seconds);
+
+// An input file that was not read whole: refused (kUsage; `error` is the
+// reader's "PATH: reason", reported under `what`), or cut off by the time
+// limit of `timeout` seconds (kTimedOut). Returns the status.
+int FailInput(sim::InputResult result, const std::string& what, const std::string& path,
+              const std::string& error, std::optional<double> timeout);
 
 // Something of this run was cut short because its deadline had passed: a
 // port call failed or the monitor's clock ran ahead. Noted per thread, the

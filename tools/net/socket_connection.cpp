@@ -38,14 +38,6 @@ int ConnectOne(int fd, const addrinfo& address, Clock::time_point until) {
   return error;
 }
 
-// The pending error of the socket (a reset that arrived), or 0.
-int PendingError(int fd) {
-  int error = 0;
-  socklen_t len = sizeof error;
-  if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &len) != 0) return errno;
-  return error;
-}
-
 // Reads and drops what is there; 1 when the printer closed its side, -1 on
 // an error (errno set), else 0.
 int DropInput(int fd) {
@@ -148,6 +140,23 @@ int ConnectTo(const std::string& host, unsigned port, Clock::time_point until, i
   return -1;
 }
 
+int PendingError(int fd) {
+  int error = 0;
+  socklen_t len = sizeof error;
+  if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &len) != 0) return errno;
+  return error;
+}
+
+void LookAtAcknowledged(int fd, std::uint64_t sent, std::uint64_t& seen) {
+  const std::uint64_t queued = Unacknowledged(fd, false);
+  // The state after the count: a reset before or between the two voids it.
+  tcp_info info{};
+  socklen_t size = sizeof info;
+  if (::getsockopt(fd, IPPROTO_TCP, TCP_INFO, &info, &size) != 0 || info.tcpi_state == TCP_CLOSE)
+    return;
+  seen = std::max(seen, sent - std::min(sent, queued));
+}
+
 std::uint64_t Unacknowledged(int fd, bool shut) {
   int queued = 0;
   if (::ioctl(fd, SIOCOUTQ, &queued) != 0 || queued <= 0) return 0;
@@ -155,34 +164,39 @@ std::uint64_t Unacknowledged(int fd, bool shut) {
   return static_cast<std::uint64_t>(queued) - (shut ? 1 : 0);
 }
 
-DeliveryOutcome ConfirmDelivery(int fd, std::uint64_t sent, const DeliveryLimits& limits) {
-  const auto acknowledged = [&](bool shut) {
-    return sent - std::min(sent, Unacknowledged(fd, shut));
-  };
+DeliveryOutcome ConfirmDelivery(int fd, std::uint64_t sent, std::uint64_t acknowledged,
+                                const DeliveryLimits& limits) {
+  std::uint64_t seen = acknowledged;
   if (::shutdown(fd, SHUT_WR) != 0) {
     const int error = PendingError(fd);
-    return {Delivery::Failed, error ? error : errno, acknowledged(false)};
+    return {Delivery::Failed, error ? error : errno, seen};
   }
-  std::uint64_t seen = acknowledged(true);
   auto progress = Clock::now();
   auto allTaken = Clock::time_point::max();
   bool peerClosed = false;
   for (;;) {
-    if (const int error = PendingError(fd)) return {Delivery::Failed, error, acknowledged(true)};
-    const std::uint64_t now = acknowledged(true);
+    // The error after the count: a reset before or between the two voids
+    // it. Our side is shut, so a closed connection may be a graceful end.
+    const std::uint64_t before = seen;
+    const std::uint64_t queued = Unacknowledged(fd, true);
+    if (const int error = PendingError(fd)) return {Delivery::Failed, error, seen};
+    seen = std::max(seen, sent - std::min(sent, queued));
     const auto at = Clock::now();
-    if (now > seen) seen = now, progress = at;
-    if (now == sent) {
+    if (seen > before) {
+      progress = at;
+      if (limits.onProgress) limits.onProgress();
+    }
+    if (seen == sent) {
       allTaken = std::min(allTaken, at);
       if (peerClosed || at >= Within(allTaken, limits.quietMs, limits.deadline))
-        return {Delivery::Confirmed, 0, now};
+        return {Delivery::Confirmed, 0, seen};
     } else if (at >= Within(progress, limits.stallMs, Clock::time_point::max())) {
-      return {Delivery::Stalled, 0, now};
+      return {Delivery::Stalled, 0, seen};
     } else if (at >= limits.deadline) {
-      return {Delivery::TimeUp, 0, now};
+      return {Delivery::TimeUp, 0, seen};
     }
     const int slice = std::min(kDeliverySliceMs, std::max(1, MillisecondsUntil(limits.deadline)));
-    if (!WaitSlice(fd, peerClosed, slice)) return {Delivery::Failed, errno, acknowledged(true)};
+    if (!WaitSlice(fd, peerClosed, slice)) return {Delivery::Failed, errno, seen};
   }
 }
 

@@ -8,27 +8,20 @@
 #include <cstring>
 #include <memory>
 #include <thread>
+#include <vector>
 
 #include "requests/requests.h"
 #include "socket_connection.h"
 
 namespace langmon::net {
 
-namespace {
-
 using namespace detail;
 
+namespace {
 constexpr std::uint32_t kPortMagic = 0x534F434B;  // "SOCK"
+}  // namespace
 
-thread_local std::string t_lastMessage;
-
-std::string Narrow(LPCWSTR name) {
-  std::string out;
-  if (name == nullptr) return out;
-  for (; *name; ++name) out.push_back(*name < 0x80 ? static_cast<char>(*name) : '?');
-  return out;
-}
-
+// One open port: its target, its connection and what became of it.
 struct SocketPort {
   std::uint32_t magic = kPortMagic;
   std::mutex mutex;
@@ -45,8 +38,23 @@ struct SocketPort {
   std::string failure;
   DWORD failureCode = 0;
   std::uint64_t acknowledged = 0;
+  bool dropped = false;  // it failed with unread data possibly dropped
+  // What the printer had acknowledged the last time the connection was
+  // seen whole: a reset empties the send queue, and the count with it.
+  std::uint64_t ackedSeen = 0;
   COMMTIMEOUTS timeouts{0, 0, kDefaultReadTimeoutMs, 0, 0};
 };
+
+namespace {
+
+thread_local std::string t_lastMessage;
+
+std::string Narrow(LPCWSTR name) {
+  std::string out;
+  if (name == nullptr) return out;
+  for (; *name; ++name) out.push_back(*name < 0x80 ? static_cast<char>(*name) : '?');
+  return out;
+}
 
 BOOL Fail(DWORD code, std::string message) {
   t_lastMessage = std::move(message);
@@ -71,11 +79,9 @@ SocketPort* PortOf(HANDLE handle) {
 
 bool TimeIsUp(const SocketPort& port) { return Clock::now() >= port.target.deadline; }
 
-// `doing` says when: "while sending to", "before reading from".
-BOOL FailTimeUp(const SocketPort& port, const char* doing) {
-  return Fail(ERROR_TIMEOUT,
-              std::string("the time limit ran out ") + doing + " the printer at " + Where(port));
-}
+// `text` says when, so that no message claims that nothing was sent when
+// it was: "the time limit ran out while sending to the printer at ...".
+BOOL FailTimeUp(std::string text) { return Fail(ERROR_TIMEOUT, std::move(text)); }
 
 // Closes the connection; `graceful` as DrainAndClose does it, within the
 // close time and the deadline.
@@ -95,8 +101,8 @@ BOOL Broken(SocketPort& port, DWORD code, const std::string& message) {
     port.broken = true;
     port.failure = message;
     port.failureCode = code;
-    port.acknowledged =
-        port.fd < 0 ? 0 : port.sent - std::min(port.sent, Unacknowledged(port.fd, false));
+    port.acknowledged = port.fd < 0 ? 0 : port.ackedSeen;
+    port.dropped = port.fd >= 0 && port.sent > 0;
   }
   Disconnect(port, false);
   return Fail(code, message);
@@ -118,6 +124,7 @@ BOOL Connect(SocketPort& port) {
   if (fd >= 0) {
     port.fd = fd;
     port.sent = 0;
+    port.ackedSeen = 0;
     return TRUE;
   }
   if (!resolveError.empty())
@@ -173,6 +180,8 @@ BOOL SendWithin(SocketPort& port, const BYTE* data, DWORD size, DWORD* written) 
       sent += static_cast<DWORD>(n);
       port.sent += static_cast<std::uint64_t>(n);
       *written = sent;
+      if (port.owner) port.owner->NoteProgress();
+      LookAtAcknowledged(port.fd, port.sent, port.ackedSeen);
       continue;
     }
     if (n < 0 && errno == EINTR) continue;
@@ -180,7 +189,8 @@ BOOL SendWithin(SocketPort& port, const BYTE* data, DWORD size, DWORD* written) 
       pollfd p{port.fd, POLLOUT, 0};
       if (::poll(&p, 1, MillisecondsUntil(until)) != 0 || Clock::now() < until) continue;
       if (sent > 0) return TRUE;
-      if (until == port.target.deadline) return FailTimeUp(port, "while sending to");
+      if (until == port.target.deadline)
+        return FailTimeUp("the time limit ran out while sending to the printer at " + Where(port));
       return Fail(ERROR_TIMEOUT, "printer at " + Where(port) + " accepted no data within " +
                                      std::to_string(limit) + " ms");
     }
@@ -191,33 +201,51 @@ BOOL SendWithin(SocketPort& port, const BYTE* data, DWORD size, DWORD* written) 
   return TRUE;
 }
 
+// Confirms what the connection carried (`what`: "job", "request"): waits
+// until the printer has acknowledged every byte and closed or gone quiet,
+// then closes it; `delivery` says how far it got.
+BOOL ConfirmConnection(SocketPort& port, const char* what, DocumentDelivery& delivery) {
+  delivery = {true, port.sent, port.sent, true, false};
+  if (port.broken) {
+    delivery = {true, port.sent, port.acknowledged, false, port.dropped};
+    return Fail(port.failureCode, port.failure);
+  }
+  if (port.fd < 0) return TRUE;
+  const DWORD stall = port.timeouts.WriteTotalTimeoutConstant
+                          ? port.timeouts.WriteTotalTimeoutConstant
+                          : kDefaultWriteTimeoutMs;
+  SocketPortMonitor* owner = port.owner;
+  const DeliveryOutcome outcome =
+      ConfirmDelivery(port.fd, port.sent, port.ackedSeen,
+                      {stall, port.target.closeDrainMs, port.target.deadline, [owner] {
+                         if (owner) owner->NoteProgress();
+                       }});
+  delivery.acknowledged = outcome.acknowledged;
+  delivery.confirmed = outcome.result == Delivery::Confirmed;
+  delivery.dropped = outcome.result == Delivery::Failed;
+  Disconnect(port, false);  // the wait has drained it already
+  const std::string printer = "printer at " + Where(port);
+  switch (outcome.result) {
+    case Delivery::Confirmed:
+      return TRUE;
+    case Delivery::Failed:
+      return Fail(MapErrno(outcome.error), printer + " did not take the whole " + what + ": " +
+                                               std::strerror(outcome.error));
+    case Delivery::Stalled:
+      return Fail(ERROR_TIMEOUT, printer + " took no more of the " + what + " for " +
+                                     std::to_string(stall) + " ms");
+    case Delivery::TimeUp:
+      break;
+  }
+  return FailTimeUp("the time limit ran out while waiting for the whole " + std::string(what) +
+                    " to reach the " + printer);
+}
+
 // The end of a document: confirms the delivery on the document's connection
 // and records what the printer took.
 BOOL EndDocument(SocketPort& port) {
-  DocumentDelivery delivery{true, port.sent, port.sent, true};
-  BOOL ok = TRUE;
-  if (port.broken) {
-    delivery.acknowledged = port.acknowledged;
-    delivery.confirmed = false;
-    ok = Fail(port.failureCode, port.failure);
-  } else if (port.fd >= 0) {
-    const DWORD stall = port.timeouts.WriteTotalTimeoutConstant;
-    const DeliveryOutcome outcome = ConfirmDelivery(
-        port.fd, port.sent,
-        {stall ? stall : kDefaultWriteTimeoutMs, port.target.closeDrainMs, port.target.deadline});
-    delivery.acknowledged = outcome.acknowledged;
-    delivery.confirmed = outcome.result == Delivery::Confirmed;
-    Disconnect(port, false);  // the wait has drained it already
-    if (outcome.result == Delivery::Failed)
-      ok = Fail(MapErrno(outcome.error),
-                "printer at " + Where(port) +
-                    " did not take the whole job: " + std::strerror(outcome.error));
-    else if (outcome.result == Delivery::Stalled)
-      ok = Fail(ERROR_TIMEOUT, "printer at " + Where(port) + " took no more of the job for " +
-                                   std::to_string(stall ? stall : kDefaultWriteTimeoutMs) + " ms");
-    else if (outcome.result == Delivery::TimeUp)
-      ok = FailTimeUp(port, "while waiting for the whole job to reach");
-  }
+  DocumentDelivery delivery;
+  const BOOL ok = ConfirmConnection(port, "job", delivery);
   if (port.owner) port.owner->RecordDocument(delivery);
   return ok;
 }
@@ -232,6 +260,7 @@ BOOL SocketOpenPort(void* context, LPWSTR name, PHANDLE handle) {
     port->owner = owner;
     if (port->target.host.empty())
       return Fail(ERROR_BAD_NET_NAME, "no printer host for port " + port->name);
+    owner->AddPort(port.get());
     *handle = port.release();
     t_lastMessage.clear();
     return TRUE;
@@ -267,6 +296,7 @@ BOOL WINAPI SocketEndDocPort(HANDLE handle) {
 BOOL WINAPI SocketClosePort(HANDLE handle) {
   SocketPort* port = PortOf(handle);
   if (port == nullptr) return FALSE;
+  if (port->owner) port->owner->RemovePort(port);
   {
     std::lock_guard<std::mutex> guard(port->mutex);
     Disconnect(*port, true);
@@ -282,7 +312,9 @@ BOOL WINAPI SocketWritePort(HANDLE handle, LPBYTE buffer, DWORD size, LPDWORD wr
   if (port == nullptr) return FALSE;
   if (buffer == nullptr && size != 0) return Fail(ERROR_INVALID_PARAMETER, "no data buffer");
   std::lock_guard<std::mutex> guard(port->mutex);
-  if (TimeIsUp(*port)) return FailTimeUp(*port, "before sending to");
+  if (TimeIsUp(*port))
+    return FailTimeUp("the time limit had run out; nothing more was sent to the printer at " +
+                      Where(*port));
   if (!ConnectionFor(*port, buffer, size)) return FALSE;
   DWORD sent = 0;
   const BOOL ok = SendWithin(*port, buffer, size, &sent);
@@ -335,7 +367,8 @@ BOOL WINAPI SocketReadPort(HANDLE handle, LPBYTE buffer, DWORD size, LPDWORD rea
   if (port == nullptr) return FALSE;
   if (buffer == nullptr && size != 0) return Fail(ERROR_INVALID_PARAMETER, "no data buffer");
   std::lock_guard<std::mutex> guard(port->mutex);
-  if (TimeIsUp(*port)) return FailTimeUp(*port, "before reading from");
+  if (TimeIsUp(*port))
+    return FailTimeUp("the time limit ran out before the printer at " + Where(*port) + " answered");
   const auto until = Within(Clock::now(), ReadWaitMs(port->timeouts, size), port->target.deadline);
   if (port->fd >= 0) return Receive(*port, buffer, size, read, until);
   // Without a connection nothing can arrive; the read still takes its time
@@ -384,6 +417,45 @@ DocumentDelivery SocketPortMonitor::LastDocument() const {
 void SocketPortMonitor::RecordDocument(const DocumentDelivery& delivery) {
   std::lock_guard<std::mutex> guard(mutex_);
   lastDocument_ = delivery;
+}
+
+std::chrono::steady_clock::time_point SocketPortMonitor::LastProgress() const {
+  return std::chrono::steady_clock::time_point(
+      std::chrono::steady_clock::duration(lastProgress_.load()));
+}
+
+void SocketPortMonitor::NoteProgress() {
+  lastProgress_.store(std::chrono::steady_clock::now().time_since_epoch().count());
+}
+
+void SocketPortMonitor::AddPort(SocketPort* port) {
+  std::lock_guard<std::mutex> guard(mutex_);
+  ports_.push_back(port);
+}
+
+void SocketPortMonitor::RemovePort(SocketPort* port) {
+  std::lock_guard<std::mutex> guard(mutex_);
+  std::erase(ports_, port);
+}
+
+bool SocketPortMonitor::ConfirmRequest(std::string& error) {
+  std::vector<SocketPort*> ports;
+  {
+    std::lock_guard<std::mutex> guard(mutex_);
+    ports = ports_;
+  }
+  bool confirmed = true;
+  for (SocketPort* port : ports) {
+    std::lock_guard<std::mutex> guard(port->mutex);
+    if (port->inDocument) continue;
+    DocumentDelivery delivery;
+    if (!ConfirmConnection(*port, "request", delivery) && confirmed) {
+      error = t_lastMessage;
+      confirmed = false;
+    }
+    port->broken = false;  // the next request starts afresh
+  }
+  return confirmed;
 }
 
 const char* SocketPortLastMessage() { return t_lastMessage.c_str(); }

@@ -26,7 +26,9 @@
 // printer's TCP has acknowledged every byte of the document and the printer
 // closes (or stays quiet for closeDrainMs), failing on a reset, on no
 // progress for the write time-out, or at the deadline. LastDocument() says
-// how much of the last document the printer acknowledged.
+// how much of the last document the printer acknowledged. A request has no
+// end the port monitor sees, so the host asks for the same confirmation of
+// the request's connection with ConfirmRequest() once the request returns.
 //
 // No wait (connect, read, write, delivery, close) goes past the target's
 // deadline; after it every call fails at once with ERROR_TIMEOUT.
@@ -35,10 +37,12 @@
 // human-readable message for SocketPortLastMessage().
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "platform/platform.h"
 #include "port_monitor_table.h"
@@ -64,7 +68,12 @@ struct DocumentDelivery {
   std::uint64_t sent = 0;          // bytes handed to its connection
   std::uint64_t acknowledged = 0;  // of those, acknowledged by the printer
   bool confirmed = false;          // all acknowledged, no failure on the way
+  // The connection failed (a reset, say): the printer drops what it had not
+  // read, so what it acknowledged is not known to have reached it.
+  bool dropped = false;
 };
+
+struct SocketPort;
 
 class SocketPortMonitor {
  public:
@@ -78,13 +87,31 @@ class SocketPortMonitor {
   const SocketTarget& Target() const { return target_; }
 
   DocumentDelivery LastDocument() const;
-  // Internal, for EndDocPort.
+  // When a port of this monitor last saw the printer take data (a send that
+  // moved bytes, bytes newly acknowledged at the end of a document); the
+  // epoch before any. Safe from any thread.
+  std::chrono::steady_clock::time_point LastProgress() const;
+
+  // Confirms the connection of the request just made on each open port
+  // (outside a document), as EndDocPort confirms a document's, and closes
+  // it: true when the printer acknowledged every byte and closed or went
+  // quiet, or when no connection is open. False with `error` saying what
+  // failed: the request's connection, the printer (a reset, no progress for
+  // the write time-out) or the time limit. The next request connects afresh.
+  bool ConfirmRequest(std::string& error);
+
+  // Internal, for the entry points.
   void RecordDocument(const DocumentDelivery& delivery);
+  void AddPort(SocketPort* port);
+  void NoteProgress();
+  void RemovePort(SocketPort* port);
 
  private:
   SocketTarget target_;
   mutable std::mutex mutex_;
   DocumentDelivery lastDocument_;
+  std::vector<SocketPort*> ports_;  // open ports, guarded by mutex_
+  std::atomic<std::chrono::steady_clock::rep> lastProgress_{0};
   portmonitor::PortMonitorTable table_;  // last: its OpenPort may run once it is made
 };
 

@@ -10,6 +10,8 @@
 #include <random>
 #include <system_error>
 
+#include "printers_file.h"
+
 namespace langmon::printer {
 
 namespace {
@@ -127,7 +129,7 @@ std::string Fleet::PrintersFile() const {
     if (roles_[i] == Role::Silent) silent.append(" ").append(PrinterName(i));
     if (roles_[i] == Role::Resets) resets.append(" ").append(PrinterName(i));
     lines.append("socket://").append(servers_[i]->Endpoint()).append(" ");
-    lines.append(PrinterName(i)).append("\n");
+    lines.append(QuotePrinterName(PrinterName(i))).append("\n");
   }
   std::string text = "# " + std::to_string(servers_.size()) + " simulated printers\n";
   if (!silent.empty()) text += "# silent:" + silent + "\n";

@@ -21,6 +21,7 @@
 
 #include "command_line.h"
 #include "fleet.h"
+#include "langmon_version.h"
 #include "printer_server.h"
 #include "transcript.h"
 
@@ -218,9 +219,10 @@ int Run(int argc, char** argv) {
   ServerOptions options;
   Knobs knobs;
   langmon::printer::AddOptions(app, options, knobs);
+  app.set_version_flag("--version", "langmon-printer " LANGMON_VERSION);
   try {
     app.parse(argc, argv);
-  } catch (const CLI::CallForHelp& e) {
+  } catch (const CLI::Success& e) {  // --help, --version
     return app.exit(e);
   } catch (const CLI::ParseError& e) {
     Error(std::string(e.what()) + " (--help lists the options)");
