@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cstring>
 #include <ctime>
+#include <iterator>
 #include <memory>
 #include <ostream>
 #include <set>
@@ -286,12 +287,13 @@ void RequestInTurn(MonitorPort& port, int n) {
   EXPECT_EQ(GetLastError(), DWORD{ERROR_INVALID_PARAMETER});
 }
 
-// One monitor serves nine parallel ports, LPT1: to LPT9:, each in front of a
-// printer of its own. Nine configuration reads at once (run under
+// One monitor serves eighteen parallel ports, LPT1: to LPT9: and LPT1 to
+// LPT9 (a name with the colon and one without are two ports), each in front
+// of a printer of its own. Eighteen configuration reads at once (run under
 // ThreadSanitizer in the test command) must each come back whole and from
 // their own printer, and leave no registry key open.
-TEST(E2eSim, NinePortsReadTheirOwnPrintersAtOnce) {
-  constexpr int kPorts = 9;
+TEST(E2eSim, EveryServedPortReadsItsOwnPrinterAtOnce) {
+  constexpr int kPorts = static_cast<int>(std::size(kServedPortNames));
   std::vector<std::unique_ptr<SimPrinter>> printers;
   std::vector<MONITOR> tables;
   std::vector<WString> names;
@@ -303,8 +305,7 @@ TEST(E2eSim, NinePortsReadTheirOwnPrintersAtOnce) {
   }
   std::vector<std::unique_ptr<MonitorPort>> ports;
   for (int i = 0; i < kPorts; ++i) {
-    const std::string port = "LPT" + std::to_string(i + 1) + ":";
-    ports.push_back(std::make_unique<MonitorPort>(tables[i], Widen(port), names[i]));
+    ports.push_back(std::make_unique<MonitorPort>(tables[i], kServedPortNames[i], names[i]));
   }
   const long keysBefore = OpenKeyCount();
   std::vector<ConfigRecord> records(kPorts);

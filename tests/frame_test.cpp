@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <iterator>
 
 #include "fake_port_monitor.h"
 #include "monitor/monitor.h"
@@ -105,6 +106,31 @@ TEST(PortTable, PortKindFollowsTheNameShape) {
     // What a host is told about the name is the kind the entry gets.
     EXPECT_EQ(ServesConfigurationRequests(c.name), c.kind == ParallelPort ? TRUE : FALSE);
   }
+}
+
+// The names a host is given for the ports it may run at once are exactly
+// the ports the monitor serves: each one served, no two of them one port,
+// and every served name of the parallel shape one of them in another case.
+TEST(PortTable, ServedPortNamesAreEveryServedPortOnce) {
+  for (LPCWSTR name : kServedPortNames) {
+    EXPECT_TRUE(ServesConfigurationRequests(name));
+    int same = 0;
+    for (LPCWSTR other : kServedPortNames) same += lstrcmpiW(name, other) == 0 ? 1 : 0;
+    EXPECT_EQ(same, 1) << "two names for one port";
+  }
+  for (const char* stem : {"LPT", "lpt", "LpT"})
+    for (int c = 0x21; c < 0x7F; ++c)
+      for (const char* tail : {"", ":", "::"}) {
+        WCHAR name[8] = {};
+        for (int i = 0; i < 3; ++i) name[i] = static_cast<WCHAR>(stem[i]);
+        name[3] = static_cast<WCHAR>(c);
+        for (int i = 0; tail[i] != '\0'; ++i) name[4 + i] = static_cast<WCHAR>(tail[i]);
+        if (!ServesConfigurationRequests(name)) continue;
+        int listed = 0;
+        for (LPCWSTR served : kServedPortNames) listed += lstrcmpiW(name, served) == 0 ? 1 : 0;
+        EXPECT_EQ(listed, 1) << "a served port without its name: LPT" << char(c) << tail;
+      }
+  EXPECT_EQ(std::size(kServedPortNames), 18u);
 }
 
 TEST(PortTable, NumberedShapeFoldsOnlyTheLetters) {

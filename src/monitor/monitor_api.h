@@ -17,6 +17,17 @@ const MONITOREX* MonitorTable();
 // "GetDeviceID" go to the port monitor on every port.
 BOOL ServesConfigurationRequests(LPCWSTR portName);
 
+// Those ports, each by one name: "LPT1:" to "LPT9:", then "LPT1" to "LPT9".
+// A name with the colon and the same name without it are two ports, and both
+// may be open at once; another letter case names the same port again. A
+// host that runs several printers on one monitor instance gives each printer
+// one of these, so it can run as many at once as there are names here.
+inline constexpr LPCWSTR kServedPortNames[] = {
+    LM_W("LPT1:"), LM_W("LPT2:"), LM_W("LPT3:"), LM_W("LPT4:"), LM_W("LPT5:"), LM_W("LPT6:"),
+    LM_W("LPT7:"), LM_W("LPT8:"), LM_W("LPT9:"), LM_W("LPT1"),  LM_W("LPT2"),  LM_W("LPT3"),
+    LM_W("LPT4"),  LM_W("LPT5"),  LM_W("LPT6"),  LM_W("LPT7"),  LM_W("LPT8"),  LM_W("LPT9"),
+};
+
 }  // namespace langmon
 
 extern "C" {

@@ -552,5 +552,28 @@ TEST(CliFleet, AnErrorOfTheWholeFleetIsOneJsonLine) {
   EXPECT_EQ(object.value("exitStatus", 0), 2) << r.out;
 }
 
+// The monitor serves eighteen ports, LPT1: to LPT9: and LPT1 to LPT9, so a
+// worker runs eighteen printers at once: 36 run in two worker processes,
+// each port of a worker serving one printer.
+TEST(CliFleet, ThirtySixPrintersRunInTwoWorkerProcesses) {
+  MisbehavingServer silent(Misbehaviour::NeverAnswer);  // all in flight for the 5 s probe
+  std::string lines;
+  for (int i = 1; i <= 36; ++i) lines += silent.Uri() + " p" + std::to_string(i) + "\n";
+  const Background run = Start({"config", "--json", "--printers", PrintersFile(lines)});
+  std::set<pid_t> workers;
+  const auto start = Clock::now();
+  while (ReadFile(run.out).empty() && Clock::now() - start < kHangLimit) {
+    for (pid_t child : Children(run.pid)) workers.insert(child);
+    std::this_thread::sleep_for(10ms);
+  }
+  const ProcessResult r = Wait(run);
+  EXPECT_EQ(r.status, 3) << r.err;
+  EXPECT_EQ(workers.size(), 2u);
+  std::map<std::string, int> printersOnPort;
+  for (const auto& [name, object] : ByName(r.out)) ++printersOnPort[object.value("port", "")];
+  EXPECT_EQ(printersOnPort.size(), 18u);
+  for (const auto& [port, count] : printersOnPort) EXPECT_EQ(count, 2) << port;
+}
+
 }  // namespace
 }  // namespace langmon::host::testing

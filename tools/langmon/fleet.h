@@ -1,7 +1,7 @@
 // Fleets: one command (config, apply, set, testpage) run against many
 // printers at once. The parent process stays single-threaded: it reads the
 // printers, forks worker processes (each its own monitor instance, serving
-// up to nine printers at once on LPT1: to LPT9:, one thread each), hands
+// a printer on each port the monitor serves, one thread each), hands
 // them printers over a pipe as their slots free up, reads one result line
 // per printer back over another, and writes the results as they come: text,
 // JSON Lines or CSV. Each printer runs through the same command code as a
@@ -9,11 +9,13 @@
 #pragma once
 
 #include <cstddef>
+#include <iterator>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
 #include "input_file.h"
+#include "monitor/monitor_api.h"
 #include "options.h"
 #include "time_limit.h"
 
@@ -34,9 +36,9 @@ struct FleetJob {
   std::vector<FleetPrinter> printers;
 };
 
-// How many printers one worker serves at once: the monitor serves the
-// configuration requests on LPT1: to LPT9: only.
-inline constexpr int kSlotsPerWorker = 9;
+// How many printers one worker serves at once: one on each port the monitor
+// serves the configuration requests on (monitor_api.h).
+inline constexpr int kSlotsPerWorker = static_cast<int>(std::size(kServedPortNames));
 // The bounds of --jobs.
 inline constexpr int kDefaultJobs = 256;
 inline constexpr int kMaxJobs = 1024;
@@ -65,7 +67,8 @@ int RunFleet(const std::string& command, int (*run)(const Options&), const Optio
 // slot, writes "INDEX\tSTATUS\tJSON\n" to `resultFd`, and ends when `taskFd` ends
 // and its printers are done.
 [[noreturn]] void RunWorker(const FleetJob& job, int slots, int taskFd, int resultFd);
-// One printer on port LPT<slot>:, on the calling thread; its JSON object.
+// One printer on the worker's port `slot` (an index into kServedPortNames),
+// on the calling thread; its JSON object.
 nlohmann::ordered_json RunFleetPrinter(const FleetJob& job, std::size_t index, int slot);
 
 }  // namespace langmon::cli

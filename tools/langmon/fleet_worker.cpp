@@ -1,5 +1,6 @@
-// A fleet worker process: one monitor instance serving up to nine printers
-// at once, one thread each, on the parallel ports LPT1: to LPT9:.
+// A fleet worker process: one monitor instance serving a printer on each of
+// the ports the monitor serves (LPT1: to LPT9: and LPT1 to LPT9), one thread
+// each.
 #include <fmt/format.h>
 #include <malloc.h>
 #include <unistd.h>
@@ -15,6 +16,7 @@
 
 #include "fleet.h"
 #include "report.h"
+#include "text_encoding.h"
 
 namespace langmon::cli {
 
@@ -107,7 +109,7 @@ int TakeSlot(Slots& slots) {
 // worker its next printer only after reading a result, and the port has
 // been closed by then.
 void RunInSlot(const FleetJob& job, Slots& slots, std::size_t index, int slot, int resultFd) {
-  const nlohmann::ordered_json result = RunFleetPrinter(job, index, slot + 1);
+  const nlohmann::ordered_json result = RunFleetPrinter(job, index, slot);
   const std::string line =
       fmt::format("{}\t{}\t{}\n", index, result.value("exitStatus", static_cast<int>(kFailed)),
                   result.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace));
@@ -125,7 +127,7 @@ nlohmann::ordered_json RunFleetPrinter(const FleetJob& job, std::size_t index, i
   const FleetPrinter& printer = job.printers[index];
   Options options = job.options;
   options.device = printer.uri;
-  options.port = fmt::format("LPT{}:", slot);
+  options.port = host::Utf16ToUtf8(kServedPortNames[slot]);
   options.printerName = printer.name;
   options.quiet = true;
   const auto start = std::chrono::steady_clock::now();
