@@ -9,7 +9,7 @@
 #include "config_report.h"
 #include "pjl/pjl.h"
 #include "report.h"
-#include "setting_values.h"
+#include "setting_compare.h"
 #include "text_encoding.h"
 
 namespace langmon::cli {
@@ -68,16 +68,16 @@ Verification Compare(const ConfigRecord& record, ConfigSource source, const Opti
   Json different = Json::array();
   for (const Setting* s : sent) {
     const auto stored = StoredValue(Utf8ToUtf16(options.printerName), s->ValueName);
-    const DWORD expected = ReadBackValue(*s, stored.value_or(0));
-    const DWORD got = RecordValue(record, s->Position);
-    if (AnswerOf(record, source, *s) != Answer::Answered) {
-      v.notReadBack.emplace_back(s->FieldName);
-    } else if (got == expected) {
+    const SettingAgreement a = CompareSetting(record, source, *s, stored.value_or(0));
+    if (a.agreement == Agreement::Same) {
       v.confirmed.emplace_back(s->FieldName);
-    } else {
+    } else if (a.agreement == Agreement::Differs) {
       v.different.push_back(
-          fmt::format("{} (expected {}, read back {})", s->FieldName, expected, got));
-      different.push_back({{"name", s->FieldName}, {"expected", expected}, {"readBack", got}});
+          fmt::format("{} (expected {}, read back {})", s->FieldName, a.expected, a.found));
+      different.push_back(
+          {{"name", s->FieldName}, {"expected", a.expected}, {"readBack", a.found}});
+    } else {
+      v.notReadBack.emplace_back(s->FieldName);
     }
   }
   v.json = {{"source", SourceName(source)},
