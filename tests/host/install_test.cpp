@@ -17,8 +17,8 @@ const std::string kCli = LANGMON_CLI_PATH;
 const std::string kPrinter = LANGMON_PRINTER_PATH;
 const std::string kBuildDir = LANGMON_BUILD_DIR;
 const std::string kCompletion = LANGMON_COMPLETION_SCRIPT;
-const std::vector<std::string> kCommands = {"config",   "apply",     "set",  "settings",
-                                            "testpage", "device-id", "print"};
+const std::vector<std::string> kCommands = {"config",   "apply",     "set",   "settings",
+                                            "testpage", "device-id", "print", "audit"};
 
 // Run, under a name a test body does not hide.
 ProcessResult Start(const std::vector<std::string>& args) { return Run(args); }
@@ -143,6 +143,7 @@ TEST(Completion, OffersFileNamesWholeWhereAnOptionTakesAFile) {
   WriteFile(folder + "/a job.prn", "");
   const std::set<std::string> one = {folder + "/a job.prn"};
   EXPECT_EQ(Complete("_langmon", {kCli, "print", folder + "/a"}), one);
+  EXPECT_EQ(Complete("_langmon", {kCli, "audit", folder + "/a"}), one);
   EXPECT_EQ(Complete("_langmon", {kCli, "--settings", folder + "/a"}), one);
   EXPECT_EQ(Complete("_langmon_printer", {kPrinter, "--objects", folder + "/a"}), one);
 }

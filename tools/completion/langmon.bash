@@ -1,7 +1,8 @@
 # Bash completion for langmon and langmon-printer: commands, options, file
-# names where an option takes a file, and for "langmon set" the names of the
-# settings that can be sent, as "langmon settings" lists them. Installed
-# once under each program's name; needs no other completion package.
+# names where an option or a command (print, audit) takes a file, and for
+# "langmon set" the names of the settings that can be sent, as "langmon
+# settings" lists them. Installed once under each program's name; needs no
+# other completion package.
 
 _langmon_options_taking_a_value="--printer --printers --jobs --port --printer-name --settings \
 --reg --page --job-id --document --timeout --connect-timeout"
@@ -79,7 +80,7 @@ _langmon() {
   local options=$global
   case $command in
     "")
-      _langmon_offer "$cur" -W "config apply set settings testpage device-id print $global"
+      _langmon_offer "$cur" -W "config apply set settings testpage device-id print audit $global"
       return
       ;;
     config) options+=" --reg" ;;
@@ -94,8 +95,8 @@ _langmon() {
       fi
       ;;
     testpage) options+=" --page" ;;
-    print)
-      options+=" --job-id --document"
+    audit | print)
+      [[ $command == print ]] && options+=" --job-id --document"
       if [[ $cur != -* ]]; then
         compopt -o filenames 2> /dev/null
         _langmon_offer "$cur" -f

@@ -13,6 +13,7 @@ int RunSettings(const Options& options);
 int RunTestPage(const Options& options);
 int RunDeviceId(const Options& options);
 int RunPrint(const Options& options);
+int RunAudit(const Options& options);
 
 // What a fleet checks once, before any printer is contacted: the NAME=VALUE
 // arguments of set, that apply is given stored settings to send (the fleet
@@ -20,5 +21,7 @@ int RunPrint(const Options& options);
 // reported.
 int CheckAssignments(const Options& options);
 int CheckStoredSettings(const Options& options);
+// What audit refuses before the baseline is read (audit.h reads it).
+int CheckAudit(const Options& options);
 
 }  // namespace langmon::cli

@@ -5,6 +5,7 @@
 
 #include <cstring>
 
+#include "audit.h"
 #include "config/settings.h"
 #include "options.h"
 
@@ -23,6 +24,8 @@ std::string Text(const Json& result, const char* key) {
   if (it == result.end() || it->is_null()) return {};
   return it->is_string() ? it->get<std::string>() : Dump(*it);
 }
+
+}  // namespace
 
 // A field as a spreadsheet reads it: quoted when it holds a separator, a
 // quote or a line break; text that a spreadsheet would take for a formula
@@ -45,6 +48,8 @@ std::string ErrorText(const Json& result) {
   return cause.empty() ? error : fmt::format("{}: {}", error, cause);
 }
 
+namespace {
+
 // The value of each setting a configuration holds, by name.
 std::string SettingValue(const Json& result, const char* name) {
   const auto settings = result.find("settings");
@@ -58,7 +63,9 @@ std::string SettingValue(const Json& result, const char* name) {
 std::string Outcome(const Json& result) {
   if (result.contains("error")) return fmt::format("error: {}", ErrorText(result));
   std::string text;
-  if (result.contains("source")) {
+  if (result.contains("baseline")) {
+    text = AuditOutcome(result);
+  } else if (result.contains("source")) {
     text = Text(result, "source");
     if (result.contains("answered"))
       text += fmt::format(", {} of {} settings answered", Text(result, "answered"),
@@ -120,10 +127,17 @@ std::string FleetLine(FleetFormat format, const Json& result) {
       return JsonLine(result);
     case FleetFormat::Csv:
       return CsvRow(result);
+    case FleetFormat::AuditCsv:
+      return AuditCsvRow(result);
     case FleetFormat::Text:
       break;
   }
   return TextLine(result);
+}
+
+std::string CsvHeaderOf(FleetFormat format) {
+  if (format == FleetFormat::Csv) return CsvHeader();
+  return format == FleetFormat::AuditCsv ? AuditCsvHeader() : std::string();
 }
 
 std::string ProgressText(const FleetTally& t) {
@@ -138,7 +152,8 @@ std::string FleetSummary(const std::vector<std::string>& names, const std::vecto
   } kGroups[] = {{kTimedOut, "were not done when the time limit (--timeout) ran out"},
                  {kUsage, "refused the input"},
                  {kFailed, "failed"},
-                 {kUnanswered, "did not answer fully"}};
+                 {kUnanswered, "did not answer fully"},
+                 {kDiffers, "differ from the baseline"}};
   std::string summary;
   for (std::size_t i = 0; i < statuses.size(); ++i)
     if (statuses[i] > kStoppedBySignal) {

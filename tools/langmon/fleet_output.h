@@ -11,7 +11,8 @@
 
 namespace langmon::cli {
 
-enum class FleetFormat { Text, JsonLines, Csv };
+// AuditCsv: audit's own columns (audit.h).
+enum class FleetFormat { Text, JsonLines, Csv, AuditCsv };
 
 // Each line ends with a newline.
 std::string JsonLine(const nlohmann::ordered_json& result);
@@ -19,6 +20,13 @@ std::string CsvHeader();
 std::string CsvRow(const nlohmann::ordered_json& result);
 std::string TextLine(const nlohmann::ordered_json& result);
 std::string FleetLine(FleetFormat format, const nlohmann::ordered_json& result);
+// The header of a CSV format.
+std::string CsvHeaderOf(FleetFormat format);
+
+// A field as a spreadsheet reads it (`isText`: text a spreadsheet could take
+// for a formula is defused), and a result's "error: cause".
+std::string CsvField(std::string text, bool isText);
+std::string ErrorText(const nlohmann::ordered_json& result);
 
 struct FleetTally {
   std::size_t done = 0, failed = 0, running = 0, waiting = 0;

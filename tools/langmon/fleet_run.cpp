@@ -401,8 +401,8 @@ void Step(Fleet& fleet) {
 
 namespace {
 
-// The workers: as few as hold min(jobs, printers) slots at nine each, with
-// the slots spread evenly.
+// The workers: as few as hold min(jobs, printers) slots at kSlotsPerWorker
+// each, with the slots spread evenly.
 bool StartWorkers(Fleet& fleet, std::size_t jobs) {
   const std::size_t total = std::min(jobs, fleet.job.printers.size());
   const std::size_t count = (total + kSlotsPerWorker - 1) / kSlotsPerWorker;
@@ -466,9 +466,10 @@ void RunToTheEnd(Fleet& fleet) {
   while (!fleet.workers.empty()) Reap(fleet, fleet.workers.size() - 1);
 }
 
-FleetFormat FormatOf(const Options& options) {
+FleetFormat FormatOf(const std::string& command, const Options& options) {
   if (options.json) return FleetFormat::JsonLines;
-  return options.csv ? FleetFormat::Csv : FleetFormat::Text;
+  if (!options.csv) return FleetFormat::Text;
+  return command == "audit" ? FleetFormat::AuditCsv : FleetFormat::Csv;
 }
 
 }  // namespace
@@ -482,7 +483,7 @@ int RunFleet(const std::string& command, int (*run)(const Options&), const Optio
                      options.timeout);
   if (int rc = StoredSettingsForAll(job.options, job.printers)) return rc;
   Fleet fleet(job);
-  fleet.format = FormatOf(options);
+  fleet.format = FormatOf(command, options);
   fleet.progress = !options.quiet && isatty(STDERR_FILENO);
   const std::size_t n = job.printers.size();
   for (std::size_t i = 0; i < n; ++i) fleet.waiting.push_back(i);
@@ -494,7 +495,7 @@ int RunFleet(const std::string& command, int (*run)(const Options&), const Optio
     return kFailed;
   // The results are the output from here on: no JSON object at the end.
   SetJsonOutput(false);
-  if (fleet.format == FleetFormat::Csv) Print(CsvHeader());
+  Print(CsvHeaderOf(fleet.format));
   RunToTheEnd(fleet);
   // The stop signals stay blocked: the run ends here, and a second Ctrl-C
   // must not cut the summary short.

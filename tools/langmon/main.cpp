@@ -10,6 +10,7 @@
 #include <optional>
 #include <vector>
 
+#include "audit.h"
 #include "commands.h"
 #include "fleet.h"
 #include "langmon_version.h"
@@ -31,7 +32,8 @@ struct Command {
 };
 
 constexpr const char* kCommandNames =
-    "config, apply, set, settings, testpage, device-id, print (langmon --help tells more)";
+    "config, apply, set, settings, testpage, device-id, print, audit (langmon --help tells "
+    "more)";
 
 // A number of seconds above 0; the upper bound keeps every time in
 // milliseconds within 32 bits.
@@ -106,10 +108,16 @@ std::vector<Command> AddCommands(CLI::App& app, Options& options) {
   print->add_option("FILE", options.file, "file to print, - for standard input")->required();
   print->add_option("--job-id", options.jobId, "spooler job id");
   print->add_option("--document", options.document, "document name");
+  CLI::App* audit = app.add_subcommand(
+      "audit", "compare the printer's configuration with a baseline; nothing is sent");
+  audit
+      ->add_option("BASELINE.reg", options.baseline,
+                   "one printer's stored settings; \"dwCfgFlags\" selects those compared")
+      ->required();
   const std::vector<Command> commands = {{config, &RunConfig},     {apply, &RunApply},
                                          {set, &RunSet},           {settings, &RunSettings},
                                          {testpage, &RunTestPage}, {deviceId, &RunDeviceId},
-                                         {print, &RunPrint}};
+                                         {print, &RunPrint},       {audit, &RunAudit}};
   // The global options may stand after the command too.
   for (const Command& command : commands) command.app->fallthrough();
   return commands;
@@ -186,7 +194,8 @@ std::optional<int> CheckNames(const CLI::App& app, const Options& options) {
 // a name the key path cannot hold is refused before any port opens, and so
 // is one a backup file (--reg) cannot hold.
 std::optional<int> CheckPrinterName(const std::string& command, const Options& options) {
-  if (command != "config" && command != "apply" && command != "set" && command != "testpage")
+  if (command != "config" && command != "apply" && command != "set" && command != "testpage" &&
+      command != "audit")
     return std::nullopt;
   std::string why = host::PrinterNameProblem(options.printerName);
   if (why.empty() && !options.regFile.empty()) why = host::RegKeyNameProblem(options.printerName);
@@ -198,10 +207,11 @@ std::optional<int> CheckPrinterName(const std::string& command, const Options& o
 // options that name one printer's port or files, two output formats.
 std::optional<int> CheckFleet(const CLI::App& app, const std::string& command,
                               const Options& options) {
-  if (command != "config" && command != "apply" && command != "set" && command != "testpage")
+  if (command != "config" && command != "apply" && command != "set" && command != "testpage" &&
+      command != "audit")
     return Fail(kUsage, command + " does not run on several printers",
-                "--printers, several --printer, --jobs and --csv are for config, apply, set and "
-                "testpage");
+                "--printers, several --printer, --jobs and --csv are for config, apply, set, "
+                "testpage and audit");
   if (options.json && options.csv)
     return Fail(kUsage, "--json and --csv exclude each other", "give one of them");
   const struct {
@@ -220,13 +230,18 @@ std::optional<int> CheckFleet(const CLI::App& app, const std::string& command,
     return CheckAssignments(options) ? std::optional<int>(kUsage) : std::nullopt;
   if (command == "apply")
     return CheckStoredSettings(options) ? std::optional<int>(kUsage) : std::nullopt;
+  if (command == "audit") return CheckAudit(options) ? std::optional<int>(kUsage) : std::nullopt;
   return std::nullopt;
 }
 
 int RunFleetCommand(const CLI::App& app, const Command& command, const Options& options) {
   const std::string name = command.app->get_name();
   if (auto status = CheckFleet(app, name, options)) return *status;
-  return RunFleet(name, command.run, options);
+  if (name != "audit") return RunFleet(name, command.run, options);
+  // Read once, before the workers are forked, for all of them.
+  Options audit = options;
+  if (int rc = ReadBaselineOnce(audit)) return rc;
+  return RunFleet(name, command.run, audit);
 }
 
 int Run(const CLI::App& app, const std::vector<Command>& commands, const Options& options) {
@@ -257,8 +272,9 @@ int RunCommandLine(int argc, char** argv, Clock::time_point start) {
       "Device URIs: sim:, sim:FILE.json, socket://HOST[:PORT], parallel:/dev/lpN,\n"
       "usb:/dev/usb/lpN, file:PATH.\n"
       "Exit status: 0 done, 1 failed, 2 wrong command line or input, 3 the answer did not\n"
-      "come whole from the printer, 4 the time limit of --timeout ran out; a fleet stopped\n"
-      "by SIGINT, SIGTERM or SIGHUP: 128 + the signal's number.",
+      "come whole from the printer, 4 the time limit of --timeout ran out, 5 (audit) read\n"
+      "whole and differs from the baseline; a fleet stopped by SIGINT, SIGTERM or SIGHUP:\n"
+      "128 + the signal's number.",
       "langmon"};
   AddGlobalOptions(app, options);
   const std::vector<Command> commands = AddCommands(app, options);

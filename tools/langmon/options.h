@@ -15,10 +15,13 @@ struct RegFile;
 
 namespace langmon::cli {
 
+struct Baseline;
+
 // kUnanswered: the request went through, but the answer did not come whole
 // from the printer (a configuration from stored settings or defaults, some
 // settings unanswered, settings that could not be read back to verify).
 // kTimedOut: the time limit (--timeout) cut the command short.
+// kDiffers: audit read the printer whole, and it differs from the baseline.
 // kStoppedBySignal: a fleet stopped by SIGINT, SIGTERM or SIGHUP ends with
 // this plus the signal's number, as a shell reports a program it ended.
 enum ExitStatus {
@@ -27,13 +30,18 @@ enum ExitStatus {
   kUsage = 2,
   kUnanswered = 3,
   kTimedOut = 4,
+  kDiffers = 5,
   kStoppedBySignal = 128
 };
 
 // The status of a run with two outcomes: a usage error outweighs a failure,
-// which outweighs an incomplete answer, which outweighs success.
+// which outweighs an incomplete answer, which outweighs a difference from
+// the baseline (a fleet with a printer not read whole was not read whole),
+// which outweighs success.
 constexpr int Worse(int a, int b) {
-  constexpr auto rank = [](int s) { return s == kUnanswered ? 1 : s == kSuccess ? 0 : s + 1; };
+  constexpr auto rank = [](int s) {
+    return s == kSuccess ? 0 : s == kDiffers ? 1 : s == kUnanswered ? 2 : s + 2;
+  };
   return rank(a) >= rank(b) ? a : b;
 }
 
@@ -70,6 +78,10 @@ struct Options {
   std::string regFile;                   // config --reg
   bool verify = false;                   // apply, set --verify
   std::vector<std::string> assignments;  // set NAME=VALUE...
+  std::string baseline;                  // audit BASELINE.reg
+  // The baseline, read and checked once by a fleet's parent and shared with
+  // its workers; null: the run reads it itself.
+  std::shared_ptr<const Baseline> baselineRead;
 };
 
 }  // namespace langmon::cli

@@ -132,7 +132,7 @@ int FinishOutput(int status) {
   if (r.writeError == 0) return status;
   ToStderr(
       fmt::format("langmon: error: cannot write the output: {}\n", std::strerror(r.writeError)));
-  return status == kSuccess || status == kUnanswered ? kFailed : status;
+  return status == kSuccess || status == kUnanswered || status == kDiffers ? kFailed : status;
 }
 
 std::string Win32ErrorText(DWORD error) {
