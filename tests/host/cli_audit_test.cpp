@@ -4,6 +4,7 @@
 // whatever its record holds, and nothing is sent to the printer.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <future>
 #include <map>
 #include <nlohmann/json.hpp>
@@ -163,6 +164,37 @@ TEST(CliAudit, ASilentPrinterIsNeverCompliantEvenWhenItsFallbackMatches) {
   auto objects = ByName(fleet.out);
   EXPECT_EQ(objects["silent"]["exitStatus"], 3);
   EXPECT_EQ(objects["answering"]["exitStatus"], 0);
+}
+
+// A printer that leaves a setting the baseline selects unanswered was not
+// read whole: exit status 3, even though what it did answer differs, which
+// is still named.
+TEST(CliAudit, ASettingLeftUnansweredKeepsStatusThreeWhateverDiffers) {
+  const std::string objects = TempPath("audit-no-copies.json");
+  WriteFile(objects, R"({"objects": {"050103030104": null}})");
+  const std::string baseline =
+      Baseline("\"dwCfgFlags\"=dword:00000005\n\"dwCopies\"=dword:1\n\"dwDensity\"=dword:8\n");
+  const ProcessResult r = RunLangmon({"audit", baseline, "--printer", "sim:" + objects});
+  EXPECT_EQ(r.status, 3) << r.err;
+  EXPECT_NE(r.out.find("differs from the baseline in 1 of 2 settings: Density (printer 6, "
+                       "baseline 8); not read whole: 1 of 2 settings not compared: Copies (not "
+                       "answered)"),
+            std::string::npos)
+      << r.out;
+  EXPECT_NE(r.err.find("not compared with the baseline: Copies (not answered)"), std::string::npos)
+      << r.err;
+  EXPECT_EQ(
+      Parse(RunLangmon({"audit", baseline, "--json", "--printer", "sim:" + objects}))["compliant"],
+      false);
+}
+
+// A fleet reads the baseline once, before its workers start: a pipe serves.
+TEST(CliAudit, AFleetReadsTheBaselineOnce) {
+  const ProcessResult r =
+      RunLangmon({"audit", "/dev/stdin", "--printer", "sim:", "--printer", "sim:"},
+                 ReadFile(AsTheSimulatedPrinter()));
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 2) << r.out;
 }
 
 // An audit reads and sends no setting: the printer's transcript holds the
