@@ -12,7 +12,10 @@ reply held 5 ms. Against one such fleet, in the same run:
 - one printer's read: `langmon config --printer URI --json`;
 - the fleet read: `langmon config --printers FILE --json`;
 
-for N = 64 and 256, REPETITIONS times each, medians reported. Wall time is
+for N = 64 and 256, REPETITIONS rounds, medians reported. Each round runs every
+command once, in turn (one printer, the fleet, and the floor programs below),
+so that a load that comes and goes on the machine falls on all of them alike;
+the fleet's ratio to the floor is the median of the rounds' ratios. Wall time is
 taken with a monotonic clock around the command; CPU time is its user and
 system time including its children (getrusage(RUSAGE_CHILDREN) before and
 after it is waited for; the fleet's server is a child too but is not waited
@@ -27,8 +30,9 @@ too: the same 27 round trips per printer, one thread per printer in one
 process and no monitor, against the same fleet, for one printer and for
 all of them. Its ratio is the best the fleet read's wall ratio can be on
 this machine. Beside it the same floor with the threads in forked
-processes of nine, the shape of the fleet's worker processes: what the
-process structure alone costs.
+processes of eighteen, the shape of the fleet's worker processes: what the
+process structure alone costs. Target: the fleet read at most 1.3 times the
+one-process floor.
 """
 import os
 import resource
@@ -40,6 +44,8 @@ import threading
 import time
 
 LATENCY_MS = 5
+# A fleet worker's printers: one on each port the monitor serves.
+PER_PROCESS = 18
 
 
 class Fleet:
@@ -150,42 +156,58 @@ def short(argv, fleet):
                     ["printers.txt" if a == fleet.list else a for a in argv[1:]])
 
 
-def measure_floor(floor, fleet, reps):
-    """Median wall times of the floor program: one printer, all printers in
-    one process, all printers in processes of nine."""
+def floor_wall(argv):
+    """The wall time the floor program reports for one run."""
+    done = subprocess.run(argv, stdout=subprocess.PIPE, text=True)
+    if done.returncode != 0:
+        sys.exit("fleet_bench: %s failed" % " ".join(argv))
+    return float(done.stdout)
+
+
+def rounds(langmon, floor, fleet, reps):
+    """`reps` rounds of every command in turn; per command its wall times
+    (and CPU times for langmon's), and the server's CPU time per fleet read."""
+    one = [langmon, "config", "--printer", fleet.uris["answers"][0], "--json"]
+    every = [langmon, "config", "--printers", fleet.list, "--json"]
     first = tempfile.NamedTemporaryFile("w", suffix=".txt", delete=False)
     first.write("socket://%s sim-1\n" % fleet.uris["answers"][0].split("//", 1)[1])
     first.close()
+    floors = {"floor one": [floor, first.name], "floor": [floor, fleet.list],
+              "floor per process": [floor, "--per-process", str(PER_PROCESS), fleet.list]}
+    times = {name: [] for name in ["one", "one cpu", "every", "every cpu", *floors]}
+    server = 0.0
     try:
-        walls = []
-        for argv in ([floor, first.name], [floor, fleet.list],
-                     [floor, "--per-process", "9", fleet.list]):
-            runs = []
-            for _ in range(reps):
-                done = subprocess.run(argv, stdout=subprocess.PIPE, text=True)
-                if done.returncode != 0:
-                    sys.exit("fleet_bench: %s failed" % " ".join(argv))
-                runs.append(float(done.stdout))
-            walls.append(statistics.median(runs))
-        return walls
+        for _ in range(reps):
+            wall, cpu, _, _ = run(one)
+            times["one"].append(wall)
+            times["one cpu"].append(cpu)
+            before = fleet.cpu()
+            wall, cpu, status, out = run(every)
+            server += fleet.cpu() - before
+            if len(out.splitlines()) != fleet.count:
+                sys.exit("fleet_bench: %s printed %d lines, not %d (exit status %d)" %
+                         (" ".join(every), len(out.splitlines()), fleet.count, status))
+            times["every"].append(wall)
+            times["every cpu"].append(cpu)
+            for name, argv in floors.items() if floor else ():
+                times[name].append(floor_wall(argv))
     finally:
         os.unlink(first.name)
+    return times, server / reps, one, every
 
 
 def measure_size(langmon, printer, count, reps, out, notes, floor=None, floors=None):
     with Fleet(printer, count) as fleet:
-        one = [langmon, "config", "--printer", fleet.uris["answers"][0], "--json"]
-        every = [langmon, "config", "--printers", fleet.list, "--json"]
-        one_wall, one_cpu = median_run(one, reps)
-        server_before = fleet.cpu()
-        all_wall, all_cpu = median_run(every, reps, expect_lines=count)
-        server = (fleet.cpu() - server_before) / reps
+        times, server, one, every = rounds(langmon, floor, fleet, reps)
         pss, rss = max(peak_memory(every) for _ in range(min(reps, 3)))
-        if floor:
-            one_floor, all_floor, in_nines = measure_floor(floor, fleet, reps)
-            floors.append("| %d printers | %.3f s | %.3f s | %.2f | %.3f s: %.2f | %.2f |" %
-                          (count, all_floor, one_floor, all_floor / one_floor, in_nines,
-                           in_nines / one_floor, all_wall / all_floor))
+    med = {name: statistics.median(values) for name, values in times.items() if values}
+    one_wall, one_cpu, all_wall, all_cpu = med["one"], med["one cpu"], med["every"], med["every cpu"]
+    if floor:
+        vs_floor = statistics.median(e / f for e, f in zip(times["every"], times["floor"]))
+        floors.append("| %d printers | %.3f s | %.3f s | %.2f | %.3f s: %.2f | %.2f, %s |" %
+                      (count, med["floor"], med["floor one"], med["floor"] / med["floor one"],
+                       med["floor per process"], med["floor per process"] / med["floor one"],
+                       vs_floor, verdict(vs_floor <= 1.3, "≤ 1.3")))
     per = all_cpu / count
     cpu_ratio = per / one_cpu if one_cpu else float("inf")
     memory = "%.1f MiB PSS, %.1f MiB RSS" % (pss, rss)
@@ -233,16 +255,19 @@ def main():
         out("")
         out("The machine's floor: `round_trip_floor printers.txt`, the same 27 round trips "
             "per printer against the same fleet, one thread per printer in one process, "
-            "without the monitor; and `round_trip_floor --per-process 9 printers.txt`, the "
-            "same threads in forked processes of nine, as the fleet's workers hold them "
-            "(medians of %d runs):" % reps)
+            "without the monitor; and `round_trip_floor --per-process %d printers.txt`, the "
+            "same threads in forked processes of %d, as the fleet's workers hold them "
+            "(medians of %d rounds, each running every command in turn; the fleet read's ratio "
+            "to the floor is the median of the rounds' ratios):" %
+            (PER_PROCESS, PER_PROCESS, reps))
         out("")
         out("| Fleet | Floor, all printers | Floor, one printer | Floor's wall ratio | "
-            "In processes of nine, and its ratio | Fleet read vs floor |")
+            "In processes of %d, and its ratio | Fleet read vs floor |" % PER_PROCESS)
         out("|---|---|---|---|---|---|")
         lines.extend(floors)
     out("")
-    out("Commands (medians of %d runs each; %s for the silent fleet):" % (reps, min(reps, 3)))
+    out("Commands (medians of %d rounds; %s runs each for the silent fleet):" %
+        (reps, min(reps, 3)))
     out("")
     for server, one, every in commands:
         out("- `%s`, then `%s` and `%s`" % (server, one, every))

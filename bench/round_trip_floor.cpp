@@ -9,8 +9,9 @@
 // read) "@PJL ECHO" round trips one after another, each waiting for its
 // reply, as the monitor's exchange does; all threads run at once, in one
 // process, or with --per-process N in forked processes of N threads each
-// (N = 9: the shape of a fleet's worker processes). Prints the wall time in
-// seconds; exit status 1 when a printer failed. The fleet benchmark runs it
+// (N = 18: the shape of a fleet's worker processes, one printer on each port
+// the monitor serves). Prints the wall time in seconds; exit status 1 when a
+// printer failed. The fleet benchmark runs it
 // beside `langmon config --printers` against the same printers: what the
 // machine's processors and kernel allow for that many round trips at once
 // is the fleet read's best case.
