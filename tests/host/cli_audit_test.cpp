@@ -21,16 +21,9 @@ using Json = nlohmann::json;
 
 constexpr char kSetLine[] = "@PJL DMCMD ASCIIHEX=\"0400";
 
-// A baseline of printer "reference" holding `values` ("name"=dword:...
-// lines).
-std::string Baseline(const std::string& values) {
-  const std::string path = TempPath("baseline.reg");
-  WriteFile(path,
-            "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Control\\Print\\Printers\\"
-            "reference\\PrinterDriverData]\n" +
-                values);
-  return path;
-}
+// A baseline: the stored settings of a printer whose name is not the
+// audited printer's, as a backup of a reference printer would be.
+std::string Baseline(const std::string& values) { return SettingsFile(values, "reference"); }
 
 // Copies and Density as the simulated printer holds them unless told
 // otherwise.

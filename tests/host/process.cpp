@@ -308,12 +308,12 @@ Received ReceiveReplies(int fd, int count, std::chrono::milliseconds limit) {
   return r;
 }
 
-std::string SettingsFile(const std::string& values) {
+std::string SettingsFile(const std::string& values, const std::string& printer) {
   const std::string path = TempPath("settings.reg");
-  WriteFile(path,
-            "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Control\\Print\\Printers\\"
-            "langmon\\PrinterDriverData]\n" +
-                values);
+  WriteFile(
+      path,
+      "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Control\\Print\\Printers\\" +
+          printer + "\\PrinterDriverData]\n" + values);
   return path;
 }
 

@@ -74,8 +74,8 @@ Received ReceiveReplies(int fd, int count,
                         std::chrono::milliseconds limit = std::chrono::milliseconds(3000));
 
 // A REGEDIT4 file in the temporary directory holding `values` ("name"=dword:...
-// lines) under the driver-data key of printer "langmon".
-std::string SettingsFile(const std::string& values);
+// lines) under the driver-data key of `printer`.
+std::string SettingsFile(const std::string& values, const std::string& printer = "langmon");
 
 std::string ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& content);
