@@ -2,7 +2,9 @@
 // printer read whole and as the baseline exits 0, one read whole that
 // differs 5 with each setting and both values named, one not read whole 3
 // whatever its record holds, and nothing is sent to the printer.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <future>
@@ -254,6 +256,17 @@ TEST(CliAudit, CsvHasOneRowPerPrinterWithItsDifferences) {
     EXPECT_NE(row.find(",5,printer,false,2,1,"), std::string::npos) << row;
     EXPECT_TRUE(row.ends_with(",\"Copies (printer 1, baseline 3)\",")) << row;
   }
+}
+
+// A difference nobody could read is no result: output that cannot be
+// written ends the run with 1, not with 5.
+TEST(CliAudit, OutputThatCannotBeWrittenEndsWithOneNotFive) {
+  const int full = open("/dev/full", O_WRONLY);
+  ASSERT_GE(full, 0);
+  const ProcessResult r = RunWithStdout({LANGMON_CLI_PATH, "audit", ThreeCopies()}, full);
+  close(full);
+  EXPECT_EQ(r.status, 1) << r.err;
+  EXPECT_NE(r.err.find("No space left on device"), std::string::npos) << r.err;
 }
 
 // What audit cannot use is refused with exit status 2 before any printer
