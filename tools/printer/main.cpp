@@ -20,7 +20,7 @@
 #include <string>
 
 #include "command_line.h"
-#include "fleet.h"
+#include "simulated_fleet.h"
 #include "langmon_version.h"
 #include "printer_server.h"
 #include "transcript.h"

@@ -1,4 +1,4 @@
-#include "fleet.h"
+#include "simulated_fleet.h"
 
 #include <sys/resource.h>
 
