@@ -29,7 +29,7 @@ struct LoopbackPrinter {
   SimPrinter printer;
   std::unique_ptr<PrinterServer> server;
   std::thread thread;
-  std::unique_ptr<langmon::net::SocketPortMonitor> monitor;  // the socket port monitor for it
+  std::unique_ptr<langmon::ports::SocketPortMonitor> monitor;  // the socket port monitor for it
   bool ok = false;
 
   LoopbackPrinter() {
@@ -40,10 +40,10 @@ struct LoopbackPrinter {
     std::string error;
     if (!server->Listen(error)) return;
     thread = std::thread([this] { server->Run(); });
-    langmon::net::SocketTarget target;
+    langmon::ports::SocketTarget target;
     target.host = "127.0.0.1";
     target.port = server->Port();
-    monitor = std::make_unique<langmon::net::SocketPortMonitor>(target);
+    monitor = std::make_unique<langmon::ports::SocketPortMonitor>(target);
     ok = true;
   }
   ~LoopbackPrinter() {

@@ -10,7 +10,7 @@
 
 #include <vector>
 
-namespace langmon::host::testing {
+namespace langmon::testing {
 
 namespace {
 
@@ -167,4 +167,4 @@ bool MisbehavingServer::Answer(int fd, std::string& pending, unsigned& answered)
   return true;
 }
 
-}  // namespace langmon::host::testing
+}  // namespace langmon::testing

@@ -10,7 +10,7 @@
 #include <thread>
 #include <vector>
 
-namespace langmon::host::testing {
+namespace langmon::testing {
 
 // The kinds that answer at all answer as a printer that holds no objects
 // does: each ECHO or DMINFO line comes back with a form feed behind it, so
@@ -71,4 +71,4 @@ class MisbehavingServer {
   std::vector<std::thread> handlers_;  // one per connection read from
 };
 
-}  // namespace langmon::host::testing
+}  // namespace langmon::testing

@@ -18,7 +18,7 @@
 #include <thread>
 #include <vector>
 
-namespace langmon::host {
+namespace langmon::ports {
 namespace {
 
 using namespace std::chrono_literals;
@@ -309,4 +309,4 @@ TEST_F(LocalPort, ErrnoMapsToWin32Codes) {
 }
 
 }  // namespace
-}  // namespace langmon::host
+}  // namespace langmon::ports

@@ -25,7 +25,7 @@
 #include "printer_server.h"
 #include "requests/requests.h"
 
-namespace langmon::net {
+namespace langmon::ports {
 namespace {
 
 using namespace std::chrono_literals;
@@ -503,7 +503,7 @@ TEST_F(SocketPortTest, EndDocPortConfirmsWhatThePrinterTook) {
 
 TEST_F(SocketPortTest, NoWaitGoesPastTheDeadlineAndEveryCallAfterItFails) {
   // A connect that would wait a minute.
-  host::testing::MisbehavingServer backlog(host::testing::Misbehaviour::FullBacklog);
+  testing::MisbehavingServer backlog(testing::Misbehaviour::FullBacklog);
   auto start = Clock::now();
   Open(backlog.Port(), 2000, start + 300ms, 60000);
   SetLastError(0);
@@ -645,4 +645,4 @@ TEST_F(SocketPrinterTest, MonitorReadsTheWholeConfigurationAndTestPageOverTcp) {
 }
 
 }  // namespace
-}  // namespace langmon::net
+}  // namespace langmon::ports

@@ -29,7 +29,7 @@ std::string VisibleBytes(std::string_view bytes);
 //   [   0.004] -- time-outs: read interval 10 ms, total 10 ms + 0 ms/byte
 // Each written or read chunk is cut after every LF so one wire line makes
 // one trace line. Print data inside a document is shortened when long.
-class TraceWriter : public PortObserver {
+class TraceWriter : public ports::PortObserver {
  public:
   explicit TraceWriter(std::FILE* out);
 
@@ -62,7 +62,7 @@ class TraceWriter : public PortObserver {
 // The setting being read while a configuration comes in, from the DMINFO
 // queries on the wire: "reading configuration: Density (3 of 25)". Written
 // over itself on one terminal line and wiped by Finish().
-class ConfigProgress : public PortObserver {
+class ConfigProgress : public ports::PortObserver {
  public:
   explicit ConfigProgress(std::FILE* out);
   ~ConfigProgress() override;
@@ -86,7 +86,7 @@ class ConfigProgress : public PortObserver {
 // "printing: 12.6 MB of 48.2 MB (26%), 9.8 MB/s" (without the size and share
 // when the size is not known). Shown at most every 200 ms and once more when
 // the document ends; wiped by Finish().
-class PrintProgress : public PortObserver {
+class PrintProgress : public ports::PortObserver {
  public:
   PrintProgress(std::FILE* out, std::optional<std::uint64_t> size);
   ~PrintProgress() override;
@@ -120,7 +120,7 @@ class PrintProgress : public PortObserver {
 // why nothing moves. Progress is a write that moved bytes, or what
 // `progress` reports (a socket port sees the printer take data inside a
 // call). A thread of its own watches from Start() until Stop().
-class QuietNotice : public PortObserver {
+class QuietNotice : public ports::PortObserver {
  public:
   using Progress = std::function<std::optional<std::chrono::steady_clock::time_point>()>;
   QuietNotice(std::FILE* out, std::chrono::milliseconds interval, Progress progress);
@@ -153,7 +153,7 @@ class QuietNotice : public PortObserver {
 
 // Keeps what was written to the port and read from it outside documents
 // (the PJL of the printer-data requests), up to a limit each.
-class RequestRecorder : public PortObserver {
+class RequestRecorder : public ports::PortObserver {
  public:
   void OnStartDoc(DWORD jobId, bool ok) override;
   void OnEndDoc() override;

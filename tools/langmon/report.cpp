@@ -10,7 +10,7 @@
 
 namespace langmon::cli {
 
-using host::PortFailure;
+using ports::PortFailure;
 
 namespace {
 

@@ -55,6 +55,6 @@ void Warning(const std::string& text);
 int FinishOutput(int status);
 
 std::string Win32ErrorText(DWORD error);
-std::string DescribeFailure(const host::PortFailure& f);
+std::string DescribeFailure(const ports::PortFailure& f);
 
 }  // namespace langmon::cli

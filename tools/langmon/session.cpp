@@ -48,7 +48,7 @@ void ReportLeftOut(const Options& options, const std::vector<LeftOut>& leftOut,
 // (the connection is gone, or the time is up), so the monitor stops waiting
 // for one in this request; a call that failed once the deadline had passed
 // means the time limit cut the run short.
-class FailureWatch : public PortObserver {
+class FailureWatch : public ports::PortObserver {
  public:
   FailureWatch(Spooler& spooler, std::optional<Clock::time_point> deadline)
       : spooler_(spooler), deadline_(deadline) {}
@@ -96,7 +96,7 @@ bool Session::ProgressWanted() const {
   return !options_.trace && !options_.quiet && isatty(STDERR_FILENO);
 }
 
-void Session::Watch(std::unique_ptr<PortObserver> observer) {
+void Session::Watch(std::unique_ptr<ports::PortObserver> observer) {
   observed_->AddObserver(observer.get());
   watchers_.push_back(std::move(observer));
 }
@@ -171,7 +171,7 @@ int Session::LoadSettings(const RegFile& file, const std::u16string& printer) {
 void Session::WatchThePort(bool showProgress) {
   PortMonitor* pm = portMonitor_.get();
   observed_ =
-      std::make_unique<ObservedPortMonitor>(pm->Table(), [pm] { return pm->LastMessage(); });
+      std::make_unique<ports::ObservedPortMonitor>(pm->Table(), [pm] { return pm->LastMessage(); });
   observed_->AddObserver(&recorder_);
   if (options_.trace) {
     trace_ = std::make_unique<TraceWriter>(stderr);
@@ -204,7 +204,7 @@ int Session::StartSpoolerAndOpenPort(const std::u16string& printer) {
 
 int ReportLateFailure(Session& session, const std::string& request) {
   if (!session.observed().HasFailure()) return kSuccess;
-  const PortFailure failure = session.observed().FirstFailure();
+  const ports::PortFailure failure = session.observed().FirstFailure();
   // A call the time limit refused is no fault of the port.
   if (failure.error == ERROR_TIMEOUT && session.PastDeadline())
     return Fail(kFailed, request + " was cut short", DescribeFailure(failure));

@@ -13,7 +13,7 @@
 #include <cstring>
 #include <thread>
 
-namespace langmon::host {
+namespace langmon::ports {
 
 namespace {
 
@@ -276,4 +276,4 @@ DWORD Win32ErrorFromErrno(int error) {
   }
 }
 
-}  // namespace langmon::host
+}  // namespace langmon::ports

@@ -18,7 +18,7 @@
 #include "platform/platform.h"
 #include "port_monitor_table.h"
 
-namespace langmon::host {
+namespace langmon::ports {
 
 enum class LocalPortKind { Parallel, Usb, File };
 
@@ -60,4 +60,4 @@ std::string LocalPortLastMessage();
 // Win32 error code for an errno value.
 DWORD Win32ErrorFromErrno(int error);
 
-}  // namespace langmon::host
+}  // namespace langmon::ports

@@ -1,6 +1,6 @@
 #include "observed_port.h"
 
-namespace langmon::host {
+namespace langmon::ports {
 
 namespace {
 
@@ -177,4 +177,4 @@ void ObservedPortMonitor::RecordFailure(std::string_view operation) {
   SetLastError(error);
 }
 
-}  // namespace langmon::host
+}  // namespace langmon::ports

@@ -17,7 +17,7 @@
 #include "platform/platform.h"
 #include "port_monitor_table.h"
 
-namespace langmon::host {
+namespace langmon::ports {
 
 class PortObserver {
  public:
@@ -89,4 +89,4 @@ class ObservedPortMonitor {
   portmonitor::PortMonitorTable table_;  // last: its OpenPort may run once it is made
 };
 
-}  // namespace langmon::host
+}  // namespace langmon::ports

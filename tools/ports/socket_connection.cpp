@@ -13,7 +13,7 @@
 #include <cerrno>
 #include <memory>
 
-namespace langmon::net::detail {
+namespace langmon::ports::detail {
 
 namespace {
 
@@ -212,4 +212,4 @@ void DrainAndClose(int fd, Clock::time_point until) {
   ::close(fd);
 }
 
-}  // namespace langmon::net::detail
+}  // namespace langmon::ports::detail

@@ -11,7 +11,7 @@
 
 #include "platform/platform.h"
 
-namespace langmon::net::detail {
+namespace langmon::ports::detail {
 
 using Clock = std::chrono::steady_clock;
 
@@ -79,4 +79,4 @@ DeliveryOutcome ConfirmDelivery(int fd, std::uint64_t sent, std::uint64_t acknow
 // a reset; then closes the socket.
 void DrainAndClose(int fd, Clock::time_point until);
 
-}  // namespace langmon::net::detail
+}  // namespace langmon::ports::detail

@@ -13,7 +13,7 @@
 #include "requests/requests.h"
 #include "socket_connection.h"
 
-namespace langmon::net {
+namespace langmon::ports {
 
 using namespace detail;
 
@@ -460,4 +460,4 @@ bool SocketPortMonitor::ConfirmRequest(std::string& error) {
 
 const char* SocketPortLastMessage() { return t_lastMessage.c_str(); }
 
-}  // namespace langmon::net
+}  // namespace langmon::ports

@@ -47,7 +47,7 @@
 #include "platform/platform.h"
 #include "port_monitor_table.h"
 
-namespace langmon::net {
+namespace langmon::ports {
 
 // Where the printer is, as a socket:// device URI gives it
 // (tools/host/device_uri.h reads the URI), and the port's time bounds.
@@ -124,4 +124,4 @@ constexpr DWORD kDefaultWriteTimeoutMs = 60000;
 // The message of the last failure on the calling thread ("" when none).
 const char* SocketPortLastMessage();
 
-}  // namespace langmon::net
+}  // namespace langmon::ports
