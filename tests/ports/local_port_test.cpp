@@ -125,7 +125,7 @@ TEST_F(LocalPort, TableOffersWhatTheMonitorNeeds) {
 TEST_F(LocalPort, DeviceCarriesBothDirections) {
   FakeDevice device;
   HANDLE port = Open(LocalPortKind::Parallel, device.path());
-  ASSERT_NE(port, nullptr) << LocalPortLastMessage();
+  ASSERT_NE(port, nullptr) << LastMessage();
   DWORD written = 0;
   EXPECT_TRUE(Write(port, "@PJL ECHO x\r\n", &written));
   EXPECT_EQ(written, 13u);
@@ -194,22 +194,21 @@ TEST_F(LocalPort, WriteThatTheDeviceDoesNotTakeTimesOut) {
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_TIMEOUT));
   EXPECT_LT(written, big.size());
   EXPECT_LT(Clock::now() - start, kHangLimit);
-  EXPECT_NE(LocalPortLastMessage().find("within 100 ms"), std::string::npos)
-      << LocalPortLastMessage();
+  EXPECT_NE(LastMessage().find("within 100 ms"), std::string::npos) << LastMessage();
   Table().pfnClosePort(port);
 }
 
 TEST_F(LocalPort, OpenFailuresNameTheCause) {
   EXPECT_EQ(Open(LocalPortKind::Parallel, "/nonexistent/lp0"), nullptr);
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
-  EXPECT_EQ(LocalPortLastMessage(), "open /nonexistent/lp0: No such file or directory");
+  EXPECT_EQ(LastMessage(), "open /nonexistent/lp0: No such file or directory");
 
   char path[] = "/tmp/langmon-local-XXXXXX";
   const int fd = mkstemp(path);
   ASSERT_GE(fd, 0);
   close(fd);
   EXPECT_EQ(Open(LocalPortKind::Usb, path), nullptr);
-  EXPECT_NE(LocalPortLastMessage().find("not a character device"), std::string::npos);
+  EXPECT_NE(LastMessage().find("not a character device"), std::string::npos);
   unlink(path);
 }
 
@@ -221,7 +220,7 @@ TEST_F(LocalPort, FilePortWritesAndNeverReads) {
   close(fd);
 
   HANDLE port = Open(LocalPortKind::File, path);
-  ASSERT_NE(port, nullptr) << LocalPortLastMessage();
+  ASSERT_NE(port, nullptr) << LastMessage();
   DWORD written = 0;
   EXPECT_TRUE(Write(port, "\x1b%-12345X@PJL \n", &written));
   EXPECT_EQ(written, 15u);
@@ -294,7 +293,7 @@ TEST_F(LocalPort, DeviceIdOnlyWhereTheDeviceReportsOne) {
                                                    nullptr, 0, reinterpret_cast<LPWSTR>(out),
                                                    sizeof out, &returned));
     EXPECT_EQ(returned, 0u);
-    EXPECT_NE(LocalPortLastMessage().find(c.message), std::string::npos) << LocalPortLastMessage();
+    EXPECT_NE(LastMessage().find(c.message), std::string::npos) << LastMessage();
     Table().pfnClosePort(port);
   }
   unlink(path);

@@ -183,7 +183,7 @@ TEST_F(SocketPortTest, RefusedPortFailsWithConnectionRefusedAndAMessage) {
   EXPECT_FALSE(Write("x", &written));
   EXPECT_EQ(written, 0u);
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_CONNECTION_REFUSED));
-  const std::string message = SocketPortLastMessage();
+  const std::string message = LastMessage();
   EXPECT_NE(message.find("127.0.0.1:" + std::to_string(port)), std::string::npos) << message;
   EXPECT_NE(message.find("refused"), std::string::npos) << message;
   // A read after it fails too, naming the first failure.
@@ -192,7 +192,7 @@ TEST_F(SocketPortTest, RefusedPortFailsWithConnectionRefusedAndAMessage) {
   SetLastError(0);
   EXPECT_FALSE(table_.pfnReadPort(handle_, buffer, sizeof buffer, &read));
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_CONNECTION_ABORTED));
-  EXPECT_NE(std::string(SocketPortLastMessage()).find("refused"), std::string::npos);
+  EXPECT_NE(std::string(LastMessage()).find("refused"), std::string::npos);
 }
 
 TEST_F(SocketPortTest, OpenPortWithoutAHostFails) {
@@ -202,7 +202,7 @@ TEST_F(SocketPortTest, OpenPortWithoutAHostFails) {
   SetLastError(0);
   EXPECT_FALSE(monitor.Table().pfnOpenPort(name, &h));
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_BAD_NET_NAME));
-  EXPECT_NE(std::string(SocketPortLastMessage()).find("LPT2:"), std::string::npos);
+  EXPECT_NE(std::string(LastMessage()).find("LPT2:"), std::string::npos);
 }
 
 TEST_F(SocketPortTest, ReadPortHonoursTheReadTimeOut) {
@@ -267,7 +267,7 @@ TEST_F(SocketPortTest, LargeWriteIsSentWholeThroughPartialSends) {
   DWORD written = 0;
   EXPECT_TRUE(Write(data, &written));
   EXPECT_EQ(written, data.size());
-  EXPECT_TRUE(table_.pfnEndDocPort(handle_)) << SocketPortLastMessage();
+  EXPECT_TRUE(table_.pfnEndDocPort(handle_)) << LastMessage();
   reader.join();
   EXPECT_TRUE(received == data) << "received " << received.size() << " bytes";
   const DocumentDelivery delivery = monitor_->LastDocument();
@@ -299,7 +299,7 @@ TEST_F(SocketPortTest, WriteTimeOutReportsWhatWasSent) {
   EXPECT_FALSE(more);
   EXPECT_EQ(written, 0u);
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_TIMEOUT));
-  EXPECT_NE(std::string(SocketPortLastMessage()).find("accepted no data"), std::string::npos);
+  EXPECT_NE(std::string(LastMessage()).find("accepted no data"), std::string::npos);
   ::close(peer);
 }
 
@@ -320,8 +320,7 @@ TEST_F(SocketPortTest, ResetFailsTheDocumentUntilEndDocPort) {
   SetLastError(0);
   EXPECT_FALSE(table_.pfnReadPort(handle_, buffer, sizeof buffer, &read));
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NETNAME_DELETED));
-  EXPECT_NE(std::string(SocketPortLastMessage()).find("reset"), std::string::npos)
-      << SocketPortLastMessage();
+  EXPECT_NE(std::string(LastMessage()).find("reset"), std::string::npos) << LastMessage();
   // The rest of the job must not go out on a fresh connection.
   SetLastError(0);
   EXPECT_FALSE(Write("part two"));
@@ -401,9 +400,8 @@ TEST_F(SocketPortTest, AfterADropOnlyAnEntryTextConnectsAgain) {
   SetLastError(0);
   EXPECT_FALSE(Write("@PJL DMINFO ASCIIHEX=\"0000050103030104\"\r\n"));
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_CONNECTION_ABORTED));
-  EXPECT_NE(std::string(SocketPortLastMessage()).find("failed earlier in this request"),
-            std::string::npos)
-      << SocketPortLastMessage();
+  EXPECT_NE(std::string(LastMessage()).find("failed earlier in this request"), std::string::npos)
+      << LastMessage();
   const auto start = Clock::now();
   EXPECT_FALSE(Read());
   EXPECT_GE(Clock::now() - start, 190ms);
@@ -482,7 +480,7 @@ TEST_F(SocketPortTest, EndDocPortConfirmsWhatThePrinterTook) {
     if (peer.joinable()) peer.join();
     if (c.peer == Peer::ReadsAndStaysOpen || c.peer == Peer::NeverReads) ::close(fd);
     const DocumentDelivery delivery = monitor_->LastDocument();
-    EXPECT_EQ(ok != FALSE, c.confirmed) << SocketPortLastMessage();
+    EXPECT_EQ(ok != FALSE, c.confirmed) << LastMessage();
     EXPECT_EQ(delivery.confirmed, c.confirmed);
     EXPECT_TRUE(delivery.ended);
     EXPECT_EQ(delivery.sent, written);
@@ -511,7 +509,7 @@ TEST_F(SocketPortTest, NoWaitGoesPastTheDeadlineAndEveryCallAfterItFails) {
   EXPECT_GE(Clock::now() - start, 290ms);
   EXPECT_LT(Clock::now() - start, kHangLimit);
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_TIMEOUT));
-  EXPECT_NE(std::string(SocketPortLastMessage()).find("time limit"), std::string::npos);
+  EXPECT_NE(std::string(LastMessage()).find("time limit"), std::string::npos);
   table_.pfnClosePort(handle_);
   // A read that would wait a minute; then every call fails at once.
   Listener listener;

@@ -22,7 +22,7 @@ class SocketPort : public PortMonitor {
  public:
   explicit SocketPort(ports::SocketTarget target) : monitor_(std::move(target)) {}
   const MONITOR& Table() const override { return monitor_.Table(); }
-  std::string LastMessage() const override { return ports::SocketPortLastMessage(); }
+  std::string LastMessage() const override { return ports::LastMessage(); }
   std::optional<Taken> LastDocumentTaken() const override {
     const ports::DocumentDelivery delivery = monitor_.LastDocument();
     if (!delivery.ended) return std::nullopt;
@@ -41,7 +41,7 @@ class LocalPort : public PortMonitor {
  public:
   explicit LocalPort(ports::LocalPortTarget target) : monitor_(std::move(target)) {}
   const MONITOR& Table() const override { return monitor_.Table(); }
-  std::string LastMessage() const override { return ports::LocalPortLastMessage(); }
+  std::string LastMessage() const override { return ports::LastMessage(); }
 
  private:
   ports::LocalPortMonitor monitor_;

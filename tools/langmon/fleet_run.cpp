@@ -24,6 +24,7 @@
 
 #include "fleet.h"
 #include "fleet_output.h"
+#include "plumbing.h"
 #include "reg_file_input.h"
 #include "report.h"
 
@@ -32,6 +33,7 @@ namespace langmon::cli {
 namespace {
 
 using Json = nlohmann::ordered_json;
+using ports::CloseFd;
 
 struct Worker {
   pid_t pid = -1;
@@ -59,11 +61,6 @@ struct Fleet {
   sigset_t oldMask{};  // the mask before they were blocked, for the workers
   int stoppedBy = 0;   // the signal that stopped the fleet, or 0
 };
-
-void CloseFd(int& fd) {
-  if (fd >= 0) ::close(fd);
-  fd = -1;
-}
 
 void ClearProgress(Fleet& fleet) {
   if (!fleet.progress) return;

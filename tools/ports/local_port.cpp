@@ -13,19 +13,17 @@
 #include <cstring>
 #include <thread>
 
+#include "plumbing.h"
+
 namespace langmon::ports {
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
 
 struct LocalPort {
   LocalPortTarget target;
   int fd = -1;
   COMMTIMEOUTS timeouts = kDefaultReadTimeouts;
 };
-
-thread_local std::string t_lastMessage;
 
 // The usblp driver's request for the IEEE 1284 device ID: the answer is the
 // ID behind a 2-byte big-endian length that counts itself.
@@ -44,24 +42,15 @@ const char* KindName(LocalPortKind kind) {
   return "local";
 }
 
-BOOL FailWith(DWORD code, std::string message) {
-  t_lastMessage = std::move(message);
-  SetLastError(code);
-  return FALSE;
-}
-
 BOOL FailErrno(const std::string& what, int error) {
-  return FailWith(Win32ErrorFromErrno(error), what + ": " + std::strerror(error));
+  return Fail(Win32ErrorFromErrno(error), what + ": " + std::strerror(error));
 }
 
 LocalPort* PortOf(HANDLE handle) { return static_cast<LocalPort*>(handle); }
 
 // `ms` from now, or the run's deadline when that comes first.
-Clock::time_point Within(std::uint64_t ms, Clock::time_point deadline) {
-  const auto now = Clock::now();
-  const auto room = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now).count();
-  if (room <= 0 || ms >= static_cast<std::uint64_t>(room)) return deadline;
-  return now + std::chrono::milliseconds(ms);
+Clock::time_point FromNow(std::uint64_t ms, Clock::time_point deadline) {
+  return Within(Clock::now(), ms, deadline);
 }
 
 bool TimeIsUp(const LocalPort& port) { return Clock::now() >= port.target.deadline; }
@@ -69,26 +58,14 @@ bool TimeIsUp(const LocalPort& port) { return Clock::now() >= port.target.deadli
 // `text` says when, so that no message claims a write took too long when
 // the time had run out before it: "the time limit had run out; nothing more
 // was written to /dev/null".
-BOOL FailTimeUp(std::string text) { return FailWith(ERROR_TIMEOUT, std::move(text)); }
+BOOL FailTimeUp(std::string text) { return Fail(ERROR_TIMEOUT, std::move(text)); }
 
-int MillisecondsUntil(Clock::time_point deadline) {
-  const auto left =
-      std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-  return static_cast<int>(std::clamp<long long>(left, 0, 1 << 30));
-}
-
-// Waits for `events` on the descriptor until the deadline; true when ready.
+// Waits for `events` on the descriptor until the deadline; true when ready,
+// false when the time is up or the wait failed (`error` set).
 bool WaitFor(int fd, short events, Clock::time_point deadline, int& error) {
-  while (true) {
-    pollfd p{fd, events, 0};
-    const int rc = poll(&p, 1, MillisecondsUntil(deadline));
-    if (rc > 0) return true;
-    if (rc == 0) return false;
-    if (errno != EINTR) {
-      error = errno;
-      return false;
-    }
-  }
+  const int ready = PollUntil(fd, events, deadline);
+  if (ready < 0) error = errno;
+  return ready > 0;
 }
 
 BOOL LocalOpenPort(void* context, LPWSTR, PHANDLE handle) {
@@ -103,15 +80,15 @@ BOOL LocalOpenPort(void* context, LPWSTR, PHANDLE handle) {
     struct stat st {};
     if (fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode)) {
       close(fd);
-      return FailWith(ERROR_INVALID_PARAMETER,
-                      "open " + target->path + ": not a character device (a " +
-                          KindName(target->kind) + ": port needs a printer device)");
+      return Fail(ERROR_INVALID_PARAMETER, "open " + target->path + ": not a character device (a " +
+                                               KindName(target->kind) +
+                                               ": port needs a printer device)");
     }
   }
   auto* port = new (std::nothrow) LocalPort{*target, fd, kDefaultReadTimeouts};
   if (!port) {
     close(fd);
-    return FailWith(ERROR_NOT_ENOUGH_MEMORY, "out of memory");
+    return Fail(ERROR_NOT_ENOUGH_MEMORY, "out of memory");
   }
   *handle = port;
   return TRUE;
@@ -130,7 +107,7 @@ BOOL WINAPI LocalWritePort(HANDLE handle, LPBYTE data, DWORD count, LPDWORD writ
   if (TimeIsUp(*port))
     return FailTimeUp("the time limit had run out; nothing more was written to " +
                       port->target.path);
-  const auto deadline = Within(limit, port->target.deadline);
+  const auto deadline = FromNow(limit, port->target.deadline);
   DWORD done = 0;
   while (done < count) {
     const ssize_t n = write(port->fd, data + done, count - done);
@@ -149,9 +126,9 @@ BOOL WINAPI LocalWritePort(HANDLE handle, LPBYTE data, DWORD count, LPDWORD writ
         return FailTimeUp("write " + port->target.path + ": the time limit ran out after " +
                           std::to_string(done) + " of " + std::to_string(count) +
                           " bytes were taken");
-      return FailWith(ERROR_TIMEOUT, "write " + port->target.path + ": the device took " +
-                                         std::to_string(done) + " of " + std::to_string(count) +
-                                         " bytes within " + std::to_string(limit) + " ms");
+      return Fail(ERROR_TIMEOUT, "write " + port->target.path + ": the device took " +
+                                     std::to_string(done) + " of " + std::to_string(count) +
+                                     " bytes within " + std::to_string(limit) + " ms");
     }
   }
   return TRUE;
@@ -169,7 +146,7 @@ BOOL WINAPI LocalReadPort(HANDLE handle, LPBYTE buffer, DWORD size, LPDWORD read
   const DWORD interval = t.ReadIntervalTimeout == 0xFFFFFFFF ? 0 : t.ReadIntervalTimeout;
   if (TimeIsUp(*port))
     return FailTimeUp("the time limit ran out before an answer came from " + port->target.path);
-  const auto totalDeadline = Within(total, port->target.deadline);
+  const auto totalDeadline = FromNow(total, port->target.deadline);
   if (port->target.kind == LocalPortKind::File) {
     // A file has no back channel: nothing ever arrives. The read still takes
     // its time-out, as a port with nothing to deliver does, so that a caller
@@ -181,7 +158,7 @@ BOOL WINAPI LocalReadPort(HANDLE handle, LPBYTE buffer, DWORD size, LPDWORD read
   // time-out, up to the interval time-out); then keep reading while bytes
   // follow each other within the interval, until the buffer is full or the
   // total time-out passes.
-  auto deadline = total ? totalDeadline : Within(interval, port->target.deadline);
+  auto deadline = total ? totalDeadline : FromNow(interval, port->target.deadline);
   DWORD got = 0;
   while (got < size) {
     int error = 0;
@@ -196,7 +173,7 @@ BOOL WINAPI LocalReadPort(HANDLE handle, LPBYTE buffer, DWORD size, LPDWORD read
     got += static_cast<DWORD>(n);
     if (read) *read = got;
     if (interval == 0) break;
-    const auto next = Within(interval, port->target.deadline);
+    const auto next = FromNow(interval, port->target.deadline);
     deadline = total ? std::min(next, totalDeadline) : next;
   }
   return TRUE;
@@ -212,7 +189,7 @@ BOOL WINAPI LocalClosePort(HANDLE handle) {
 }
 
 BOOL WINAPI LocalSetPortTimeOuts(HANDLE handle, LPCOMMTIMEOUTS timeouts, DWORD) {
-  if (!timeouts) return FailWith(ERROR_INVALID_PARAMETER, "no time-outs given");
+  if (!timeouts) return Fail(ERROR_INVALID_PARAMETER, "no time-outs given");
   PortOf(handle)->timeouts = *timeouts;
   return TRUE;
 }
@@ -222,14 +199,14 @@ BOOL WINAPI LocalGetPrinterDataFromPort(HANDLE handle, DWORD controlId, LPWSTR, 
   LocalPort* port = PortOf(handle);
   if (cbReturned) *cbReturned = 0;
   if (controlId != IOCTL_PAR_QUERY_DEVICE_ID || port->target.kind != LocalPortKind::Usb)
-    return FailWith(ERROR_NOT_SUPPORTED, std::string("a ") + KindName(port->target.kind) +
-                                             ": port cannot report a device ID");
+    return Fail(ERROR_NOT_SUPPORTED, std::string("a ") + KindName(port->target.kind) +
+                                         ": port cannot report a device ID");
   unsigned char id[kDeviceIdCapacity] = {};
   if (ioctl(port->fd, kUsbGetDeviceId, id) < 0)
     return FailErrno("device ID of " + port->target.path, errno);
   const std::size_t length = std::min<std::size_t>((id[0] << 8) | id[1], sizeof id);
   if (!outBuffer || cbOutBuffer < length)
-    return FailWith(ERROR_INSUFFICIENT_BUFFER, "device ID longer than the buffer");
+    return Fail(ERROR_INSUFFICIENT_BUFFER, "device ID longer than the buffer");
   std::memcpy(outBuffer, id, length);
   if (cbReturned) *cbReturned = static_cast<DWORD>(length);
   return TRUE;
@@ -250,30 +227,5 @@ constexpr portmonitor::PortOperations kLocalOperations = {
 
 LocalPortMonitor::LocalPortMonitor(LocalPortTarget target)
     : target_(std::move(target)), table_(kLocalOperations, this) {}
-
-std::string LocalPortLastMessage() { return t_lastMessage; }
-
-DWORD Win32ErrorFromErrno(int error) {
-  switch (error) {
-    case ENOENT:
-    case ENOTDIR:
-      return ERROR_FILE_NOT_FOUND;
-    case EACCES:
-    case EPERM:
-    case EROFS:
-      return ERROR_ACCESS_DENIED;
-    case EBUSY:
-      return ERROR_BUSY;
-    case ENOMEM:
-      return ERROR_NOT_ENOUGH_MEMORY;
-    case ETIMEDOUT:
-      return ERROR_TIMEOUT;
-    case ENOTTY:
-    case EOPNOTSUPP:
-      return ERROR_NOT_SUPPORTED;
-    default:
-      return ERROR_GEN_FAILURE;
-  }
-}
 
 }  // namespace langmon::ports

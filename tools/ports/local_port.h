@@ -9,13 +9,16 @@
 // The port name handed to OpenPort is the spooler's (LPT1:, FILE: ...), not
 // the device: each LocalPortMonitor serves the one target it was made for,
 // and its table's OpenPort opens that target whatever the port name. Every
-// port keeps its own descriptor and time-outs.
+// port keeps its own descriptor and time-outs. A failure leaves its message
+// for LastMessage() (plumbing.h), e.g. "open /dev/lp0: No such file or
+// directory".
 #pragma once
 
 #include <chrono>
 #include <string>
 
 #include "platform/platform.h"
+#include "plumbing.h"
 #include "port_monitor_table.h"
 
 namespace langmon::ports {
@@ -52,12 +55,5 @@ class LocalPortMonitor {
   LocalPortTarget target_;
   portmonitor::PortMonitorTable table_;
 };
-
-// A readable account of the last failure of any call of the table on this
-// thread, e.g. "open /dev/lp0: No such file or directory".
-std::string LocalPortLastMessage();
-
-// Win32 error code for an errno value.
-DWORD Win32ErrorFromErrno(int error);
 
 }  // namespace langmon::ports

@@ -12,12 +12,12 @@
 #include <algorithm>
 #include <cerrno>
 #include <memory>
+#include <thread>
 
 namespace langmon::ports::detail {
 
 namespace {
 
-constexpr std::chrono::milliseconds::rep kLongestPollMs = 1 << 30;
 // How often the end-of-document wait looks at what was acknowledged.
 constexpr int kDeliverySliceMs = 20;
 
@@ -27,11 +27,7 @@ int ConnectOne(int fd, const addrinfo& address, Clock::time_point until) {
   if (::connect(fd, address.ai_addr, address.ai_addrlen) == 0) return 0;
   int error = errno;
   if (error != EINPROGRESS) return error;
-  pollfd p{fd, POLLOUT, 0};
-  int ready;
-  do {
-    ready = ::poll(&p, 1, MillisecondsUntil(until));
-  } while (ready < 0 && errno == EINTR);
+  const int ready = PollUntil(fd, POLLOUT, until);
   socklen_t len = sizeof error;
   if (ready == 0) return ETIMEDOUT;
   if (ready < 0 || ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &len) != 0) return errno;
@@ -54,12 +50,12 @@ int DropInput(int fd) {
 // Waits one slice for input (dropping it) while the printer's side is open,
 // or simply lets the slice pass once it has closed; false on an error.
 bool WaitSlice(int fd, bool& peerClosed, int sliceMs) {
+  const auto until = Clock::now() + std::chrono::milliseconds(sliceMs);
   if (peerClosed) {
-    ::poll(nullptr, 0, sliceMs);
+    std::this_thread::sleep_until(until);
     return true;
   }
-  pollfd p{fd, POLLIN, 0};
-  if (::poll(&p, 1, sliceMs) <= 0) return true;
+  if (PollUntil(fd, POLLIN, until) <= 0) return true;
   const int dropped = DropInput(fd);
   if (dropped < 0) return false;
   peerClosed = dropped == 1;
@@ -67,45 +63,6 @@ bool WaitSlice(int fd, bool& peerClosed, int sliceMs) {
 }
 
 }  // namespace
-
-int MillisecondsUntil(Clock::time_point when) {
-  const auto now = Clock::now();
-  if (when <= now) return 0;
-  const auto left = std::chrono::ceil<std::chrono::milliseconds>(when - now).count();
-  return static_cast<int>(std::min(left, kLongestPollMs));
-}
-
-Clock::time_point Within(Clock::time_point from, std::uint64_t ms, Clock::time_point cap) {
-  const auto room = std::chrono::duration_cast<std::chrono::milliseconds>(cap - from).count();
-  if (room <= 0 || ms >= static_cast<std::uint64_t>(room)) return cap;
-  return from + std::chrono::milliseconds(ms);
-}
-
-DWORD MapErrno(int error) {
-  switch (error) {
-    case ECONNREFUSED:
-      return ERROR_CONNECTION_REFUSED;
-    case ETIMEDOUT:
-      return ERROR_TIMEOUT;
-    case ENETUNREACH:
-    case ENETDOWN:
-      return ERROR_NETWORK_UNREACHABLE;
-    case EHOSTUNREACH:
-    case EHOSTDOWN:
-      return ERROR_HOST_UNREACHABLE;
-    case ECONNRESET:
-      return ERROR_NETNAME_DELETED;
-    case EPIPE:
-      return ERROR_BROKEN_PIPE;
-    case ECONNABORTED:
-      return ERROR_CONNECTION_ABORTED;
-    case ENOMEM:
-    case ENOBUFS:
-      return ERROR_NOT_ENOUGH_MEMORY;
-    default:
-      return ERROR_GEN_FAILURE;
-  }
-}
 
 int ConnectTo(const std::string& host, unsigned port, Clock::time_point until, int& error,
               std::string& resolveError) {
@@ -202,11 +159,8 @@ DeliveryOutcome ConfirmDelivery(int fd, std::uint64_t sent, std::uint64_t acknow
 
 void DrainAndClose(int fd, Clock::time_point until) {
   if (::shutdown(fd, SHUT_WR) == 0) {
-    for (;;) {
-      pollfd p{fd, POLLIN, 0};
-      const int ready = ::poll(&p, 1, MillisecondsUntil(until));
-      if (ready < 0 && errno == EINTR) continue;
-      if (ready <= 0 || DropInput(fd) != 0) break;  // time up, closed, or failed
+    // Until the time is up, the printer has closed, or a call failed.
+    while (PollUntil(fd, POLLIN, until) > 0 && DropInput(fd) == 0) {
     }
   }
   ::close(fd);

@@ -1,7 +1,6 @@
 // One TCP connection to a printer, the parts the socket port monitor's entry
-// points share: time left until a deadline, connecting within a time,
-// Win32 codes for socket errors, what the printer has acknowledged, and the
-// wait at the end of a document for the printer to take it all.
+// points share: connecting within a time, what the printer has acknowledged,
+// and the wait at the end of a document for the printer to take it all.
 #pragma once
 
 #include <chrono>
@@ -9,19 +8,9 @@
 #include <functional>
 #include <string>
 
-#include "platform/platform.h"
+#include "plumbing.h"
 
 namespace langmon::ports::detail {
-
-using Clock = std::chrono::steady_clock;
-
-// Milliseconds left until `when` for poll(): 0 once it has passed, capped
-// far below the int range.
-int MillisecondsUntil(Clock::time_point when);
-// `from` plus `ms`, or `cap` when that comes first.
-Clock::time_point Within(Clock::time_point from, std::uint64_t ms, Clock::time_point cap);
-
-DWORD MapErrno(int error);
 
 // Connects to host:port, trying each address in turn, all before `until`.
 // The connected non-blocking socket, or -1 with `error` set to the errno

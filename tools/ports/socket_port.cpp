@@ -47,19 +47,16 @@ struct SocketPort {
 
 namespace {
 
-thread_local std::string t_lastMessage;
-
+// The port's name as the messages show it: the system's ANSI form, as a
+// port monitor on Windows would have it ('?' for what it cannot hold).
 std::string Narrow(LPCWSTR name) {
-  std::string out;
-  if (name == nullptr) return out;
-  for (; *name; ++name) out.push_back(*name < 0x80 ? static_cast<char>(*name) : '?');
+  if (name == nullptr || *name == 0) return {};
+  const int size = WideCharToMultiByte(CP_ACP, 0, name, -1, nullptr, 0, nullptr, nullptr);
+  if (size <= 0) return {};
+  std::string out(static_cast<std::size_t>(size), '\0');
+  WideCharToMultiByte(CP_ACP, 0, name, -1, out.data(), size, nullptr, nullptr);
+  out.pop_back();  // the terminating NUL
   return out;
-}
-
-BOOL Fail(DWORD code, std::string message) {
-  t_lastMessage = std::move(message);
-  SetLastError(code);
-  return FALSE;
 }
 
 std::string Where(const SocketPort& port) {
@@ -86,12 +83,11 @@ BOOL FailTimeUp(std::string text) { return Fail(ERROR_TIMEOUT, std::move(text));
 // Closes the connection; `graceful` as DrainAndClose does it, within the
 // close time and the deadline.
 void Disconnect(SocketPort& port, bool graceful) {
-  if (port.fd < 0) return;
-  if (graceful)
+  if (port.fd >= 0 && graceful) {
     DrainAndClose(port.fd, Within(Clock::now(), port.target.closeDrainMs, port.target.deadline));
-  else
-    ::close(port.fd);
-  port.fd = -1;
+    port.fd = -1;
+  }
+  CloseFd(port.fd);
 }
 
 // The connection failed: keeps the first failure with what the printer had
@@ -135,7 +131,8 @@ BOOL Connect(SocketPort& port) {
     reason = until == port.target.deadline
                  ? "no answer before the time limit ran out"
                  : "no answer within " + std::to_string(port.target.connectTimeoutMs) + " ms";
-  return Broken(port, MapErrno(error), "cannot connect to " + Where(port) + ": " + reason);
+  return Broken(port, Win32ErrorFromErrno(error),
+                "cannot connect to " + Where(port) + ": " + reason);
 }
 
 bool BeginsWithEntryText(const BYTE* data, DWORD size) {
@@ -186,8 +183,7 @@ BOOL SendWithin(SocketPort& port, const BYTE* data, DWORD size, DWORD* written) 
     }
     if (n < 0 && errno == EINTR) continue;
     if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-      pollfd p{port.fd, POLLOUT, 0};
-      if (::poll(&p, 1, MillisecondsUntil(until)) != 0 || Clock::now() < until) continue;
+      if (PollUntil(port.fd, POLLOUT, until) != 0 || Clock::now() < until) continue;
       if (sent > 0) return TRUE;
       if (until == port.target.deadline)
         return FailTimeUp("the time limit ran out while sending to the printer at " + Where(port));
@@ -195,7 +191,7 @@ BOOL SendWithin(SocketPort& port, const BYTE* data, DWORD size, DWORD* written) 
                                      std::to_string(limit) + " ms");
     }
     const int error = n < 0 ? errno : EPIPE;
-    return Broken(port, MapErrno(error),
+    return Broken(port, Win32ErrorFromErrno(error),
                   "sending to " + Where(port) + " failed: " + std::strerror(error));
   }
   return TRUE;
@@ -229,8 +225,8 @@ BOOL ConfirmConnection(SocketPort& port, const char* what, DocumentDelivery& del
     case Delivery::Confirmed:
       return TRUE;
     case Delivery::Failed:
-      return Fail(MapErrno(outcome.error), printer + " did not take the whole " + what + ": " +
-                                               std::strerror(outcome.error));
+      return Fail(Win32ErrorFromErrno(outcome.error), printer + " did not take the whole " + what +
+                                                          ": " + std::strerror(outcome.error));
     case Delivery::Stalled:
       return Fail(ERROR_TIMEOUT, printer + " took no more of the " + what + " for " +
                                      std::to_string(stall) + " ms");
@@ -262,7 +258,7 @@ BOOL SocketOpenPort(void* context, LPWSTR name, PHANDLE handle) {
       return Fail(ERROR_BAD_NET_NAME, "no printer host for port " + port->name);
     owner->AddPort(port.get());
     *handle = port.release();
-    t_lastMessage.clear();
+    ClearLastMessage();
     return TRUE;
   } catch (...) {
     return Fail(ERROR_NOT_ENOUGH_MEMORY, "out of memory opening a socket port");
@@ -332,18 +328,13 @@ std::uint64_t ReadWaitMs(const COMMTIMEOUTS& t, DWORD size) {
 
 // Receives what the printer sent, waiting for the first byte until `until`.
 BOOL Receive(SocketPort& port, LPBYTE buffer, DWORD size, LPDWORD read, Clock::time_point until) {
-  for (;;) {
-    pollfd p{port.fd, POLLIN, 0};
-    const int ready = ::poll(&p, 1, MillisecondsUntil(until));
-    if (ready < 0 && errno == EINTR) continue;
-    if (ready < 0) {
-      const int error = errno;
-      return Broken(port, MapErrno(error),
-                    std::string("waiting for data failed: ") + std::strerror(error));
-    }
-    if (ready == 0 || size == 0) return TRUE;  // nothing within the read time-out
-    break;
+  const int ready = PollUntil(port.fd, POLLIN, until);
+  if (ready < 0) {
+    const int error = errno;
+    return Broken(port, Win32ErrorFromErrno(error),
+                  std::string("waiting for data failed: ") + std::strerror(error));
   }
+  if (ready == 0 || size == 0) return TRUE;  // nothing within the read time-out
   ssize_t n;
   do {
     n = ::recv(port.fd, buffer, size, MSG_DONTWAIT);
@@ -357,7 +348,7 @@ BOOL Receive(SocketPort& port, LPBYTE buffer, DWORD size, LPDWORD read, Clock::t
                   "printer at " + Where(port) + " closed the connection");
   if (errno == EAGAIN || errno == EWOULDBLOCK) return TRUE;
   const int error = errno;
-  return Broken(port, MapErrno(error),
+  return Broken(port, Win32ErrorFromErrno(error),
                 "receiving from " + Where(port) + " failed: " + std::strerror(error));
 }
 
@@ -450,14 +441,12 @@ bool SocketPortMonitor::ConfirmRequest(std::string& error) {
     if (port->inDocument) continue;
     DocumentDelivery delivery;
     if (!ConfirmConnection(*port, "request", delivery) && confirmed) {
-      error = t_lastMessage;
+      error = LastMessage();
       confirmed = false;
     }
     port->broken = false;  // the next request starts afresh
   }
   return confirmed;
 }
-
-const char* SocketPortLastMessage() { return t_lastMessage.c_str(); }
 
 }  // namespace langmon::ports

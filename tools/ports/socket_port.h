@@ -34,7 +34,7 @@
 // deadline; after it every call fails at once with ERROR_TIMEOUT.
 //
 // Every failure sets the thread's last error to a Win32 code and leaves a
-// human-readable message for SocketPortLastMessage().
+// human-readable message for LastMessage() (plumbing.h).
 #pragma once
 
 #include <atomic>
@@ -45,6 +45,7 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "plumbing.h"
 #include "port_monitor_table.h"
 
 namespace langmon::ports {
@@ -120,8 +121,5 @@ class SocketPortMonitor {
 // longest the end of a document waits without progress).
 constexpr DWORD kDefaultReadTimeoutMs = 10;
 constexpr DWORD kDefaultWriteTimeoutMs = 60000;
-
-// The message of the last failure on the calling thread ("" when none).
-const char* SocketPortLastMessage();
 
 }  // namespace langmon::ports
