@@ -77,6 +77,17 @@ TEST(Trace, OneTraceLinePerWireLineInBothDirections) {
   std::fclose(out);
 }
 
+// A port monitor that gave no message still has its failure said in words.
+TEST(Trace, AFailureWithoutAMessageIsNamedInWords) {
+  std::FILE* out = std::tmpfile();
+  TraceWriter trace(out);
+  trace.OnFailure("OpenPort", ERROR_CONNECTION_REFUSED, "");
+  EXPECT_EQ(TraceLines(Captured(out)),
+            std::vector<std::string>{
+                "!! OpenPort failed, error 1225: the printer refused the connection"});
+  std::fclose(out);
+}
+
 TEST(Trace, LongPrintDataIsShortenedInsideADocumentOnly) {
   std::FILE* out = std::tmpfile();
   TraceWriter trace(out);

@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "config/config.h"
+#include "plumbing.h"
 #include "text_encoding.h"
 
 namespace langmon::host {
@@ -601,7 +602,8 @@ bool CreateDriverDataKey(const std::u16string& printer, HKEY& key, std::string& 
                                   REG_OPTION_NON_VOLATILE, KEY_WRITE, nullptr, &key, nullptr);
   if (rc != ERROR_SUCCESS) {
     key = nullptr;
-    error = "cannot create the printer's registry key (error " + std::to_string(rc) + ")";
+    error = "cannot create the printer's registry key (" +
+            ports::Win32ErrorText(static_cast<DWORD>(rc)) + ")";
     return false;
   }
   return true;
@@ -648,7 +650,8 @@ int LoadPrinterSettings(const RegFile& file, const std::u16string& printer,
                                    reinterpret_cast<const BYTE*>(&data), sizeof data);
     if (rc != ERROR_SUCCESS) {
       RegCloseKey(key);
-      error = "cannot store " + QuoteShortened(v.name) + " (error " + std::to_string(rc) + ")";
+      error = "cannot store " + QuoteShortened(v.name) + " (" +
+              ports::Win32ErrorText(static_cast<DWORD>(rc)) + ")";
       return -1;
     }
     ++written;

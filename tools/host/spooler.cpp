@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "pjl/pjl.h"
+#include "plumbing.h"
 #include "text_encoding.h"
 
 namespace langmon::host {
@@ -87,7 +88,7 @@ bool Spooler::Initialize(std::string& error) {
   std::u16string root(kMonitorRoot);
   table_ = InitializePrintMonitor(root.data());
   if (!table_) {
-    error = "InitializePrintMonitor failed, error " + std::to_string(GetLastError());
+    error = "InitializePrintMonitor failed: " + ports::Win32ErrorText(GetLastError());
     return false;
   }
   return true;

@@ -10,6 +10,7 @@
 
 #include "config/settings.h"
 #include "pjl/pjl.h"
+#include "plumbing.h"
 #include "text_encoding.h"
 
 namespace langmon::host {
@@ -120,8 +121,10 @@ void TraceWriter::OnPrinterData(DWORD controlId, bool ok, DWORD returned) {
 
 void TraceWriter::OnFailure(std::string_view operation, DWORD error, const std::string& message) {
   std::lock_guard<std::mutex> guard(mutex_);
-  Line("!!", fmt::format("{} failed, error {}{}{}", operation, error, message.empty() ? "" : ": ",
-                         message));
+  // The port monitor's message says what failed; without one, the code's
+  // words do.
+  Line("!!", fmt::format("{} failed, error {}: {}", operation, error,
+                         message.empty() ? ports::Win32ErrorText(error) : message));
 }
 
 void TraceWriter::Note(std::string_view text) {

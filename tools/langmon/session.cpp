@@ -10,6 +10,7 @@
 #include "config_report.h"
 #include "device_uri.h"
 #include "monitor/monitor_api.h"
+#include "plumbing.h"
 #include "reg_file_input.h"
 #include "report.h"
 #include "text_encoding.h"
@@ -195,7 +196,7 @@ int Session::StartSpoolerAndOpenPort(const std::u16string& printer) {
   DWORD openError = 0;
   if (!spooler_->OpenPort(Utf8ToUtf16(options_.port), observed_->Table(), openError)) {
     const std::string cause = observed_->HasFailure() ? DescribeFailure(observed_->FirstFailure())
-                                                      : Win32ErrorText(openError);
+                                                      : ports::Win32ErrorText(openError);
     return Fail(kFailed, fmt::format("cannot open port {} on {}", options_.port, options_.device),
                 cause);
   }
