@@ -5,6 +5,7 @@
 #include <unordered_map>
 #include <utility>
 
+#include "ascii.h"
 #include "config/config.h"
 #include "plumbing.h"
 #include "text_encoding.h"
@@ -12,6 +13,12 @@
 namespace langmon::host {
 
 namespace {
+
+using sim::EndsWithNoCase;
+using sim::EqualNoCase;
+using sim::FoldCase;
+using sim::HexValue;
+using sim::StartsWithNoCase;
 
 constexpr std::string_view kHeader5 = "Windows Registry Editor Version 5.00";
 constexpr std::string_view kHeader4 = "REGEDIT4";
@@ -21,35 +28,11 @@ struct Failure {
   std::string reason;
 };
 
-char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool EqualNoCase(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return AsciiLower(x) == AsciiLower(y);
-         });
-}
-
-bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
-  return text.size() >= prefix.size() && EqualNoCase(text.substr(0, prefix.size()), prefix);
-}
-
-bool EndsWithNoCase(std::string_view text, std::string_view suffix) {
-  return text.size() >= suffix.size() &&
-         EqualNoCase(text.substr(text.size() - suffix.size()), suffix);
-}
-
 std::string_view Trim(std::string_view s) {
   const auto isBlank = [](char c) { return c == ' ' || c == '\t'; };
   while (!s.empty() && isBlank(s.front())) s.remove_prefix(1);
   while (!s.empty() && isBlank(s.back())) s.remove_suffix(1);
   return s;
-}
-
-int HexNibble(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  c = AsciiLower(c);
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
 }
 
 // The monitor's key path parts as they stand in a .reg file's key lines,
@@ -165,7 +148,7 @@ struct DataFault {
 };
 
 bool AllHex(std::string_view digits) {
-  return std::all_of(digits.begin(), digits.end(), [](char c) { return HexNibble(c) >= 0; });
+  return std::all_of(digits.begin(), digits.end(), [](char c) { return HexValue(c) >= 0; });
 }
 
 // "string": a string value, checked for its syntax only.
@@ -184,7 +167,7 @@ bool ParseDwordData(std::string_view digits, Value& value, DataFault& fault) {
     return fault.Fail("dword value must be 1 to 8 hexadecimal digits, found " +
                       QuoteShortened(digits));
   DWORD v = 0;
-  for (char c : digits) v = (v << 4) | static_cast<DWORD>(HexNibble(c));
+  for (char c : digits) v = (v << 4) | static_cast<DWORD>(HexValue(c));
   value.kind = Value::Dword;
   value.dword = v;
   return true;
@@ -197,7 +180,7 @@ bool ParseHexType(std::string_view& rest, Value& value, DataFault& fault) {
   if (close == std::string_view::npos || type.empty() || type.size() > 8 || !AllHex(type))
     return fault.Fail("malformed hex(type) prefix");
   value.hexType = 0;
-  for (char c : type) value.hexType = (value.hexType << 4) | static_cast<unsigned>(HexNibble(c));
+  for (char c : type) value.hexType = (value.hexType << 4) | static_cast<unsigned>(HexValue(c));
   value.typeName = "hex(" + std::string(type) + ")";
   rest = rest.substr(close + 1);
   return true;
@@ -216,8 +199,8 @@ bool ParseHexBytes(std::string_view rest, std::string& bytes, DataFault& fault) 
       return fault.Fail("hex data has two commas with no byte between", rest.data());
     if (item.size() > 2 || !AllHex(item))
       return fault.Fail("bad byte " + QuoteShortened(item) + " in hex data", item.data());
-    int b = HexNibble(item[0]);
-    if (item.size() == 2) b = b * 16 + HexNibble(item[1]);
+    int b = HexValue(item[0]);
+    if (item.size() == 2) b = b * 16 + HexValue(item[1]);
     bytes += static_cast<char>(b);
     if (comma == std::string_view::npos) return true;
     rest.remove_prefix(comma + 1);
@@ -558,12 +541,6 @@ bool ParseText(std::string_view text, RegFile& out, Failure& failure) {
 }
 
 }  // namespace
-
-std::string FoldCase(std::string_view text) {
-  std::string folded(text);
-  for (char& c : folded) c = AsciiLower(c);
-  return folded;
-}
 
 bool ParseRegFile(std::string_view bytes, RegFile& out, RegFileError& error) {
   RegFile result;

@@ -99,10 +99,6 @@ int LoadPrinterSettings(const RegFile& file, const std::u16string& printer,
                         std::vector<LeftOut>& leftOut, std::string& error,
                         const std::string& from = {});
 
-// Lower-case ASCII, as the registry compares key and value names, and so
-// printer names, which name keys.
-std::string FoldCase(std::string_view text);
-
 // The printers a file holds values for, each once (compared without regard
 // to letter case), in the order they first appear.
 std::vector<std::string> PrintersIn(const RegFile& file);

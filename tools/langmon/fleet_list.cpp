@@ -5,6 +5,7 @@
 #include <set>
 #include <sstream>
 
+#include "ascii.h"
 #include "device_uri.h"
 #include "fleet.h"
 #include "printers_file.h"
@@ -35,7 +36,7 @@ bool NameAll(std::vector<FleetPrinter>& printers, std::string& error) {
       error = fmt::format("{}: {}", printers[i].origin, why);
       return false;
     }
-    if (!taken.insert(host::FoldCase(printers[i].name)).second) {
+    if (!taken.insert(sim::FoldCase(printers[i].name)).second) {
       error = fmt::format(
           "{}: the printer name \"{}\" is given to an earlier printer too; each "
           "printer needs a name of its own",
@@ -53,7 +54,7 @@ void WarnSharedUris(const std::vector<FleetPrinter>& printers) {
   std::map<std::string, std::vector<const FleetPrinter*>> sharing;  // by folded URI
   std::vector<std::string> order;
   for (const FleetPrinter& p : printers) {
-    const std::string uri = host::FoldCase(p.uri);
+    const std::string uri = sim::FoldCase(p.uri);
     if (uri.starts_with("sim:")) continue;
     auto& group = sharing[uri];
     if (group.empty()) order.push_back(uri);

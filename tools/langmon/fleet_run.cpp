@@ -22,6 +22,7 @@
 #include <set>
 #include <vector>
 
+#include "ascii.h"
 #include "fleet.h"
 #include "fleet_output.h"
 #include "plumbing.h"
@@ -434,10 +435,10 @@ int StoredSettingsForAll(Options& options, const std::vector<FleetPrinter>& flee
   if (printers.size() < 2) return kSuccess;
   options.settingsPerPrinter = true;
   std::set<std::string> named;
-  for (const FleetPrinter& p : fleet) named.insert(host::FoldCase(p.name));
+  for (const FleetPrinter& p : fleet) named.insert(sim::FoldCase(p.name));
   std::vector<std::string> others;
   for (const std::string& p : printers)
-    if (named.count(host::FoldCase(p)) == 0) others.push_back("\"" + p + "\"");
+    if (named.count(sim::FoldCase(p)) == 0) others.push_back("\"" + p + "\"");
   if (!others.empty())
     Warning(fmt::format("{}: left out the settings of {} {} that the fleet does not name: {}",
                         options.settings, others.size(),
