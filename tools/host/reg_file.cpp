@@ -51,28 +51,13 @@ int LineAt(std::string_view text, std::size_t offset) {
   return 1 + static_cast<int>(std::count(text.begin(), text.begin() + offset, '\n'));
 }
 
-// UTF-16LE bytes (without the byte-order mark) to UTF-8.
+// UTF-16LE bytes (without the byte-order mark) to UTF-8; a fault is on the
+// line the text before it ends on.
 bool DecodeUtf16Le(std::string_view bytes, std::string& out, Failure& failure) {
-  std::u16string units(bytes.size() / 2, u'\0');
-  for (std::size_t i = 0; i < units.size(); ++i)
-    units[i] = static_cast<char16_t>(static_cast<unsigned char>(bytes[2 * i]) |
-                                     (static_cast<unsigned char>(bytes[2 * i + 1]) << 8));
-  out.clear();
-  for (std::size_t i = 0; i < units.size();) {
-    char32_t cp;
-    const std::size_t n = DecodeUtf16At(units, i, cp);
-    if (n == 0) {
-      failure = {LineAt(out, out.size()), "unpaired UTF-16 surrogate"};
-      return false;
-    }
-    AppendUtf8(out, cp);
-    i += n;
-  }
-  if (bytes.size() % 2 != 0) {
-    failure = {LineAt(out, out.size()), "UTF-16 text ends in the middle of a character"};
-    return false;
-  }
-  return true;
+  std::string reason;
+  if (Utf16LeToUtf8(bytes, out, reason)) return true;
+  failure = {LineAt(out, out.size()), reason};
+  return false;
 }
 
 // Brings the file's bytes to UTF-8 text, whatever encoding it came in.
@@ -104,8 +89,7 @@ bool DecodeText(std::string_view bytes, std::string& text, Failure& failure) {
     return false;
   }
   // 8-bit text as REGEDIT4 writes it: read it as Latin-1.
-  text.clear();
-  for (char c : bytes) AppendUtf8(text, static_cast<unsigned char>(c));
+  text = Latin1ToUtf8(bytes);
   return true;
 }
 

@@ -17,13 +17,6 @@ namespace langmon::host {
 
 namespace {
 
-void AppendUtf16Le(std::string& out, const std::string& utf8) {
-  for (char16_t unit : Utf8ToUtf16(utf8)) {
-    out.push_back(static_cast<char>(unit & 0xFF));
-    out.push_back(static_cast<char>(unit >> 8));
-  }
-}
-
 bool WriteInPlace(const std::string& path, const std::string& bytes, std::string& error) {
   const int fd = open(path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
   if (fd < 0 || !ports::WriteAll(fd, bytes)) {
@@ -66,7 +59,7 @@ bool FormatRegFile(const std::u16string& printer, const std::vector<RegDwordValu
     text += fmt::format("\"{}\"=dword:{:08x}\r\n", v.name, v.value);
   text += "\r\n";
   bytes = "\xFF\xFE";
-  AppendUtf16Le(bytes, text);
+  bytes += Utf8ToUtf16Le(text);
   return true;
 }
 
