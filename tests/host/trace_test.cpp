@@ -104,6 +104,25 @@ TEST(Trace, LongPrintDataIsShortenedInsideADocumentOnly) {
   std::fclose(out);
 }
 
+// The one progress line of a configuration read, a print job and a fleet:
+// drawn over itself, due again only after its interval, wiped once.
+TEST(Progress, LineIsRedrawnAtMostEveryIntervalAndWipedOnce) {
+  std::FILE* out = std::tmpfile();
+  {
+    ProgressLine line(out);
+    const auto start = ProgressLine::Clock::time_point{} + std::chrono::hours(1);
+    EXPECT_TRUE(line.Due(start));
+    line.Show("1 done", start);
+    EXPECT_FALSE(line.Due(start + ProgressLine::kInterval - std::chrono::milliseconds(1)));
+    EXPECT_TRUE(line.Due(start + ProgressLine::kInterval));
+    line.Show("2 done", start + ProgressLine::kInterval);
+    line.Wipe();
+    line.Wipe();  // nothing shown: nothing to wipe
+  }               // nor when it goes
+  EXPECT_EQ(Captured(out), "\r\x1b[K1 done\r\x1b[K2 done\r\x1b[K");
+  std::fclose(out);
+}
+
 TEST(Progress, NamesTheSettingAndItsPlaceInTheReadOrder) {
   EXPECT_EQ(ConfigProgress::StepOf("050103030104"), 0);
   EXPECT_STREQ(ConfigProgress::StepName(0), "Copies");

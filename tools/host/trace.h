@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "observed_port.h"
+#include "progress_line.h"
 
 namespace langmon::host {
 
@@ -60,8 +61,8 @@ class TraceWriter : public ports::PortObserver {
 };
 
 // The setting being read while a configuration comes in, from the DMINFO
-// queries on the wire: "reading configuration: Density (3 of 25)". Written
-// over itself on one terminal line and wiped by Finish().
+// queries on the wire: "reading configuration: Density (3 of 25)", on a
+// ProgressLine, wiped by Finish().
 class ConfigProgress : public ports::PortObserver {
  public:
   explicit ConfigProgress(std::FILE* out);
@@ -76,16 +77,14 @@ class ConfigProgress : public ports::PortObserver {
   static const char* StepName(int step);
 
  private:
-  void Show(const std::string& text);
-
-  std::FILE* out_;
-  bool shown_ = false;
+  ProgressLine line_;
 };
 
 // A print job's progress on one terminal line, from the document's writes:
 // "printing: 12.6 MB of 48.2 MB (26%), 9.8 MB/s" (without the size and share
-// when the size is not known). Shown at most every 200 ms and once more when
-// the document ends; wiped by Finish().
+// when the size is not known), on a ProgressLine: redrawn at most every
+// ProgressLine::kInterval and once more when the document ends; wiped by
+// Finish().
 class PrintProgress : public ports::PortObserver {
  public:
   PrintProgress(std::FILE* out, std::optional<std::uint64_t> size);
@@ -99,18 +98,14 @@ class PrintProgress : public ports::PortObserver {
   // The line for `sent` bytes after `seconds`.
   static std::string Line(std::uint64_t sent, std::optional<std::uint64_t> size, double seconds);
 
-  static constexpr std::chrono::milliseconds kInterval{200};
-
  private:
   void Show(std::chrono::steady_clock::time_point now);
 
-  std::FILE* out_;
+  ProgressLine line_;
   std::optional<std::uint64_t> size_;
   bool inDocument_ = false;
   std::uint64_t sent_ = 0;
   std::chrono::steady_clock::time_point start_;
-  std::chrono::steady_clock::time_point shownAt_;
-  bool shown_ = false;
 };
 
 // Says on a stream, while a document is sent, that the printer has taken

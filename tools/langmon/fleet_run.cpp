@@ -26,6 +26,7 @@
 #include "fleet.h"
 #include "fleet_output.h"
 #include "plumbing.h"
+#include "progress_line.h"
 #include "reg_file_input.h"
 #include "report.h"
 
@@ -49,8 +50,7 @@ struct Fleet {
   explicit Fleet(const FleetJob& j) : job(j) {}
   const FleetJob& job;
   FleetFormat format = FleetFormat::Text;
-  bool progress = false;
-  Clock::time_point lastProgress{};
+  std::unique_ptr<host::ProgressLine> progress;  // on a terminal only
   std::deque<std::size_t> waiting;
   std::vector<std::optional<int>> statuses;
   std::vector<int> crashes;
@@ -64,22 +64,17 @@ struct Fleet {
 };
 
 void ClearProgress(Fleet& fleet) {
-  if (!fleet.progress) return;
-  std::fputs("\r\x1b[K", stderr);
-  std::fflush(stderr);
+  if (fleet.progress) fleet.progress->Wipe();
 }
 
 void ShowProgress(Fleet& fleet, bool now) {
-  if (!fleet.progress) return;
   const auto time = Clock::now();
-  if (!now && time - fleet.lastProgress < std::chrono::milliseconds(200)) return;
-  fleet.lastProgress = time;
+  if (!fleet.progress || (!now && !fleet.progress->Due(time))) return;
   FleetTally tally{fleet.finished, 0, 0, fleet.waiting.size()};
   for (const auto& s : fleet.statuses)
     if (s && *s != kSuccess) ++tally.failed;
   for (const Worker& w : fleet.workers) tally.running += w.inFlight.size();
-  std::fprintf(stderr, "\r\x1b[K%s", ProgressText(tally).c_str());
-  std::fflush(stderr);
+  fleet.progress->Show(ProgressText(tally), time);
 }
 
 // A printer's result, `line` as the output shows it: written out at once,
@@ -352,7 +347,7 @@ int PollTimeout(const Fleet& fleet) {
     wait = *fleet.job.options.deadline + TimeLimit::kWatchdogGrace - Clock::now();
   if (fleet.progress)
     wait = std::min<Clock::duration>(wait.value_or(Clock::duration::max()),
-                                     std::chrono::milliseconds(200));
+                                     host::ProgressLine::kInterval);
   if (!wait) return -1;
   const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(*wait).count();
   return static_cast<int>(std::clamp<long long>(ms + 1, 0, 60'000));
@@ -481,7 +476,8 @@ int RunFleet(const std::string& command, int (*run)(const Options&), const Optio
   if (int rc = StoredSettingsForAll(job.options, job.printers)) return rc;
   Fleet fleet(job);
   fleet.format = FormatOf(options);
-  fleet.progress = !options.quiet && isatty(STDERR_FILENO);
+  if (!options.quiet && isatty(STDERR_FILENO))
+    fleet.progress = std::make_unique<host::ProgressLine>(stderr);
   const std::size_t n = job.printers.size();
   for (std::size_t i = 0; i < n; ++i) fleet.waiting.push_back(i);
   fleet.statuses.resize(n);
