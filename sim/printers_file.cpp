@@ -1,5 +1,7 @@
 #include "printers_file.h"
 
+#include <algorithm>
+
 namespace langmon::sim {
 
 namespace {
@@ -68,6 +70,33 @@ std::string QuotePrinterName(std::string_view name) {
     quoted += c;
   }
   return quoted + "\"";
+}
+
+bool ReadPrintersText(std::string_view text, std::vector<PrintersEntry>& printers,
+                      PrintersFault& fault, const UriCheck& checkUri) {
+  for (int number = 1; !text.empty(); ++number) {
+    const std::size_t end = std::min(text.find('\n'), text.size());
+    std::string_view line = text.substr(0, end);
+    text.remove_prefix(std::min(end + 1, text.size()));
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    PrintersLine parsed;
+    fault.line = number;
+    if (!ReadPrintersLine(line, parsed, fault.reason)) return false;
+    if (parsed.comment) continue;
+    if (checkUri) fault.reason = checkUri(parsed.uri);
+    if (!fault.reason.empty()) return false;
+    printers.push_back({parsed.uri, parsed.name, number});
+  }
+  return true;
+}
+
+std::string WritePrintersText(const std::vector<std::string>& comments,
+                              const std::vector<PrintersEntry>& printers) {
+  std::string text;
+  for (const std::string& comment : comments) text.append("# ").append(comment).append("\n");
+  for (const PrintersEntry& p : printers)
+    text.append(p.uri).append(" ").append(QuotePrinterName(p.name)).append("\n");
+  return text;
 }
 
 }  // namespace langmon::sim

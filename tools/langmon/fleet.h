@@ -52,9 +52,6 @@ bool FleetAsked(const Options& options);
 // URIs that several printers share are warned of.
 sim::InputResult CollectPrinters(const Options& options, std::vector<FleetPrinter>& printers,
                                  std::string& error);
-// The lines of a printers file (sim/printers_file.h).
-bool ParsePrintersText(const std::string& text, const std::string& path,
-                       std::vector<FleetPrinter>& printers, std::string& error);
 
 // Runs `command` on every printer the options name; the exit status.
 int RunFleet(const std::string& command, int (*run)(const Options&), const Options& options);

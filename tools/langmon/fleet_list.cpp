@@ -3,7 +3,6 @@
 
 #include <map>
 #include <set>
-#include <sstream>
 
 #include "ascii.h"
 #include "device_uri.h"
@@ -76,34 +75,35 @@ void WarnSharedUris(const std::vector<FleetPrinter>& printers) {
   }
 }
 
+// The printers of the --printers file, each with its place "FILE:LINE".
+sim::InputResult PrintersOfFile(const Options& options, std::vector<FleetPrinter>& printers,
+                                std::string& error) {
+  using sim::InputResult;
+  std::string text;
+  const InputResult read = sim::ReadInputFile(
+      options.printersFile, {"printers file", sim::kMaxPrintersFileBytes, options.deadline}, text,
+      error);
+  if (read != InputResult::Read) return read;
+  std::vector<sim::PrintersEntry> listed;
+  sim::PrintersFault fault;
+  if (!sim::ReadPrintersText(text, listed, fault, &UriProblem)) {
+    error = fmt::format("{}:{}: {}", options.printersFile, fault.line, fault.reason);
+    return InputResult::Refused;
+  }
+  if (listed.empty()) {
+    error = options.printersFile + ": names no printer (one device URI a line)";
+    return InputResult::Refused;
+  }
+  for (const sim::PrintersEntry& p : listed)
+    printers.push_back({p.uri, p.name, fmt::format("{}:{}", options.printersFile, p.line)});
+  return InputResult::Read;
+}
+
 }  // namespace
 
 bool FleetAsked(const Options& options) {
   return options.devices.size() > 1 || !options.printersFile.empty() || options.jobs.has_value() ||
          options.csv;
-}
-
-bool ParsePrintersText(const std::string& text, const std::string& path,
-                       std::vector<FleetPrinter>& printers, std::string& error) {
-  std::istringstream in(text);
-  int number = 0;
-  for (std::string line; std::getline(in, line);) {
-    ++number;
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    const std::string where = fmt::format("{}:{}", path, number);
-    sim::PrintersLine parsed;
-    if (!sim::ReadPrintersLine(line, parsed, error)) {
-      error = where + ": " + error;
-      return false;
-    }
-    if (parsed.comment) continue;
-    if (std::string why = UriProblem(parsed.uri); !why.empty()) {
-      error = where + ": " + why;
-      return false;
-    }
-    printers.push_back({parsed.uri, parsed.name, where});
-  }
-  return true;
 }
 
 sim::InputResult CollectPrinters(const Options& options, std::vector<FleetPrinter>& printers,
@@ -117,18 +117,8 @@ sim::InputResult CollectPrinters(const Options& options, std::vector<FleetPrinte
     printers.push_back({uri, "", "--printer " + uri});
   }
   if (!options.printersFile.empty()) {
-    std::string text;
-    const InputResult read = sim::ReadInputFile(
-        options.printersFile, {"printers file", sim::kMaxPrintersFileBytes, options.deadline}, text,
-        error);
+    const InputResult read = PrintersOfFile(options, printers, error);
     if (read != InputResult::Read) return read;
-    const std::size_t before = printers.size();
-    if (!ParsePrintersText(text, options.printersFile, printers, error))
-      return InputResult::Refused;
-    if (printers.size() == before) {
-      error = options.printersFile + ": names no printer (one device URI a line)";
-      return InputResult::Refused;
-    }
   }
   if (printers.empty()) printers.push_back({"sim:", "", "--printer sim:"});
   if (!NameAll(printers, error)) return InputResult::Refused;

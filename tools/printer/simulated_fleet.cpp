@@ -122,19 +122,19 @@ std::string Fleet::ListeningLine(std::size_t i) const {
 }
 
 std::string Fleet::PrintersFile() const {
-  std::string silent, resets, lines;
+  std::string silent, resets;
+  std::vector<PrintersEntry> printers;
   for (std::size_t i = 0; i < servers_.size(); ++i) {
     // Appended piece by piece: GCC 12 at -O3 takes " " + std::string for an
     // overlapping copy.
     if (roles_[i] == Role::Silent) silent.append(" ").append(PrinterName(i));
     if (roles_[i] == Role::Resets) resets.append(" ").append(PrinterName(i));
-    lines.append("socket://").append(servers_[i]->Endpoint()).append(" ");
-    lines.append(QuotePrinterName(PrinterName(i))).append("\n");
+    printers.push_back({"socket://" + servers_[i]->Endpoint(), PrinterName(i)});
   }
-  std::string text = "# " + std::to_string(servers_.size()) + " simulated printers\n";
-  if (!silent.empty()) text += "# silent:" + silent + "\n";
-  if (!resets.empty()) text += "# resets:" + resets + "\n";
-  return text + lines;
+  std::vector<std::string> comments = {std::to_string(servers_.size()) + " simulated printers"};
+  if (!silent.empty()) comments.push_back("silent:" + silent);
+  if (!resets.empty()) comments.push_back("resets:" + resets);
+  return WritePrintersText(comments, printers);
 }
 
 unsigned long Fleet::Accepted() const {
