@@ -21,7 +21,7 @@
 
 namespace {
 
-using langmon::sim::PrinterServer;
+using langmon::printer::PrinterServer;
 using langmon::sim::SimPrinter;
 
 // langmon-printer's server on a free loopback port, for the life of the object.
@@ -34,7 +34,7 @@ struct LoopbackPrinter {
 
   LoopbackPrinter() {
     printer.SetTranscriptLimit(0);
-    langmon::sim::ServerOptions options;
+    langmon::printer::ServerOptions options;
     options.port = 0;
     server = std::make_unique<PrinterServer>(printer, options);
     std::string error;

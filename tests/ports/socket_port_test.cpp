@@ -545,9 +545,9 @@ TEST_F(SocketPortTest, GetPrinterDataFromPortFailsCleanly) {
 
 class SocketPrinterTest : public SocketPortTest {
  protected:
-  void StartServer(sim::ServerOptions options = {}) {
+  void StartServer(printer::ServerOptions options = {}) {
     options.port = 0;
-    server_ = std::make_unique<sim::PrinterServer>(printer_, options);
+    server_ = std::make_unique<printer::PrinterServer>(printer_, options);
     std::string error;
     ASSERT_TRUE(server_->Listen(error)) << error;
     thread_ = std::thread([this] { server_->Run(); });
@@ -571,7 +571,7 @@ class SocketPrinterTest : public SocketPortTest {
     return out;
   }
   sim::SimPrinter printer_;
-  std::unique_ptr<sim::PrinterServer> server_;
+  std::unique_ptr<printer::PrinterServer> server_;
   std::thread thread_;
 };
 
@@ -587,7 +587,7 @@ TEST_F(SocketPrinterTest, EchoExchangeWithTheSimulatedPrinter) {
 }
 
 TEST_F(SocketPrinterTest, ServerResetIsReportedOnTheNextRead) {
-  sim::ServerOptions options;
+  printer::ServerOptions options;
   options.resetAfter = 1;
   StartServer(options);
   Open(server_->Port());

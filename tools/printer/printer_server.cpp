@@ -18,12 +18,14 @@
 
 #include "plumbing.h"
 
-namespace langmon::sim {
+namespace langmon::printer {
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 using ports::CloseFd;
+using sim::SimChannel;
+using sim::SimPrinter;
 
 constexpr int kMaxEvents = 256;
 constexpr std::size_t kIoSize = 8192;
@@ -486,4 +488,4 @@ void LoopState::Run() {
     if (s->listenFd_ >= 0) Shut(s);
 }
 
-}  // namespace langmon::sim
+}  // namespace langmon::printer

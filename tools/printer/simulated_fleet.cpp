@@ -45,8 +45,8 @@ std::vector<Role> ChooseRoles(unsigned count, double silentShare, double resetSh
 
 std::string PrinterName(std::size_t index) { return "sim-" + std::to_string(index + 1); }
 
-Fleet::Fleet(const PrinterConfig& config, const ServerOptions& options,
-             const std::vector<Role>& roles)
+SimulatedFleet::SimulatedFleet(const PrinterConfig& config, const ServerOptions& options,
+                               const std::vector<Role>& roles)
     : roles_(roles) {
   for (std::size_t i = 0; i < roles_.size(); ++i) {
     PrinterConfig own = config;
@@ -63,13 +63,13 @@ Fleet::Fleet(const PrinterConfig& config, const ServerOptions& options,
   }
 }
 
-Fleet::~Fleet() {
+SimulatedFleet::~SimulatedFleet() {
   Stop();
   Wait();
   servers_.clear();  // before the printers they serve
 }
 
-bool Fleet::Listen(std::string& error) {
+bool SimulatedFleet::Listen(std::string& error) {
   for (std::size_t i = 0; i < servers_.size(); ++i) {
     if (!servers_[i]->Listen(error)) {
       if (servers_.size() > 1) error = PrinterName(i) + ": " + error;
@@ -79,7 +79,7 @@ bool Fleet::Listen(std::string& error) {
   return true;
 }
 
-bool Fleet::Start(std::string& error) {
+bool SimulatedFleet::Start(std::string& error) {
   const std::size_t count =
       std::clamp<std::size_t>(std::thread::hardware_concurrency(), 1, servers_.size());
   std::vector<std::vector<PrinterServer*>> shares(count);
@@ -106,22 +106,22 @@ bool Fleet::Start(std::string& error) {
   return false;
 }
 
-void Fleet::Stop() {
+void SimulatedFleet::Stop() {
   for (auto& server : servers_) server->Stop();
 }
 
-void Fleet::Wait() {
+void SimulatedFleet::Wait() {
   for (std::thread& thread : threads_)
     if (thread.joinable()) thread.join();
   threads_.clear();
 }
 
-std::string Fleet::ListeningLine(std::size_t i) const {
+std::string SimulatedFleet::ListeningLine(std::size_t i) const {
   static const char* const kSuffix[] = {"", " (silent)", " (resets)"};
   return "listening on " + servers_[i]->Endpoint() + kSuffix[static_cast<int>(roles_[i])];
 }
 
-std::string Fleet::PrintersFile() const {
+std::string SimulatedFleet::PrintersFile() const {
   std::string silent, resets;
   std::vector<PrintersEntry> printers;
   for (std::size_t i = 0; i < servers_.size(); ++i) {
@@ -137,13 +137,13 @@ std::string Fleet::PrintersFile() const {
   return WritePrintersText(comments, printers);
 }
 
-unsigned long Fleet::Accepted() const {
+unsigned long SimulatedFleet::Accepted() const {
   unsigned long total = 0;
   for (const auto& server : servers_) total += server->Accepted();
   return total;
 }
 
-std::uint64_t Fleet::Replies() const {
+std::uint64_t SimulatedFleet::Replies() const {
   std::uint64_t total = 0;
   for (const auto& printer : printers_) total += printer->RepliesSent();
   return total;

@@ -41,16 +41,16 @@ std::vector<Role> ChooseRoles(unsigned count, double silentShare, double resetSh
 // The printers' names, in the order of their ports: sim-1, sim-2, ...
 std::string PrinterName(std::size_t index);
 
-class Fleet {
+class SimulatedFleet {
  public:
   // One printer per role, each with `config` (its own copy) and the server
   // `options`; printer i listens on options.port + i, or on a free port
   // each when options.port is 0.
-  Fleet(const sim::PrinterConfig& config, const sim::ServerOptions& options,
-        const std::vector<Role>& roles);
-  ~Fleet();
-  Fleet(const Fleet&) = delete;
-  Fleet& operator=(const Fleet&) = delete;
+  SimulatedFleet(const sim::PrinterConfig& config, const ServerOptions& options,
+                 const std::vector<Role>& roles);
+  ~SimulatedFleet();
+  SimulatedFleet(const SimulatedFleet&) = delete;
+  SimulatedFleet& operator=(const SimulatedFleet&) = delete;
 
   // Every printer listens, or none does: false with a message naming the
   // printer whose port failed.
@@ -80,10 +80,10 @@ class Fleet {
  private:
   std::vector<Role> roles_;
   std::vector<std::unique_ptr<sim::SimPrinter>> printers_;
-  std::vector<std::unique_ptr<sim::PrinterServer>> servers_;
+  std::vector<std::unique_ptr<PrinterServer>> servers_;
   // One loop and thread per processor (at most one per printer), each
   // serving every n-th printer: a burst of replies is sent on every core.
-  std::vector<std::unique_ptr<sim::ServerLoop>> loops_;
+  std::vector<std::unique_ptr<ServerLoop>> loops_;
   std::vector<std::thread> threads_;
   std::atomic<std::size_t> running_{0};  // loops whose thread has not yet returned
 };
