@@ -1,4 +1,5 @@
-// The printers of a fleet: --printer options and the --printers file.
+// What a fleet reads before any printer is contacted: its printers (the
+// --printer options and the --printers file) and their stored settings.
 #include <fmt/format.h>
 
 #include <map>
@@ -8,7 +9,7 @@
 #include "device_uri.h"
 #include "fleet.h"
 #include "printers_file.h"
-#include "reg_file.h"
+#include "reg_file_input.h"
 #include "report.h"
 
 namespace langmon::cli {
@@ -124,6 +125,36 @@ sim::InputResult CollectPrinters(const Options& options, std::vector<FleetPrinte
   if (!NameAll(printers, error)) return InputResult::Refused;
   WarnSharedUris(printers);
   return InputResult::Read;
+}
+
+// The stored settings of --settings, read once by the parent and shared
+// with the workers: a file of one printer's settings (a backup, say) is sent to every
+// printer of the fleet; a file of several printers' settings gives each
+// printer its own, and the settings of printers the fleet does not name are
+// left out with a warning. The exit status of a file that cannot be read.
+int StoredSettingsForAll(Options& options, const std::vector<FleetPrinter>& fleet) {
+  if (options.settings.empty()) return kSuccess;
+  auto file = std::make_shared<host::RegFile>();
+  std::string error;
+  const sim::InputResult read = host::ReadRegFile(options.settings, *file, error, options.deadline);
+  if (read != sim::InputResult::Read)
+    return FailInput(read, "cannot read the stored settings", options.settings, error,
+                     options.timeout);
+  options.settingsFile = file;
+  const std::vector<std::string> printers = host::PrintersIn(*file);
+  if (printers.size() == 1) options.settingsFrom = printers.front();
+  if (printers.size() < 2) return kSuccess;
+  options.settingsPerPrinter = true;
+  std::set<std::string> named;
+  for (const FleetPrinter& p : fleet) named.insert(sim::FoldCase(p.name));
+  std::vector<std::string> others;
+  for (const std::string& p : printers)
+    if (named.count(sim::FoldCase(p)) == 0) others.push_back("\"" + p + "\"");
+  if (!others.empty())
+    Warning(fmt::format("{}: left out the settings of {} {} that the fleet does not name: {}",
+                        options.settings, others.size(),
+                        others.size() == 1 ? "printer" : "printers", fmt::join(others, ", ")));
+  return kSuccess;
 }
 
 }  // namespace langmon::cli

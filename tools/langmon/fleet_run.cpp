@@ -19,15 +19,12 @@
 #include <exception>
 #include <memory>
 #include <optional>
-#include <set>
 #include <vector>
 
-#include "ascii.h"
 #include "fleet.h"
 #include "fleet_output.h"
 #include "plumbing.h"
 #include "progress_line.h"
-#include "reg_file_input.h"
 #include "report.h"
 
 namespace langmon::cli {
@@ -412,36 +409,6 @@ bool StartWorkers(FleetRun& fleet, std::size_t jobs) {
     }
   }
   return true;
-}
-
-// The stored settings of --settings, read once here and shared with the
-// workers: a file of one printer's settings (a backup, say) is sent to every
-// printer of the fleet; a file of several printers' settings gives each
-// printer its own, and the settings of printers the fleet does not name are
-// left out with a warning. The exit status of a file that cannot be read.
-int StoredSettingsForAll(Options& options, const std::vector<FleetPrinter>& fleet) {
-  if (options.settings.empty()) return kSuccess;
-  auto file = std::make_shared<host::RegFile>();
-  std::string error;
-  const sim::InputResult read = host::ReadRegFile(options.settings, *file, error, options.deadline);
-  if (read != sim::InputResult::Read)
-    return FailInput(read, "cannot read the stored settings", options.settings, error,
-                     options.timeout);
-  options.settingsFile = file;
-  const std::vector<std::string> printers = host::PrintersIn(*file);
-  if (printers.size() == 1) options.settingsFrom = printers.front();
-  if (printers.size() < 2) return kSuccess;
-  options.settingsPerPrinter = true;
-  std::set<std::string> named;
-  for (const FleetPrinter& p : fleet) named.insert(sim::FoldCase(p.name));
-  std::vector<std::string> others;
-  for (const std::string& p : printers)
-    if (named.count(sim::FoldCase(p)) == 0) others.push_back("\"" + p + "\"");
-  if (!others.empty())
-    Warning(fmt::format("{}: left out the settings of {} {} that the fleet does not name: {}",
-                        options.settings, others.size(),
-                        others.size() == 1 ? "printer" : "printers", fmt::join(others, ", ")));
-  return kSuccess;
 }
 
 // Hands out and collects until every printer is done, the deadline has
