@@ -33,13 +33,24 @@ void TraceClientCall(TraceWriter& trace, const ClientCall& call) {
 }
 
 // What the .reg file held that is no setting of this printer: one summary
-// line, and with --verbose each line before it.
+// line, and with --verbose each line before it. Where other printers' keys
+// were left out, the command says which printer the run uses and which
+// option chooses another.
 void ReportLeftOut(const Options& options, const std::vector<LeftOut>& leftOut,
                    const std::u16string& printer) {
+  const std::string wanted =
+      options.settingsFrom.empty() ? Utf16ToUtf8(printer) : options.settingsFrom;
   if (options.verbose)
     for (const LeftOut& item : leftOut)
-      Warning(fmt::format("{}:{}: {}", options.settings, item.line, item.message));
-  const std::string summary = LeftOutSummary(leftOut, printer);
+      Warning(fmt::format("{}:{}: {}{}", options.settings, item.line, item.message,
+                          item.kind != LeftOutKind::OtherPrinter
+                              ? ""
+                              : fmt::format(" (this run uses printer \"{}\"; choose it with "
+                                            "--printer-name)",
+                                            wanted)));
+  const std::string summary = LeftOutSummary(
+      leftOut, fmt::format(" (this run uses printer \"{}\"; choose another with --printer-name)",
+                           Utf16ToUtf8(printer)));
   if (!summary.empty())
     Warning(fmt::format("{}: {}{}", options.settings, summary,
                         options.verbose ? "" : "; --verbose lists each line"));
