@@ -44,4 +44,17 @@ bool EndsWithNoCase(std::string_view text, std::string_view suffix) {
          EqualNoCase(text.substr(text.size() - suffix.size()), suffix);
 }
 
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+
+std::string_view SkipBlanks(std::string_view text) {
+  while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
+  return text;
+}
+
+std::string_view TrimBlanks(std::string_view text) {
+  text = SkipBlanks(text);
+  while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
+  return text;
+}
+
 }  // namespace langmon::sim

@@ -2,7 +2,7 @@
 // tools their files and command lines. A hex digit's value in either letter
 // case, and letter case folded as the registry and PJL fold it: A to Z only,
 // every other byte as it is. (The monitor reads its replies by rules of its
-// own, src/pjl/.)
+// own, src/pjl/.) Blanks are spaces and tabs.
 #pragma once
 
 #include <string>
@@ -22,5 +22,10 @@ std::string FoldCase(std::string_view text);
 bool EqualNoCase(std::string_view a, std::string_view b);
 bool StartsWithNoCase(std::string_view text, std::string_view prefix);
 bool EndsWithNoCase(std::string_view text, std::string_view suffix);
+
+bool IsBlank(char c);
+// Blanks taken off both ends; off the front only.
+std::string_view TrimBlanks(std::string_view text);
+std::string_view SkipBlanks(std::string_view text);
 
 }  // namespace langmon::sim

@@ -2,19 +2,15 @@
 
 #include <algorithm>
 
+#include "ascii.h"
+
 namespace langmon::sim {
 
 namespace {
 
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
-
-void SkipBlanks(std::string_view& text) {
-  while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
-}
-
 // Whether only blanks and a comment are left.
 bool AtLineEnd(std::string_view text) {
-  SkipBlanks(text);
+  text = SkipBlanks(text);
   return text.empty() || text.front() == '#';
 }
 
@@ -45,13 +41,13 @@ bool ReadPrintersLine(std::string_view line, PrintersLine& out, std::string& err
   out = PrintersLine{};
   if (AtLineEnd(line)) return true;
   out.comment = false;
-  SkipBlanks(line);
+  line = SkipBlanks(line);
   while (!line.empty() && !IsBlank(line.front())) {
     out.uri += line.front();
     line.remove_prefix(1);
   }
   if (AtLineEnd(line)) return true;
-  SkipBlanks(line);
+  line = SkipBlanks(line);
   if (!ReadName(line, out.name, error)) return false;
   if (AtLineEnd(line)) return true;
   error =

@@ -14,7 +14,7 @@ constexpr std::size_t kCodeDigits = 4;
 constexpr std::size_t kTypeLengthDigits = 4;
 
 std::size_t SkipSpaces(const std::string& text, std::size_t at) {
-  while (at < text.size() && IsSpace(text[at])) ++at;
+  while (at < text.size() && IsBlank(text[at])) ++at;
   return at;
 }
 
@@ -118,7 +118,7 @@ void RequestParser::EndLine() {
   lineTooLong_ = false;
   if (!text.empty() && text.back() == '\r') text.pop_back();
   const bool isCommand =
-      !tooLong && text.compare(0, 4, "@PJL") == 0 && (text.size() == 4 || IsSpace(text[4]));
+      !tooLong && text.compare(0, 4, "@PJL") == 0 && (text.size() == 4 || IsBlank(text[4]));
   if (isCommand) {
     Command(text, raw);
     return;
@@ -133,7 +133,7 @@ void RequestParser::Command(const std::string& line, std::size_t rawBytes) {
   // The command word after "@PJL".
   const std::size_t start = SkipSpaces(line, 4);
   std::size_t end = start;
-  while (end < line.size() && !IsSpace(line[end]) && line[end] != '=') ++end;
+  while (end < line.size() && !IsBlank(line[end]) && line[end] != '=') ++end;
   const std::string word = FoldCase(line.substr(start, end - start));
   const std::string rest = line.substr(end);
   if (word == "echo") {

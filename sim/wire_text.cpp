@@ -5,8 +5,6 @@
 
 namespace langmon::sim {
 
-bool IsSpace(char c) { return c == ' ' || c == '\t'; }
-
 namespace {
 
 bool IsHex(const std::string& text) {

@@ -11,7 +11,6 @@
 
 namespace langmon::sim {
 
-bool IsSpace(char c);
 // Pairs of hex digits as bytes; false for an odd count or a non-hex digit.
 bool ParseHexBytes(const std::string& digits, std::string* bytes);
 // A number in lowercase hex with at least minDigits digits.

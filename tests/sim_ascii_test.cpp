@@ -1,5 +1,5 @@
 // ASCII as the simulated printer and the host tools read it: hex digits in
-// either case, and letter case folded for A to Z only.
+// either case, letter case folded for A to Z only, blanks.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -40,6 +40,13 @@ TEST(Ascii, OnlyAsciiLettersFold) {
   EXPECT_FALSE(StartsWithNoCase("dw", "dword:"));
   EXPECT_TRUE(EndsWithNoCase("x\\PRINTERDRIVERDATA", "\\PrinterDriverData"));
   EXPECT_FALSE(EndsWithNoCase("Data", "DriverData"));
+}
+
+TEST(Ascii, BlanksAreSpacesAndTabs) {
+  EXPECT_EQ(TrimBlanks(" \tx y\t "), "x y");
+  EXPECT_EQ(SkipBlanks("\t x "), "x ");
+  EXPECT_EQ(TrimBlanks("\r\n"), "\r\n");
+  EXPECT_EQ(TrimBlanks("  "), "");
 }
 
 }  // namespace

@@ -3,13 +3,6 @@
 
 namespace langmon::host {
 
-std::string_view TrimBlanks(std::string_view s) {
-  const auto isBlank = [](char c) { return c == ' ' || c == '\t'; };
-  while (!s.empty() && isBlank(s.front())) s.remove_prefix(1);
-  while (!s.empty() && isBlank(s.back())) s.remove_suffix(1);
-  return s;
-}
-
 void RegData::Append(std::string_view part, int line) {
   parts.emplace_back(text.size(), line);
   text += part;

@@ -22,9 +22,12 @@
 #include <utility>
 #include <vector>
 
+#include "ascii.h"
 #include "reg_file.h"
 
 namespace langmon::host {
+
+using sim::TrimBlanks;
 
 // ---- reg_decode -------------------------------------------------------------
 
@@ -34,9 +37,6 @@ namespace langmon::host {
 bool DecodeRegText(std::string_view bytes, std::string& text, RegFileError& error);
 
 // ---- reg_lines --------------------------------------------------------------
-
-// Blanks and tabs taken off both ends.
-std::string_view TrimBlanks(std::string_view text);
 
 // A value's data joined from the lines it stands on, and the line each part
 // came from, so that a fault in it is named at its own line.
