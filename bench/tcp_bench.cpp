@@ -21,7 +21,7 @@
 
 namespace {
 
-using langmon::sim::PrinterServer;
+using langmon::printer::PrinterServer;
 using langmon::sim::SimPrinter;
 
 // langmon-printer's server on a free loopback port, for the life of the object.
@@ -29,21 +29,21 @@ struct LoopbackPrinter {
   SimPrinter printer;
   std::unique_ptr<PrinterServer> server;
   std::thread thread;
-  std::unique_ptr<langmon::net::SocketPortMonitor> monitor;  // the socket port monitor for it
+  std::unique_ptr<langmon::ports::SocketPortMonitor> monitor;  // the socket port monitor for it
   bool ok = false;
 
   LoopbackPrinter() {
     printer.SetTranscriptLimit(0);
-    langmon::sim::ServerOptions options;
+    langmon::printer::ServerOptions options;
     options.port = 0;
     server = std::make_unique<PrinterServer>(printer, options);
     std::string error;
     if (!server->Listen(error)) return;
     thread = std::thread([this] { server->Run(); });
-    langmon::net::SocketTarget target;
+    langmon::ports::SocketTarget target;
     target.host = "127.0.0.1";
     target.port = server->Port();
-    monitor = std::make_unique<langmon::net::SocketPortMonitor>(target);
+    monitor = std::make_unique<langmon::ports::SocketPortMonitor>(target);
     ok = true;
   }
   ~LoopbackPrinter() {

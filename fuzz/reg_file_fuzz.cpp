@@ -20,6 +20,7 @@
 #include <string_view>
 #include <vector>
 
+#include "ascii.h"
 #include "platform/platform_testing.h"
 #include "reg_file.h"
 #include "text_encoding.h"
@@ -32,15 +33,6 @@ using langmon::host::RegFileError;
 
 void Check(bool condition) {
   if (!condition) std::abort();
-}
-
-char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool SameNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i)
-    if (Lower(a[i]) != Lower(b[i])) return false;
-  return true;
 }
 
 std::string Quote(const std::string& text) {
@@ -87,8 +79,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Check(!file.values[i].printer.empty());
     Check(file.values[i].line >= 1);
     for (std::size_t j = 0; j < i; ++j)
-      Check(!(SameNoCase(file.values[i].printer, file.values[j].printer) &&
-              SameNoCase(file.values[i].name, file.values[j].name)));
+      Check(!(langmon::sim::EqualNoCase(file.values[i].printer, file.values[j].printer) &&
+              langmon::sim::EqualNoCase(file.values[i].name, file.values[j].name)));
   }
 
   // Written out and read again, the settings are the same. (Printer names
@@ -122,7 +114,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (written >= 0) {
       std::size_t expected = 0;
       for (const RegDword& v : file.values)
-        if (SameNoCase(v.printer, file.values[0].printer)) ++expected;
+        if (langmon::sim::EqualNoCase(v.printer, file.values[0].printer)) ++expected;
       Check(static_cast<std::size_t>(written) == expected);
       HKEY key = nullptr;
       const std::u16string path = langmon::host::DriverDataKeyPath(printer);

@@ -136,7 +136,7 @@ bool DecodeSetValue(ValueType type, DWORD length, const std::string& digits, Sim
   if (type == Empty) return true;
   if (length == 0) {
     // A zero length carries the placeholder "ffff" in place of digits.
-    if (Lower(digits) != kNoDigits) return false;
+    if (FoldCase(digits) != kNoDigits) return false;
     if (type == NegativeNumber) value->type = PaddedNumber;
     return type != PrefixedString;
   }

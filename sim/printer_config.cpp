@@ -95,7 +95,7 @@ bool ReadEntry(const std::string& id, const Json& entry, SimObject& object, std:
 
 bool ParseObject(const std::string& id, const Json& entry, PrinterConfig& config,
                  std::string& error) {
-  const std::string key = Lower(id);
+  const std::string key = FoldCase(id);
   if (IdentifierDigits(key) != key.size()) {
     error = "objects." + id + ": not an object identifier (hex, first byte counts the rest)";
     return false;
@@ -167,7 +167,7 @@ bool ReadSilentObjects(const Json& value, SimFaults& out) {
   std::set<std::string> ids;
   for (const Json& id : value) {
     if (!id.is_string()) return false;
-    ids.insert(Lower(id.get<std::string>()));
+    ids.insert(FoldCase(id.get<std::string>()));
   }
   out.silentObjects = std::move(ids);
   return true;

@@ -1,18 +1,16 @@
 #include "printers_file.h"
 
+#include <algorithm>
+
+#include "ascii.h"
+
 namespace langmon::sim {
 
 namespace {
 
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
-
-void SkipBlanks(std::string_view& text) {
-  while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
-}
-
 // Whether only blanks and a comment are left.
 bool AtLineEnd(std::string_view text) {
-  SkipBlanks(text);
+  text = SkipBlanks(text);
   return text.empty() || text.front() == '#';
 }
 
@@ -43,13 +41,13 @@ bool ReadPrintersLine(std::string_view line, PrintersLine& out, std::string& err
   out = PrintersLine{};
   if (AtLineEnd(line)) return true;
   out.comment = false;
-  SkipBlanks(line);
+  line = SkipBlanks(line);
   while (!line.empty() && !IsBlank(line.front())) {
     out.uri += line.front();
     line.remove_prefix(1);
   }
   if (AtLineEnd(line)) return true;
-  SkipBlanks(line);
+  line = SkipBlanks(line);
   if (!ReadName(line, out.name, error)) return false;
   if (AtLineEnd(line)) return true;
   error =
@@ -68,6 +66,33 @@ std::string QuotePrinterName(std::string_view name) {
     quoted += c;
   }
   return quoted + "\"";
+}
+
+bool ReadPrintersText(std::string_view text, std::vector<PrintersEntry>& printers,
+                      PrintersFault& fault, const UriCheck& checkUri) {
+  for (int number = 1; !text.empty(); ++number) {
+    const std::size_t end = std::min(text.find('\n'), text.size());
+    std::string_view line = text.substr(0, end);
+    text.remove_prefix(std::min(end + 1, text.size()));
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    PrintersLine parsed;
+    fault.line = number;
+    if (!ReadPrintersLine(line, parsed, fault.reason)) return false;
+    if (parsed.comment) continue;
+    if (checkUri) fault.reason = checkUri(parsed.uri);
+    if (!fault.reason.empty()) return false;
+    printers.push_back({parsed.uri, parsed.name, number});
+  }
+  return true;
+}
+
+std::string WritePrintersText(const std::vector<std::string>& comments,
+                              const std::vector<PrintersEntry>& printers) {
+  std::string text;
+  for (const std::string& comment : comments) text.append("# ").append(comment).append("\n");
+  for (const PrintersEntry& p : printers)
+    text.append(p.uri).append(" ").append(QuotePrinterName(p.name)).append("\n");
+  return text;
 }
 
 }  // namespace langmon::sim

@@ -14,7 +14,7 @@ constexpr std::size_t kCodeDigits = 4;
 constexpr std::size_t kTypeLengthDigits = 4;
 
 std::size_t SkipSpaces(const std::string& text, std::size_t at) {
-  while (at < text.size() && IsSpace(text[at])) ++at;
+  while (at < text.size() && IsBlank(text[at])) ++at;
   return at;
 }
 
@@ -23,7 +23,7 @@ std::size_t SkipSpaces(const std::string& text, std::size_t at) {
 bool ParseAsciiHex(const std::string& arguments, std::string* payload) {
   static const std::string kKey = "asciihex";
   std::size_t i = SkipSpaces(arguments, 0);
-  if (Lower(arguments.substr(i, kKey.size())) != kKey) return false;
+  if (FoldCase(arguments.substr(i, kKey.size())) != kKey) return false;
   i = SkipSpaces(arguments, i + kKey.size());
   if (i >= arguments.size() || arguments[i] != '=') return false;
   i = SkipSpaces(arguments, i + 1);
@@ -118,7 +118,7 @@ void RequestParser::EndLine() {
   lineTooLong_ = false;
   if (!text.empty() && text.back() == '\r') text.pop_back();
   const bool isCommand =
-      !tooLong && text.compare(0, 4, "@PJL") == 0 && (text.size() == 4 || IsSpace(text[4]));
+      !tooLong && text.compare(0, 4, "@PJL") == 0 && (text.size() == 4 || IsBlank(text[4]));
   if (isCommand) {
     Command(text, raw);
     return;
@@ -133,8 +133,8 @@ void RequestParser::Command(const std::string& line, std::size_t rawBytes) {
   // The command word after "@PJL".
   const std::size_t start = SkipSpaces(line, 4);
   std::size_t end = start;
-  while (end < line.size() && !IsSpace(line[end]) && line[end] != '=') ++end;
-  const std::string word = Lower(line.substr(start, end - start));
+  while (end < line.size() && !IsBlank(line[end]) && line[end] != '=') ++end;
+  const std::string word = FoldCase(line.substr(start, end - start));
   const std::string rest = line.substr(end);
   if (word == "echo") {
     sink_.OnEcho(rest.empty() ? rest : rest.substr(1));  // one blank separates
@@ -151,7 +151,7 @@ void RequestParser::Command(const std::string& line, std::size_t rawBytes) {
 bool RequestParser::SetCommand(const std::string& rest) {
   static const std::string kTestPage = "testpage";
   std::size_t k = SkipSpaces(rest, 0);
-  if (Lower(rest.substr(k, kTestPage.size())) != kTestPage) return false;
+  if (FoldCase(rest.substr(k, kTestPage.size())) != kTestPage) return false;
   k = SkipSpaces(rest, k + kTestPage.size());
   if (k >= rest.size() || rest[k] != '=') return false;
   std::string name = rest.substr(k + 1);

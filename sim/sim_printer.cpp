@@ -86,7 +86,7 @@ void SimChannel::Impl::QueueReply(const std::string& reply) {
 
 void SimChannel::Impl::OnQuery(const std::string& line, const std::string& id, bool wellFormed) {
   PushBounded(state->queries, id);
-  const std::string key = Lower(id);
+  const std::string key = FoldCase(id);
   if (wellFormed && state->faults.silentObjects.count(key) != 0) return;
   const auto found = wellFormed ? state->objects.find(key) : state->objects.end();
   if (found == state->objects.end()) {
@@ -100,7 +100,7 @@ void SimChannel::Impl::OnQuery(const std::string& line, const std::string& id, b
 void SimChannel::Impl::OnSet(const SimSetRecord& set, bool wellFormed) {
   SimSetRecord record = set;
   if (wellFormed) {
-    const auto found = state->objects.find(Lower(record.objectId));
+    const auto found = state->objects.find(FoldCase(record.objectId));
     if (found != state->objects.end()) {
       found->second = record.value;
       record.applied = true;
@@ -195,7 +195,7 @@ SimPrinter::~SimPrinter() {
 
 void SimPrinter::SetObjects(SimObjectMap objects) {
   SimObjectMap lowered;
-  for (auto& [id, object] : objects) lowered[Lower(id)] = std::move(object);
+  for (auto& [id, object] : objects) lowered[FoldCase(id)] = std::move(object);
   std::lock_guard<std::mutex> guard(state_->mutex);
   state_->objects = std::move(lowered);
 }
@@ -208,22 +208,22 @@ SimObjectMap SimPrinter::Objects() const {
 void SimPrinter::SetNumber(const std::string& objectId, ValueType type, DWORD value) {
   if (type == ValueType::NegativeNumber) type = ValueType::PaddedNumber;
   std::lock_guard<std::mutex> guard(state_->mutex);
-  state_->objects[Lower(objectId)] = SimObject{type, value, {}};
+  state_->objects[FoldCase(objectId)] = SimObject{type, value, {}};
 }
 
 void SimPrinter::SetString(const std::string& objectId, ValueType type, const std::string& value) {
   std::lock_guard<std::mutex> guard(state_->mutex);
-  state_->objects[Lower(objectId)] = SimObject{type, 0, value};
+  state_->objects[FoldCase(objectId)] = SimObject{type, 0, value};
 }
 
 void SimPrinter::RemoveObject(const std::string& objectId) {
   std::lock_guard<std::mutex> guard(state_->mutex);
-  state_->objects.erase(Lower(objectId));
+  state_->objects.erase(FoldCase(objectId));
 }
 
 bool SimPrinter::FindObject(const std::string& objectId, SimObject* out) const {
   std::lock_guard<std::mutex> guard(state_->mutex);
-  const auto found = state_->objects.find(Lower(objectId));
+  const auto found = state_->objects.find(FoldCase(objectId));
   if (found == state_->objects.end()) return false;
   if (out) *out = found->second;
   return true;
@@ -248,7 +248,7 @@ std::string SimPrinter::DeviceId() const {
 void SimPrinter::SetFaults(const SimFaults& faults) {
   SimFaults copy = faults;
   copy.silentObjects.clear();
-  for (const std::string& id : faults.silentObjects) copy.silentObjects.insert(Lower(id));
+  for (const std::string& id : faults.silentObjects) copy.silentObjects.insert(FoldCase(id));
   std::lock_guard<std::mutex> guard(state_->mutex);
   state_->faults = std::move(copy);
 }

@@ -5,22 +5,6 @@
 
 namespace langmon::sim {
 
-std::string Lower(std::string text) {
-  for (char& c : text) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return text;
-}
-
-bool IsSpace(char c) { return c == ' ' || c == '\t'; }
-
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
 namespace {
 
 bool IsHex(const std::string& text) {
@@ -28,14 +12,6 @@ bool IsHex(const std::string& text) {
 }
 
 }  // namespace
-
-bool ParseHex32(const std::string& digits, DWORD* value) {
-  if (digits.empty() || digits.size() > 8 || !IsHex(digits)) return false;
-  DWORD v = 0;
-  for (char c : digits) v = (v << 4) | static_cast<DWORD>(HexValue(c));
-  *value = v;
-  return true;
-}
 
 bool ParseHexBytes(const std::string& digits, std::string* bytes) {
   if (digits.size() % 2 != 0 || !IsHex(digits)) return false;

@@ -1,21 +1,16 @@
-// Text helpers of the simulated printer's side of the wire: letter case,
-// blanks, hex digits and object identifiers, as the printer reads them
-// (either letter case) and writes them (lowercase).
+// Text helpers of the simulated printer's side of the wire: blanks, hex
+// bytes and object identifiers, as the printer reads them (either letter
+// case, ascii.h) and writes them (lowercase).
 #pragma once
 
 #include <cstddef>
 #include <string>
 
+#include "ascii.h"
 #include "platform/platform.h"
 
 namespace langmon::sim {
 
-std::string Lower(std::string text);
-bool IsSpace(char c);
-// The value of a hex digit in either case, or -1.
-int HexValue(char c);
-// Up to 8 hex digits as a number; false for anything else (also none).
-bool ParseHex32(const std::string& digits, DWORD* value);
 // Pairs of hex digits as bytes; false for an odd count or a non-hex digit.
 bool ParseHexBytes(const std::string& digits, std::string* bytes);
 // A number in lowercase hex with at least minDigits digits.

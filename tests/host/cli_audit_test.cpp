@@ -20,6 +20,8 @@ namespace langmon::host::testing {
 namespace {
 
 using Json = nlohmann::json;
+using langmon::testing::MisbehavingServer;
+using langmon::testing::Misbehaviour;
 
 constexpr char kSetLine[] = "@PJL DMCMD ASCIIHEX=\"0400";
 

@@ -29,6 +29,9 @@ extern char** environ;
 namespace langmon::host::testing {
 namespace {
 
+using langmon::testing::MisbehavingServer;
+using langmon::testing::Misbehaviour;
+
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 using Json = nlohmann::json;

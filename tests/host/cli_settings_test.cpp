@@ -13,6 +13,9 @@
 namespace langmon::host::testing {
 namespace {
 
+using langmon::testing::MisbehavingServer;
+using langmon::testing::Misbehaviour;
+
 const std::string kExamples = LANGMON_EXAMPLES_DIR;
 constexpr char kSetLine[] = "@PJL DMCMD ASCIIHEX=\"0400";
 

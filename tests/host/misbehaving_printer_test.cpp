@@ -15,6 +15,9 @@
 namespace langmon::host::testing {
 namespace {
 
+using langmon::testing::MisbehavingServer;
+using langmon::testing::Misbehaviour;
+
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 

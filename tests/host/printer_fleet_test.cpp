@@ -230,35 +230,50 @@ TEST(PrinterFleet, LatencyHoldsEveryReplyOfEveryPrinter) {
   }
 }
 
-// Three consecutive ports that are free now, from a port the system hands
-// out.
-unsigned FreePorts() {
-  for (int attempt = 0; attempt < 20; ++attempt) {
-    PrinterProcess probe({"--port", "0"});
-    const std::vector<Listening> lines = probe.Lines(1);
-    probe.Stop();
-    if (lines.empty() || lines[0].port > 65533) continue;
-    bool free = true;
-    for (unsigned p = lines[0].port; p < lines[0].port + 3 && free; ++p) {
-      const int fd = Connect(p);
-      free = fd < 0;
-      if (fd >= 0) ::close(fd);
-    }
-    if (free) return lines[0].port;
+// The first port the system hands out for outgoing connections: below it,
+// only another listener can take a port, never a client of another test.
+unsigned FirstEphemeralPort() {
+  unsigned low = 32768;
+  if (std::FILE* f = std::fopen("/proc/sys/net/ipv4/ip_local_port_range", "r")) {
+    if (std::fscanf(f, "%u", &low) != 1) low = 32768;
+    std::fclose(f);
   }
-  return 0;
+  return low;
+}
+
+// Three consecutive ports that nothing listens on now, below the ports that
+// outgoing connections use; 0 when none are found.
+unsigned FreePorts(unsigned attempt) {
+  const unsigned top = std::min(FirstEphemeralPort(), 65536u);
+  if (top < 10003) return 0;
+  const unsigned span = top - 3 - 10000;
+  const unsigned base =
+      10000 + (static_cast<unsigned>(::getpid()) * 7919u + attempt * 104729u) % span;
+  for (unsigned p = base; p < base + 3; ++p) {
+    const int fd = Connect(p);
+    if (fd >= 0) {
+      ::close(fd);
+      return 0;
+    }
+  }
+  return base;
 }
 
 TEST(PrinterFleet, ServesConsecutivePortsOrNoneWhenOneIsTaken) {
-  const unsigned base = FreePorts();
-  ASSERT_NE(base, 0u);
-  {
-    PrinterProcess fleet({"--fleet", "3", "--port", std::to_string(base)});
+  // Another program may bind a port between the check and the fleet's bind:
+  // then the fleet rightly refuses, and the test takes other ports.
+  unsigned base = 0;
+  for (unsigned attempt = 0; attempt < 20 && base == 0; ++attempt) {
+    const unsigned candidate = FreePorts(attempt);
+    if (candidate == 0) continue;
+    PrinterProcess fleet({"--fleet", "3", "--port", std::to_string(candidate)});
     const std::vector<Listening> lines = fleet.Lines(3);
-    ASSERT_EQ(lines.size(), 3u) << fleet.Err();
-    for (unsigned i = 0; i < 3; ++i) EXPECT_EQ(lines[i].port, base + i);
+    if (lines.size() != 3u) continue;
+    for (unsigned i = 0; i < 3; ++i) EXPECT_EQ(lines[i].port, candidate + i);
     EXPECT_EQ(fleet.Stop(), 0);
+    base = candidate;
   }
+  ASSERT_NE(base, 0u) << "no three consecutive ports could be served";
   PrinterProcess taken({"--port", std::to_string(base + 1)});
   ASSERT_EQ(taken.Lines(1).size(), 1u) << taken.Err();
   PrinterProcess fleet({"--fleet", "3", "--port", std::to_string(base)});

@@ -25,10 +25,13 @@
 #include "langmon_version.h"
 #include "process.h"
 
-namespace langmon::sim {
+namespace langmon::printer {
 namespace {
 
 using namespace std::chrono_literals;
+using sim::kStaleReply;
+using sim::SimFaults;
+using sim::SimPrinter;
 using Clock = std::chrono::steady_clock;
 
 const std::string kEntry = "\x1b%-12345X@PJL \n";
@@ -413,4 +416,4 @@ TEST(PrinterBinary, TranscriptThatCannotBeWrittenStopsTheServerWithStatusOne) {
 }
 
 }  // namespace
-}  // namespace langmon::sim
+}  // namespace langmon::printer

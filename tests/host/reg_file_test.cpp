@@ -272,7 +272,7 @@ TEST(RegFile, ARepeatedValueIsNamedWithTheLinesItReplaces) {
   EXPECT_EQ(leftOut[1].line, 6);
   EXPECT_EQ(leftOut[1].message,
             "\"DWCOPIES\" is given again: this line's value replaces the one of line 4");
-  EXPECT_EQ(LeftOutSummary(leftOut, u"Laser"), "left out 2 dwords replaced by later lines");
+  EXPECT_EQ(LeftOutSummary(leftOut), "left out 2 dwords replaced by later lines");
   // A value deleted and set again replaces nothing.
   const RegFile again =
       Parse("REGEDIT4\n" + kKey + "\n\"dwCopies\"=dword:2\n\"dwCopies\"=-\n\"dwCopies\"=dword:3\n");
@@ -388,13 +388,25 @@ TEST(RegFile, LeftOutComesInLineOrderAndIsCountedByKind) {
                           {10, OtherKey, "[HKCU\\Software]"},
                           {11, OtherPrinter, "\"other\""},
                           {12, OtherKey, "Gone"}});
-  EXPECT_EQ(LeftOutSummary(leftOut, u"summary"),
-            "left out 3 keys of other printers (this run uses printer \"summary\"; choose another "
-            "with --printer-name), 2 other keys, 1 value that is not a dword, 1 dword of the wrong "
-            "length");
-  EXPECT_EQ(LeftOutSummary({}, u"summary"), "");
+  // The command's word on the other printers goes right after their count
+  // (CliRegFile.WhatIsLeftOutIsOneLineCountedByKind holds its text).
+  EXPECT_EQ(LeftOutSummary(leftOut, " (the command's note)"),
+            "left out 3 keys of other printers (the command's note), 2 other keys, 1 value that is "
+            "not a dword, 1 dword of the wrong length");
+  EXPECT_EQ(LeftOutSummary({}, " (the command's note)"), "");
   RegDeleteTreeW(HKEY_LOCAL_MACHINE,
                  u"System\\CurrentControlSet\\Control\\Print\\Printers\\Summary");
+}
+
+// The root key a file names is quoted once in the message.
+TEST(RegFile, AnUnknownRootKeyIsNamedInItsQuotes) {
+  RegFile file;
+  RegFileError error;
+  EXPECT_FALSE(ParseRegFile("REGEDIT4\n[HKEY_NOWHERE\\X]\n", file, error));
+  EXPECT_EQ(error.line, 2);
+  EXPECT_EQ(
+      error.reason,
+      "unknown root key \"HKEY_NOWHERE\" (HKEY_LOCAL_MACHINE or HKLM holds the printers' keys)");
 }
 
 }  // namespace

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cctype>
 
+#include "ascii.h"
+
 namespace langmon::host {
 
 namespace {
@@ -73,9 +75,7 @@ bool ParseDeviceUri(std::string_view text, DeviceUri& uri, std::string& error) {
   const std::size_t colon = text.find(':');
   if (colon == std::string_view::npos || colon == 0)
     return Fail(error, text, std::string("expected one of ") + kForms);
-  std::string scheme(text.substr(0, colon));
-  std::transform(scheme.begin(), scheme.end(), scheme.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  const std::string scheme = sim::FoldCase(text.substr(0, colon));
   const std::string_view rest = text.substr(colon + 1);
 
   if (scheme == "sim") {

@@ -20,11 +20,11 @@ class SimPortMonitor : public PortMonitor {
 
 class SocketPort : public PortMonitor {
  public:
-  explicit SocketPort(net::SocketTarget target) : monitor_(std::move(target)) {}
+  explicit SocketPort(ports::SocketTarget target) : monitor_(std::move(target)) {}
   const MONITOR& Table() const override { return monitor_.Table(); }
-  std::string LastMessage() const override { return net::SocketPortLastMessage(); }
+  std::string LastMessage() const override { return ports::LastMessage(); }
   std::optional<Taken> LastDocumentTaken() const override {
-    const net::DocumentDelivery delivery = monitor_.LastDocument();
+    const ports::DocumentDelivery delivery = monitor_.LastDocument();
     if (!delivery.ended) return std::nullopt;
     return Taken{delivery.acknowledged, delivery.dropped};
   }
@@ -34,17 +34,17 @@ class SocketPort : public PortMonitor {
   }
 
  private:
-  net::SocketPortMonitor monitor_;
+  ports::SocketPortMonitor monitor_;
 };
 
 class LocalPort : public PortMonitor {
  public:
-  explicit LocalPort(LocalPortTarget target) : monitor_(std::move(target)) {}
+  explicit LocalPort(ports::LocalPortTarget target) : monitor_(std::move(target)) {}
   const MONITOR& Table() const override { return monitor_.Table(); }
-  std::string LastMessage() const override { return LocalPortLastMessage(); }
+  std::string LastMessage() const override { return ports::LastMessage(); }
 
  private:
-  LocalPortMonitor monitor_;
+  ports::LocalPortMonitor monitor_;
 };
 
 }  // namespace
@@ -67,15 +67,15 @@ std::unique_ptr<PortMonitor> MakeForKind(const DeviceUri& uri, const PortLimits&
     }
     case DeviceKind::Parallel:
       return std::make_unique<LocalPort>(
-          LocalPortTarget{LocalPortKind::Parallel, uri.path, limits.deadline});
+          ports::LocalPortTarget{ports::LocalPortKind::Parallel, uri.path, limits.deadline});
     case DeviceKind::Usb:
       return std::make_unique<LocalPort>(
-          LocalPortTarget{LocalPortKind::Usb, uri.path, limits.deadline});
+          ports::LocalPortTarget{ports::LocalPortKind::Usb, uri.path, limits.deadline});
     case DeviceKind::File:
       return std::make_unique<LocalPort>(
-          LocalPortTarget{LocalPortKind::File, uri.path, limits.deadline});
+          ports::LocalPortTarget{ports::LocalPortKind::File, uri.path, limits.deadline});
     case DeviceKind::Socket: {
-      net::SocketTarget target;
+      ports::SocketTarget target;
       target.host = uri.host;
       target.port = uri.port;
       target.connectTimeoutMs = limits.connectTimeoutMs;

@@ -9,10 +9,7 @@
 
 #include "device_uri.h"
 #include "platform/platform.h"
-
-namespace langmon::sim {
-class SimPrinter;
-}
+#include "sim_printer.h"
 
 namespace langmon::host {
 

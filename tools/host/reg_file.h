@@ -11,6 +11,10 @@
 //
 // Reading and loading take time in proportion to the file's size: values
 // are found by printer and name through hash tables, never by a scan.
+//
+// This is the interface; its parts (decoding, lines, values, the reader,
+// the load) are listed in reg_parts.h. Advice that names an option of the
+// command is the command's to give.
 #pragma once
 
 #include <string>
@@ -65,6 +69,7 @@ struct RegFile {
   std::vector<RegKeyLine> printerKeys;
 };
 
+// Why a file is refused: the line of the fault (from 1) and the reason.
 struct RegFileError {
   int line = 0;
   std::string reason;
@@ -99,16 +104,15 @@ int LoadPrinterSettings(const RegFile& file, const std::u16string& printer,
                         std::vector<LeftOut>& leftOut, std::string& error,
                         const std::string& from = {});
 
-// Lower-case ASCII, as the registry compares key and value names, and so
-// printer names, which name keys.
-std::string FoldCase(std::string_view text);
-
 // The printers a file holds values for, each once (compared without regard
 // to letter case), in the order they first appear.
 std::vector<std::string> PrintersIn(const RegFile& file);
 
 // One line that counts what was left out by kind, e.g. "left out 2 keys of
-// other printers (...), 1 value that is not a dword"; empty when nothing was.
-std::string LeftOutSummary(const std::vector<LeftOut>& leftOut, const std::u16string& printer);
+// other printers, 1 value that is not a dword"; empty when nothing was.
+// `otherPrinters` is put right after the count of other printers' keys (the
+// command says there which printer the run uses).
+std::string LeftOutSummary(const std::vector<LeftOut>& leftOut,
+                           std::string_view otherPrinters = {});
 
 }  // namespace langmon::host

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "plumbing.h"
 #include "reg_file.h"
 #include "text_encoding.h"
 #include "trace.h"
@@ -16,28 +17,9 @@ namespace langmon::host {
 
 namespace {
 
-void AppendUtf16Le(std::string& out, const std::string& utf8) {
-  for (char16_t unit : Utf8ToUtf16(utf8)) {
-    out.push_back(static_cast<char>(unit & 0xFF));
-    out.push_back(static_cast<char>(unit >> 8));
-  }
-}
-
-// Writes all bytes to the descriptor; false with errno set when it cannot.
-bool WriteAll(int fd, const std::string& bytes) {
-  std::size_t done = 0;
-  while (done < bytes.size()) {
-    const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    done += static_cast<std::size_t>(n);
-  }
-  return true;
-}
-
 bool WriteInPlace(const std::string& path, const std::string& bytes, std::string& error) {
   const int fd = open(path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
-  if (fd < 0 || !WriteAll(fd, bytes)) {
+  if (fd < 0 || !ports::WriteAll(fd, bytes)) {
     error = fmt::format("cannot write {}: {}", path, std::strerror(errno));
     if (fd >= 0) close(fd);
     return false;
@@ -77,7 +59,7 @@ bool FormatRegFile(const std::u16string& printer, const std::vector<RegDwordValu
     text += fmt::format("\"{}\"=dword:{:08x}\r\n", v.name, v.value);
   text += "\r\n";
   bytes = "\xFF\xFE";
-  AppendUtf16Le(bytes, text);
+  bytes += Utf8ToUtf16Le(text);
   return true;
 }
 
@@ -93,7 +75,7 @@ bool WriteFileWhole(const std::string& path, const std::string& bytes, std::stri
   }
   // The replacement keeps the permissions of the file it replaces.
   if (exists) fchmod(fd, st.st_mode & 07777);
-  bool ok = WriteAll(fd, bytes) && fsync(fd) == 0;
+  bool ok = ports::WriteAll(fd, bytes) && fsync(fd) == 0;
   int failure = ok ? 0 : errno;
   if (close(fd) != 0 && ok) {
     ok = false;

@@ -5,6 +5,7 @@
 #include <charconv>
 #include <limits>
 
+#include "ascii.h"
 #include "text_encoding.h"
 
 namespace langmon::host {
@@ -28,15 +29,6 @@ std::vector<ValueRange> ProbedRanges(const Setting& s, bool translatedOnly) {
 }
 
 constexpr ValueRange kEveryNumber{0, std::numeric_limits<DWORD>::max()};
-
-bool EqualNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; };
-    if (lower(a[i]) != lower(b[i])) return false;
-  }
-  return true;
-}
 
 }  // namespace
 
@@ -89,7 +81,8 @@ std::string DescribeAccepted(const Setting& setting) {
 
 const Setting* FindSetting(std::string_view name) {
   for (const Setting& s : kSettings)
-    if (EqualNoCase(name, s.FieldName) || EqualNoCase(name, Utf16ToUtf8(s.ValueName))) return &s;
+    if (sim::EqualNoCase(name, s.FieldName) || sim::EqualNoCase(name, Utf16ToUtf8(s.ValueName)))
+      return &s;
   return nullptr;
 }
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "pjl/pjl.h"
+#include "plumbing.h"
 #include "text_encoding.h"
 
 namespace langmon::host {
@@ -10,7 +11,7 @@ namespace langmon::host {
 namespace {
 
 // Several Spoolers may live at once, each driving its own port on its own
-// thread (a fleet worker reads nine printers at once). The seams are
+// thread (a fleet worker reads eighteen printers at once). The seams are
 // installed while any lives; a seam call reaches the Spooler of the thread
 // that made the call into the monitor, or the only one alive (a test that
 // drives one Spooler from a second thread).
@@ -87,7 +88,7 @@ bool Spooler::Initialize(std::string& error) {
   std::u16string root(kMonitorRoot);
   table_ = InitializePrintMonitor(root.data());
   if (!table_) {
-    error = "InitializePrintMonitor failed, error " + std::to_string(GetLastError());
+    error = "InitializePrintMonitor failed: " + ports::Win32ErrorText(GetLastError());
     return false;
   }
   return true;

@@ -118,6 +118,42 @@ std::string Utf16ToUtf8(std::u16string_view text) {
   return Transcode<std::string, std::u16string_view>(text, &DecodeUtf16At, &AppendUtf8);
 }
 
+bool Utf16LeToUtf8(std::string_view bytes, std::string& out, std::string& error) {
+  std::u16string units(bytes.size() / 2, u'\0');
+  for (std::size_t i = 0; i < units.size(); ++i)
+    units[i] = static_cast<char16_t>(static_cast<unsigned char>(bytes[2 * i]) |
+                                     (static_cast<unsigned char>(bytes[2 * i + 1]) << 8));
+  out.clear();
+  for (std::size_t i = 0; i < units.size();) {
+    char32_t cp;
+    const std::size_t n = DecodeUtf16At(units, i, cp);
+    if (n == 0) {
+      error = "unpaired UTF-16 surrogate";
+      return false;
+    }
+    AppendUtf8(out, cp);
+    i += n;
+  }
+  if (bytes.size() % 2 == 0) return true;
+  error = "UTF-16 text ends in the middle of a character";
+  return false;
+}
+
+std::string Utf8ToUtf16Le(std::string_view text) {
+  std::string bytes;
+  for (char16_t unit : Utf8ToUtf16(text)) {
+    bytes.push_back(static_cast<char>(unit & 0xFF));
+    bytes.push_back(static_cast<char>(unit >> 8));
+  }
+  return bytes;
+}
+
+std::string Latin1ToUtf8(std::string_view bytes) {
+  std::string text;
+  for (char c : bytes) AppendUtf8(text, static_cast<unsigned char>(c));
+  return text;
+}
+
 namespace {
 
 // How many characters `text` has, and where the one after the first `most`

@@ -1,5 +1,7 @@
 // UTF-8 and UTF-16 text on the host side: names from the command line and
-// from .reg files meet the monitor's UTF-16 strings here.
+// from .reg files meet the monitor's UTF-16 strings here, and a .reg file's
+// bytes (UTF-16LE, UTF-8 or Latin-1) become text. The host's one place for
+// UTF-16.
 #pragma once
 
 #include <cstddef>
@@ -25,6 +27,14 @@ std::size_t DecodeUtf8At(std::string_view text, std::size_t pos, char32_t& codeP
 std::size_t DecodeUtf16At(std::u16string_view text, std::size_t pos, char32_t& codePoint);
 // Offset of the first byte that is not well-formed UTF-8, or npos.
 std::size_t FirstInvalidUtf8(std::string_view text);
+
+// Bytes of a file. UTF-16LE (without its byte-order mark) to UTF-8: false
+// when they are not well-formed, with `out` holding the text before the
+// fault and `error` naming it. UTF-8 to UTF-16LE bytes, without a mark.
+// Latin-1 (each byte its own code point) to UTF-8.
+bool Utf16LeToUtf8(std::string_view bytes, std::string& out, std::string& error);
+std::string Utf8ToUtf16Le(std::string_view text);
+std::string Latin1ToUtf8(std::string_view bytes);
 
 // Text from the input as a message shows it: as it is, or when it is longer
 // than `most` characters, its start, "..." and its length ("[HKEY_LOCAL_

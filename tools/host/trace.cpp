@@ -10,6 +10,7 @@
 
 #include "config/settings.h"
 #include "pjl/pjl.h"
+#include "plumbing.h"
 #include "text_encoding.h"
 
 namespace langmon::host {
@@ -120,8 +121,10 @@ void TraceWriter::OnPrinterData(DWORD controlId, bool ok, DWORD returned) {
 
 void TraceWriter::OnFailure(std::string_view operation, DWORD error, const std::string& message) {
   std::lock_guard<std::mutex> guard(mutex_);
-  Line("!!", fmt::format("{} failed, error {}{}{}", operation, error, message.empty() ? "" : ": ",
-                         message));
+  // The port monitor's message says what failed; without one, the code's
+  // words do.
+  Line("!!", fmt::format("{} failed, error {}: {}", operation, error,
+                         message.empty() ? ports::Win32ErrorText(error) : message));
 }
 
 void TraceWriter::Note(std::string_view text) {
@@ -138,7 +141,7 @@ constexpr std::string_view kEcho = kEchoPrefix;
 
 }  // namespace
 
-ConfigProgress::ConfigProgress(std::FILE* out) : out_(out) {}
+ConfigProgress::ConfigProgress(std::FILE* out) : line_(out) {}
 
 ConfigProgress::~ConfigProgress() { Finish(); }
 
@@ -155,12 +158,6 @@ const char* ConfigProgress::StepName(int step) {
   return SettingAt(kPrinterReadSteps[step].Position).FieldName;
 }
 
-void ConfigProgress::Show(const std::string& text) {
-  fmt::print(out_, "\r\x1b[K{}", text);
-  std::fflush(out_);
-  shown_ = true;
-}
-
 void ConfigProgress::OnWrite(const BYTE* data, DWORD, DWORD written, bool) {
   const std::string_view bytes(reinterpret_cast<const char*>(data), written);
   const std::size_t query = bytes.find(kQuery);
@@ -169,19 +166,14 @@ void ConfigProgress::OnWrite(const BYTE* data, DWORD, DWORD written, bool) {
     id = id.substr(0, id.find('"'));
     const int step = StepOf(id);
     if (step >= 0)
-      Show(fmt::format("reading configuration: {} ({} of {})", StepName(step), step + 1,
-                       kPrinterReadStepCount));
+      line_.Show(fmt::format("reading configuration: {} ({} of {})", StepName(step), step + 1,
+                             kPrinterReadStepCount));
   } else if (bytes.find(kEcho) != std::string_view::npos) {
-    Show("reading configuration: waiting for the printer to answer");
+    line_.Show("reading configuration: waiting for the printer to answer");
   }
 }
 
-void ConfigProgress::Finish() {
-  if (!shown_) return;
-  fmt::print(out_, "\r\x1b[K");
-  std::fflush(out_);
-  shown_ = false;
-}
+void ConfigProgress::Finish() { line_.Wipe(); }
 
 // ---- PrintProgress ------------------------------------------------------------
 
@@ -201,7 +193,7 @@ std::string Amount(double bytes) {
 }  // namespace
 
 PrintProgress::PrintProgress(std::FILE* out, std::optional<std::uint64_t> size)
-    : out_(out), size_(size) {}
+    : line_(out), size_(size) {}
 
 PrintProgress::~PrintProgress() { Finish(); }
 
@@ -220,10 +212,7 @@ std::string PrintProgress::Line(std::uint64_t sent, std::optional<std::uint64_t>
 
 void PrintProgress::Show(std::chrono::steady_clock::time_point now) {
   const double seconds = std::chrono::duration<double>(now - start_).count();
-  fmt::print(out_, "\r\x1b[K{}", Line(sent_, size_, seconds));
-  std::fflush(out_);
-  shown_ = true;
-  shownAt_ = now;
+  line_.Show(Line(sent_, size_, seconds), now);
 }
 
 void PrintProgress::OnStartDoc(DWORD, bool ok) {
@@ -236,7 +225,7 @@ void PrintProgress::OnWrite(const BYTE*, DWORD, DWORD written, bool) {
   if (!inDocument_) return;
   sent_ += written;
   const auto now = std::chrono::steady_clock::now();
-  if (!shown_ || now - shownAt_ >= kInterval) Show(now);
+  if (line_.Due(now)) Show(now);
 }
 
 void PrintProgress::OnEndDoc() {
@@ -244,12 +233,7 @@ void PrintProgress::OnEndDoc() {
   inDocument_ = false;
 }
 
-void PrintProgress::Finish() {
-  if (!shown_) return;
-  fmt::print(out_, "\r\x1b[K");
-  std::fflush(out_);
-  shown_ = false;
-}
+void PrintProgress::Finish() { line_.Wipe(); }
 
 // ---- QuietNotice ------------------------------------------------------------------
 

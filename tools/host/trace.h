@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "observed_port.h"
+#include "progress_line.h"
 
 namespace langmon::host {
 
@@ -29,7 +30,7 @@ std::string VisibleBytes(std::string_view bytes);
 //   [   0.004] -- time-outs: read interval 10 ms, total 10 ms + 0 ms/byte
 // Each written or read chunk is cut after every LF so one wire line makes
 // one trace line. Print data inside a document is shortened when long.
-class TraceWriter : public PortObserver {
+class TraceWriter : public ports::PortObserver {
  public:
   explicit TraceWriter(std::FILE* out);
 
@@ -60,9 +61,9 @@ class TraceWriter : public PortObserver {
 };
 
 // The setting being read while a configuration comes in, from the DMINFO
-// queries on the wire: "reading configuration: Density (3 of 25)". Written
-// over itself on one terminal line and wiped by Finish().
-class ConfigProgress : public PortObserver {
+// queries on the wire: "reading configuration: Density (3 of 25)", on a
+// ProgressLine, wiped by Finish().
+class ConfigProgress : public ports::PortObserver {
  public:
   explicit ConfigProgress(std::FILE* out);
   ~ConfigProgress() override;
@@ -76,17 +77,15 @@ class ConfigProgress : public PortObserver {
   static const char* StepName(int step);
 
  private:
-  void Show(const std::string& text);
-
-  std::FILE* out_;
-  bool shown_ = false;
+  ProgressLine line_;
 };
 
 // A print job's progress on one terminal line, from the document's writes:
 // "printing: 12.6 MB of 48.2 MB (26%), 9.8 MB/s" (without the size and share
-// when the size is not known). Shown at most every 200 ms and once more when
-// the document ends; wiped by Finish().
-class PrintProgress : public PortObserver {
+// when the size is not known), on a ProgressLine: redrawn at most every
+// ProgressLine::kInterval and once more when the document ends; wiped by
+// Finish().
+class PrintProgress : public ports::PortObserver {
  public:
   PrintProgress(std::FILE* out, std::optional<std::uint64_t> size);
   ~PrintProgress() override;
@@ -99,18 +98,14 @@ class PrintProgress : public PortObserver {
   // The line for `sent` bytes after `seconds`.
   static std::string Line(std::uint64_t sent, std::optional<std::uint64_t> size, double seconds);
 
-  static constexpr std::chrono::milliseconds kInterval{200};
-
  private:
   void Show(std::chrono::steady_clock::time_point now);
 
-  std::FILE* out_;
+  ProgressLine line_;
   std::optional<std::uint64_t> size_;
   bool inDocument_ = false;
   std::uint64_t sent_ = 0;
   std::chrono::steady_clock::time_point start_;
-  std::chrono::steady_clock::time_point shownAt_;
-  bool shown_ = false;
 };
 
 // Says on a stream, while a document is sent, that the printer has taken
@@ -120,7 +115,7 @@ class PrintProgress : public PortObserver {
 // why nothing moves. Progress is a write that moved bytes, or what
 // `progress` reports (a socket port sees the printer take data inside a
 // call). A thread of its own watches from Start() until Stop().
-class QuietNotice : public PortObserver {
+class QuietNotice : public ports::PortObserver {
  public:
   using Progress = std::function<std::optional<std::chrono::steady_clock::time_point>()>;
   QuietNotice(std::FILE* out, std::chrono::milliseconds interval, Progress progress);
@@ -153,7 +148,7 @@ class QuietNotice : public PortObserver {
 
 // Keeps what was written to the port and read from it outside documents
 // (the PJL of the printer-data requests), up to a limit each.
-class RequestRecorder : public PortObserver {
+class RequestRecorder : public ports::PortObserver {
  public:
   void OnStartDoc(DWORD jobId, bool ok) override;
   void OnEndDoc() override;

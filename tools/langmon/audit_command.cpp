@@ -7,6 +7,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "ascii.h"
 #include "audit.h"
 #include "commands.h"
 #include "config/config.h"
@@ -49,7 +50,7 @@ int ValuesOfOnePrinter(const std::string& path, const RegFile& file, BaselineVal
                             path, printers.size(), fmt::join(quoted, ", "),
                             printers.size() > 3 ? ", ..." : ""));
   }
-  for (const RegDword& v : file.values) values[FoldCase(v.name)] = v.value;
+  for (const RegDword& v : file.values) values[sim::FoldCase(v.name)] = v.value;
   return kSuccess;
 }
 
@@ -60,7 +61,7 @@ std::vector<BaselineSetting> Selected(const BaselineValues& values, DWORD flags,
   std::vector<BaselineSetting> selected;
   for (const Setting& s : kSettings) {
     if (s.PresenceBit == kNoPresenceBit || (flags & s.PresenceBit) == 0) continue;
-    const auto it = values.find(FoldCase(Utf16ToUtf8(s.ValueName)));
+    const auto it = values.find(sim::FoldCase(Utf16ToUtf8(s.ValueName)));
     if (it == values.end())
       missing.emplace_back(s.FieldName);
     else
@@ -81,7 +82,7 @@ void WarnUnacceptable(const Baseline& baseline) {
 }
 
 int CheckSelection(const Options& options, const BaselineValues& values, Baseline& baseline) {
-  const auto flags = values.find(FoldCase(Utf16ToUtf8(kCfgFlagsValueName)));
+  const auto flags = values.find(sim::FoldCase(Utf16ToUtf8(kCfgFlagsValueName)));
   std::vector<std::string> missing;
   baseline.settings = Selected(values, flags == values.end() ? 0 : flags->second, missing);
   if (!missing.empty())

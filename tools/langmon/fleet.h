@@ -54,9 +54,11 @@ bool FleetAsked(const Options& options);
 // URIs that several printers share are warned of.
 sim::InputResult CollectPrinters(const Options& options, std::vector<FleetPrinter>& printers,
                                  std::string& error);
-// The lines of a printers file (sim/printers_file.h).
-bool ParsePrintersText(const std::string& text, const std::string& path,
-                       std::vector<FleetPrinter>& printers, std::string& error);
+
+// The stored settings of --settings, read and parsed once for the whole
+// fleet (the workers inherit them); kSuccess, or the exit status of a file
+// that cannot be read, which is reported.
+int StoredSettingsForAll(Options& options, const std::vector<FleetPrinter>& fleet);
 
 // Runs `command` on every printer the options name; the exit status.
 int RunFleet(const std::string& command, int (*run)(const Options&), const Options& options);

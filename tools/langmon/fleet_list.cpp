@@ -1,14 +1,15 @@
-// The printers of a fleet: --printer options and the --printers file.
+// What a fleet reads before any printer is contacted: its printers (the
+// --printer options and the --printers file) and their stored settings.
 #include <fmt/format.h>
 
 #include <map>
 #include <set>
-#include <sstream>
 
+#include "ascii.h"
 #include "device_uri.h"
 #include "fleet.h"
 #include "printers_file.h"
-#include "reg_file.h"
+#include "reg_file_input.h"
 #include "report.h"
 
 namespace langmon::cli {
@@ -35,7 +36,7 @@ bool NameAll(std::vector<FleetPrinter>& printers, std::string& error) {
       error = fmt::format("{}: {}", printers[i].origin, why);
       return false;
     }
-    if (!taken.insert(host::FoldCase(printers[i].name)).second) {
+    if (!taken.insert(sim::FoldCase(printers[i].name)).second) {
       error = fmt::format(
           "{}: the printer name \"{}\" is given to an earlier printer too; each "
           "printer needs a name of its own",
@@ -53,7 +54,7 @@ void WarnSharedUris(const std::vector<FleetPrinter>& printers) {
   std::map<std::string, std::vector<const FleetPrinter*>> sharing;  // by folded URI
   std::vector<std::string> order;
   for (const FleetPrinter& p : printers) {
-    const std::string uri = host::FoldCase(p.uri);
+    const std::string uri = sim::FoldCase(p.uri);
     if (uri.starts_with("sim:")) continue;
     auto& group = sharing[uri];
     if (group.empty()) order.push_back(uri);
@@ -75,34 +76,35 @@ void WarnSharedUris(const std::vector<FleetPrinter>& printers) {
   }
 }
 
+// The printers of the --printers file, each with its place "FILE:LINE".
+sim::InputResult PrintersOfFile(const Options& options, std::vector<FleetPrinter>& printers,
+                                std::string& error) {
+  using sim::InputResult;
+  std::string text;
+  const InputResult read = sim::ReadInputFile(
+      options.printersFile, {"printers file", sim::kMaxPrintersFileBytes, options.deadline}, text,
+      error);
+  if (read != InputResult::Read) return read;
+  std::vector<sim::PrintersEntry> listed;
+  sim::PrintersFault fault;
+  if (!sim::ReadPrintersText(text, listed, fault, &UriProblem)) {
+    error = fmt::format("{}:{}: {}", options.printersFile, fault.line, fault.reason);
+    return InputResult::Refused;
+  }
+  if (listed.empty()) {
+    error = options.printersFile + ": names no printer (one device URI a line)";
+    return InputResult::Refused;
+  }
+  for (const sim::PrintersEntry& p : listed)
+    printers.push_back({p.uri, p.name, fmt::format("{}:{}", options.printersFile, p.line)});
+  return InputResult::Read;
+}
+
 }  // namespace
 
 bool FleetAsked(const Options& options) {
   return options.devices.size() > 1 || !options.printersFile.empty() || options.jobs.has_value() ||
          options.csv;
-}
-
-bool ParsePrintersText(const std::string& text, const std::string& path,
-                       std::vector<FleetPrinter>& printers, std::string& error) {
-  std::istringstream in(text);
-  int number = 0;
-  for (std::string line; std::getline(in, line);) {
-    ++number;
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    const std::string where = fmt::format("{}:{}", path, number);
-    sim::PrintersLine parsed;
-    if (!sim::ReadPrintersLine(line, parsed, error)) {
-      error = where + ": " + error;
-      return false;
-    }
-    if (parsed.comment) continue;
-    if (std::string why = UriProblem(parsed.uri); !why.empty()) {
-      error = where + ": " + why;
-      return false;
-    }
-    printers.push_back({parsed.uri, parsed.name, where});
-  }
-  return true;
 }
 
 sim::InputResult CollectPrinters(const Options& options, std::vector<FleetPrinter>& printers,
@@ -116,23 +118,43 @@ sim::InputResult CollectPrinters(const Options& options, std::vector<FleetPrinte
     printers.push_back({uri, "", "--printer " + uri});
   }
   if (!options.printersFile.empty()) {
-    std::string text;
-    const InputResult read = sim::ReadInputFile(
-        options.printersFile, {"printers file", sim::kMaxPrintersFileBytes, options.deadline}, text,
-        error);
+    const InputResult read = PrintersOfFile(options, printers, error);
     if (read != InputResult::Read) return read;
-    const std::size_t before = printers.size();
-    if (!ParsePrintersText(text, options.printersFile, printers, error))
-      return InputResult::Refused;
-    if (printers.size() == before) {
-      error = options.printersFile + ": names no printer (one device URI a line)";
-      return InputResult::Refused;
-    }
   }
   if (printers.empty()) printers.push_back({"sim:", "", "--printer sim:"});
   if (!NameAll(printers, error)) return InputResult::Refused;
   WarnSharedUris(printers);
   return InputResult::Read;
+}
+
+// The stored settings of --settings, read once by the parent and shared
+// with the workers: a file of one printer's settings (a backup, say) is sent to every
+// printer of the fleet; a file of several printers' settings gives each
+// printer its own, and the settings of printers the fleet does not name are
+// left out with a warning. The exit status of a file that cannot be read.
+int StoredSettingsForAll(Options& options, const std::vector<FleetPrinter>& fleet) {
+  if (options.settings.empty()) return kSuccess;
+  auto file = std::make_shared<host::RegFile>();
+  std::string error;
+  const sim::InputResult read = host::ReadRegFile(options.settings, *file, error, options.deadline);
+  if (read != sim::InputResult::Read)
+    return FailInput(read, "cannot read the stored settings", options.settings, error,
+                     options.timeout);
+  options.settingsFile = file;
+  const std::vector<std::string> printers = host::PrintersIn(*file);
+  if (printers.size() == 1) options.settingsFrom = printers.front();
+  if (printers.size() < 2) return kSuccess;
+  options.settingsPerPrinter = true;
+  std::set<std::string> named;
+  for (const FleetPrinter& p : fleet) named.insert(sim::FoldCase(p.name));
+  std::vector<std::string> others;
+  for (const std::string& p : printers)
+    if (named.count(sim::FoldCase(p)) == 0) others.push_back("\"" + p + "\"");
+  if (!others.empty())
+    Warning(fmt::format("{}: left out the settings of {} {} that the fleet does not name: {}",
+                        options.settings, others.size(),
+                        others.size() == 1 ? "printer" : "printers", fmt::join(others, ", ")));
+  return kSuccess;
 }
 
 }  // namespace langmon::cli

@@ -19,12 +19,12 @@
 #include <exception>
 #include <memory>
 #include <optional>
-#include <set>
 #include <vector>
 
 #include "fleet.h"
 #include "fleet_output.h"
-#include "reg_file_input.h"
+#include "plumbing.h"
+#include "progress_line.h"
 #include "report.h"
 
 namespace langmon::cli {
@@ -32,6 +32,7 @@ namespace langmon::cli {
 namespace {
 
 using Json = nlohmann::ordered_json;
+using ports::CloseFd;
 
 struct Worker {
   pid_t pid = -1;
@@ -42,12 +43,14 @@ struct Worker {
   std::string buffer;                 // a result line not yet whole
 };
 
-struct Fleet {
-  explicit Fleet(const FleetJob& j) : job(j) {}
+// The parent's state of one fleet's run: its workers, the printers waiting,
+// in flight and done, and how the output and the progress line go. (The
+// printers langmon-printer serves as a fleet are a SimulatedFleet.)
+struct FleetRun {
+  explicit FleetRun(const FleetJob& j) : job(j) {}
   const FleetJob& job;
   FleetFormat format = FleetFormat::Text;
-  bool progress = false;
-  Clock::time_point lastProgress{};
+  std::unique_ptr<host::ProgressLine> progress;  // on a terminal only
   std::deque<std::size_t> waiting;
   std::vector<std::optional<int>> statuses;
   std::vector<int> crashes;
@@ -60,33 +63,23 @@ struct Fleet {
   int stoppedBy = 0;   // the signal that stopped the fleet, or 0
 };
 
-void CloseFd(int& fd) {
-  if (fd >= 0) ::close(fd);
-  fd = -1;
+void ClearProgress(FleetRun& fleet) {
+  if (fleet.progress) fleet.progress->Wipe();
 }
 
-void ClearProgress(Fleet& fleet) {
-  if (!fleet.progress) return;
-  std::fputs("\r\x1b[K", stderr);
-  std::fflush(stderr);
-}
-
-void ShowProgress(Fleet& fleet, bool now) {
-  if (!fleet.progress) return;
+void ShowProgress(FleetRun& fleet, bool now) {
   const auto time = Clock::now();
-  if (!now && time - fleet.lastProgress < std::chrono::milliseconds(200)) return;
-  fleet.lastProgress = time;
+  if (!fleet.progress || (!now && !fleet.progress->Due(time))) return;
   FleetTally tally{fleet.finished, 0, 0, fleet.waiting.size()};
   for (const auto& s : fleet.statuses)
     if (s && *s != kSuccess) ++tally.failed;
   for (const Worker& w : fleet.workers) tally.running += w.inFlight.size();
-  std::fprintf(stderr, "\r\x1b[K%s", ProgressText(tally).c_str());
-  std::fflush(stderr);
+  fleet.progress->Show(ProgressText(tally), time);
 }
 
 // A printer's result, `line` as the output shows it: written out at once,
 // each line flushed so that a reader sees it as the printer finishes.
-void Finish(Fleet& fleet, std::size_t index, int status, const std::string& line) {
+void Finish(FleetRun& fleet, std::size_t index, int status, const std::string& line) {
   if (fleet.statuses[index]) return;
   fleet.statuses[index] = status;
   fleet.status = Worse(fleet.status, status);
@@ -98,7 +91,7 @@ void Finish(Fleet& fleet, std::size_t index, int status, const std::string& line
 }
 
 // A result the parent makes itself, for a printer no worker answered for.
-void FinishWithError(Fleet& fleet, std::size_t index, int status, const std::string& error,
+void FinishWithError(FleetRun& fleet, std::size_t index, int status, const std::string& error,
                      const std::string& cause) {
   const FleetPrinter& p = fleet.job.printers[index];
   const double seconds =
@@ -110,7 +103,7 @@ void FinishWithError(Fleet& fleet, std::size_t index, int status, const std::str
   Finish(fleet, index, status, FleetLine(fleet.format, result));
 }
 
-void HandOut(Fleet& fleet, Worker& worker, std::size_t index) {
+void HandOut(FleetRun& fleet, Worker& worker, std::size_t index) {
   worker.inFlight.push_back(index);
   fleet.handedOut[index] = Clock::now();
   const std::string line = fmt::format("{}\n", index);
@@ -122,7 +115,7 @@ void HandOut(Fleet& fleet, Worker& worker, std::size_t index) {
 // In a freshly forked worker: the stop signals act as they did before the
 // fleet blocked them, and the worker dies with the parent, whatever ends it
 // (a kill -9 too), instead of running on with printer connections open.
-void BecomeWorker(Fleet& fleet, pid_t parent) {
+void BecomeWorker(FleetRun& fleet, pid_t parent) {
   CloseFd(fleet.signalFd);
   ::prctl(PR_SET_PDEATHSIG, SIGKILL);
   if (::getppid() != parent) std::_Exit(kFailed);  // the parent died before the line above
@@ -132,7 +125,7 @@ void BecomeWorker(Fleet& fleet, pid_t parent) {
 // Starts a worker with `slots` slots; false with `error` when it cannot.
 // The child keeps only its own two pipe ends: another worker's task pipe
 // held open by a sibling would never end.
-bool Spawn(Fleet& fleet, int slots, std::string& error) {
+bool Spawn(FleetRun& fleet, int slots, std::string& error) {
   int task[2], result[2];
   if (::pipe2(task, O_CLOEXEC) != 0) {
     error = std::strerror(errno);
@@ -176,7 +169,7 @@ bool Spawn(Fleet& fleet, int slots, std::string& error) {
 
 // Hands waiting printers to workers with free slots; once none wait, tells
 // every worker that no more come.
-void Dispatch(Fleet& fleet) {
+void Dispatch(FleetRun& fleet) {
   for (Worker& w : fleet.workers)
     while (w.taskFd >= 0 && !fleet.waiting.empty() &&
            w.inFlight.size() < static_cast<std::size_t>(w.slots)) {
@@ -191,7 +184,7 @@ void Dispatch(Fleet& fleet) {
 // "INDEX\tSTATUS\tJSON" from a worker. JSON Lines pass the worker's text
 // through: the parent is one thread for the whole fleet, so it parses only
 // what it must show otherwise.
-void TakeResultLine(Fleet& fleet, Worker& worker, const std::string& line) {
+void TakeResultLine(FleetRun& fleet, Worker& worker, const std::string& line) {
   std::size_t index = 0, end = 0;
   int status = kFailed;
   try {
@@ -218,7 +211,7 @@ void TakeResultLine(Fleet& fleet, Worker& worker, const std::string& line) {
 }
 
 // Reads what a worker sent; false at its end.
-bool ReadResults(Fleet& fleet, Worker& worker) {
+bool ReadResults(FleetRun& fleet, Worker& worker) {
   char chunk[8192];
   const ssize_t n = ::read(worker.resultFd, chunk, sizeof chunk);
   if (n < 0 && (errno == EINTR || errno == EAGAIN)) return true;
@@ -248,7 +241,7 @@ std::string HowItEnded(int waitStatus) {
 // A printer whose worker died before answering for it. A test page is never
 // asked twice; another request runs once more, alone in a fresh worker, so
 // that a printer that brings its worker down takes no other printer with it.
-void Orphaned(Fleet& fleet, std::size_t index, const std::string& how) {
+void Orphaned(FleetRun& fleet, std::size_t index, const std::string& how) {
   const std::string error = "the worker process running this printer " + how;
   if (fleet.job.command == "testpage") {
     FinishWithError(fleet, index, kFailed, error,
@@ -271,7 +264,7 @@ void Orphaned(Fleet& fleet, std::size_t index, const std::string& how) {
 // A worker's results have ended: it is collected, and what it left undone
 // goes elsewhere. The worker is taken out of the list first, since
 // re-running its printers adds workers.
-void Reap(Fleet& fleet, std::size_t which) {
+void Reap(FleetRun& fleet, std::size_t which) {
   Worker worker = std::move(fleet.workers[which]);
   fleet.workers.erase(fleet.workers.begin() + static_cast<std::ptrdiff_t>(which));
   CloseFd(worker.taskFd);
@@ -291,7 +284,7 @@ void Reap(Fleet& fleet, std::size_t which) {
 // The fleet ends before its printers are done: the workers are killed,
 // what they had finished is taken, and every printer not done is reported
 // with `status` and `error`.
-void StopWorkers(Fleet& fleet, int status, const std::string& error) {
+void StopWorkers(FleetRun& fleet, int status, const std::string& error) {
   for (Worker& w : fleet.workers) ::kill(w.pid, SIGKILL);
   for (std::size_t i = 0; i < fleet.workers.size(); ++i) {
     Worker& w = fleet.workers[i];
@@ -311,7 +304,7 @@ void StopWorkers(Fleet& fleet, int status, const std::string& error) {
 }
 
 // The deadline has passed (with the grace a single run's watchdog gives).
-void StopAtDeadline(Fleet& fleet) {
+void StopAtDeadline(FleetRun& fleet) {
   StopWorkers(
       fleet, kTimedOut,
       TimeLimitText(fleet.job.options.timeout.value_or(0)) + " before this printer was done");
@@ -319,7 +312,7 @@ void StopAtDeadline(Fleet& fleet) {
 
 // SIGINT, SIGTERM or SIGHUP came: the fleet stops as a shell reports a
 // program the signal ended, 128 + its number, having said what was done.
-void StopOnSignal(Fleet& fleet) {
+void StopOnSignal(FleetRun& fleet) {
   const char* name = sigabbrev_np(fleet.stoppedBy);
   StopWorkers(fleet, kStoppedBySignal + fleet.stoppedBy,
               fmt::format("langmon was stopped by SIG{} before this printer was done",
@@ -328,7 +321,7 @@ void StopOnSignal(Fleet& fleet) {
 
 // Blocks the stop signals and opens the descriptor the poll loop reads them
 // from: the parent is one thread, and a handler would have to do the same.
-bool TakeStopSignals(Fleet& fleet) {
+bool TakeStopSignals(FleetRun& fleet) {
   sigset_t stops;
   sigemptyset(&stops);
   for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&stops, sig);
@@ -338,7 +331,7 @@ bool TakeStopSignals(Fleet& fleet) {
 }
 
 // Whether a stop signal has come, remembering the first.
-bool StopSignalled(Fleet& fleet) {
+bool StopSignalled(FleetRun& fleet) {
   signalfd_siginfo info{};
   if (fleet.stoppedBy == 0 && fleet.signalFd >= 0 &&
       ::read(fleet.signalFd, &info, sizeof info) == static_cast<ssize_t>(sizeof info))
@@ -348,26 +341,26 @@ bool StopSignalled(Fleet& fleet) {
 
 // How long poll() may wait: until the deadline's grace ends, and no longer
 // than the progress line's next refresh.
-int PollTimeout(const Fleet& fleet) {
+int PollTimeout(const FleetRun& fleet) {
   std::optional<Clock::duration> wait;
   if (fleet.job.options.deadline)
     wait = *fleet.job.options.deadline + TimeLimit::kWatchdogGrace - Clock::now();
   if (fleet.progress)
     wait = std::min<Clock::duration>(wait.value_or(Clock::duration::max()),
-                                     std::chrono::milliseconds(200));
+                                     host::ProgressLine::kInterval);
   if (!wait) return -1;
   const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(*wait).count();
   return static_cast<int>(std::clamp<long long>(ms + 1, 0, 60'000));
 }
 
-bool PastDeadline(const Fleet& fleet) {
+bool PastDeadline(const FleetRun& fleet) {
   return fleet.job.options.deadline &&
          Clock::now() >= *fleet.job.options.deadline + TimeLimit::kWatchdogGrace;
 }
 
 // Printers wait but no worker is left (each that died took its slots with
 // it and none could be started again): one more is tried, else they fail.
-void KeepAWorker(Fleet& fleet) {
+void KeepAWorker(FleetRun& fleet) {
   if (!fleet.workers.empty() || fleet.waiting.empty()) return;
   std::string why;
   if (Spawn(fleet, static_cast<int>(std::min<std::size_t>(fleet.waiting.size(), kSlotsPerWorker)),
@@ -381,7 +374,7 @@ void KeepAWorker(Fleet& fleet) {
 }
 
 // One round: hand out, wait for results, take them.
-void Step(Fleet& fleet) {
+void Step(FleetRun& fleet) {
   KeepAWorker(fleet);
   Dispatch(fleet);
   std::vector<pollfd> fds;
@@ -403,7 +396,7 @@ namespace {
 
 // The workers: as few as hold min(jobs, printers) slots at kSlotsPerWorker
 // each, with the slots spread evenly.
-bool StartWorkers(Fleet& fleet, std::size_t jobs) {
+bool StartWorkers(FleetRun& fleet, std::size_t jobs) {
   const std::size_t total = std::min(jobs, fleet.job.printers.size());
   const std::size_t count = (total + kSlotsPerWorker - 1) / kSlotsPerWorker;
   for (std::size_t i = 0; i < count; ++i) {
@@ -418,39 +411,9 @@ bool StartWorkers(Fleet& fleet, std::size_t jobs) {
   return true;
 }
 
-// The stored settings of --settings, read once here and shared with the
-// workers: a file of one printer's settings (a backup, say) is sent to every
-// printer of the fleet; a file of several printers' settings gives each
-// printer its own, and the settings of printers the fleet does not name are
-// left out with a warning. The exit status of a file that cannot be read.
-int StoredSettingsForAll(Options& options, const std::vector<FleetPrinter>& fleet) {
-  if (options.settings.empty()) return kSuccess;
-  auto file = std::make_shared<host::RegFile>();
-  std::string error;
-  const sim::InputResult read = host::ReadRegFile(options.settings, *file, error, options.deadline);
-  if (read != sim::InputResult::Read)
-    return FailInput(read, "cannot read the stored settings", options.settings, error,
-                     options.timeout);
-  options.settingsFile = file;
-  const std::vector<std::string> printers = host::PrintersIn(*file);
-  if (printers.size() == 1) options.settingsFrom = printers.front();
-  if (printers.size() < 2) return kSuccess;
-  options.settingsPerPrinter = true;
-  std::set<std::string> named;
-  for (const FleetPrinter& p : fleet) named.insert(host::FoldCase(p.name));
-  std::vector<std::string> others;
-  for (const std::string& p : printers)
-    if (named.count(host::FoldCase(p)) == 0) others.push_back("\"" + p + "\"");
-  if (!others.empty())
-    Warning(fmt::format("{}: left out the settings of {} {} that the fleet does not name: {}",
-                        options.settings, others.size(),
-                        others.size() == 1 ? "printer" : "printers", fmt::join(others, ", ")));
-  return kSuccess;
-}
-
 // Hands out and collects until every printer is done, the deadline has
 // passed or a stop signal came; then the workers are collected.
-void RunToTheEnd(Fleet& fleet) {
+void RunToTheEnd(FleetRun& fleet) {
   while (fleet.finished < fleet.statuses.size()) {
     if (StopSignalled(fleet)) {
       StopOnSignal(fleet);
@@ -482,9 +445,10 @@ int RunFleet(const std::string& command, int (*run)(const Options&), const Optio
     return FailInput(read, "cannot read the printers", options.printersFile, error,
                      options.timeout);
   if (int rc = StoredSettingsForAll(job.options, job.printers)) return rc;
-  Fleet fleet(job);
+  FleetRun fleet(job);
   fleet.format = FormatOf(command, options);
-  fleet.progress = !options.quiet && isatty(STDERR_FILENO);
+  if (!options.quiet && isatty(STDERR_FILENO))
+    fleet.progress = std::make_unique<host::ProgressLine>(stderr);
   const std::size_t n = job.printers.size();
   for (std::size_t i = 0; i < n; ++i) fleet.waiting.push_back(i);
   fleet.statuses.resize(n);

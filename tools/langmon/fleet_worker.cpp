@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "fleet.h"
+#include "plumbing.h"
 #include "report.h"
 #include "text_encoding.h"
 
@@ -47,17 +48,6 @@ class LineReader {
   int fd_;
   std::string buffer_;
 };
-
-bool WriteAll(int fd, const std::string& text) {
-  std::size_t done = 0;
-  while (done < text.size()) {
-    const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    done += static_cast<std::size_t>(n);
-  }
-  return true;
-}
 
 // How many settings the printer was asked and answered, from a
 // configuration's "settings" (a setting the monitor does not read from the
@@ -118,7 +108,7 @@ void RunInSlot(const FleetJob& job, Slots& slots, std::size_t index, int slot, i
     slots.busy[static_cast<std::size_t>(slot)] = false;
   }
   std::lock_guard<std::mutex> guard(slots.writeLock);
-  if (!WriteAll(resultFd, line)) std::_Exit(kFailed);  // the parent is gone
+  if (!ports::WriteAll(resultFd, line)) std::_Exit(kFailed);  // the parent is gone
 }
 
 }  // namespace

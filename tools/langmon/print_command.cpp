@@ -13,6 +13,7 @@
 
 #include "commands.h"
 #include "job_report.h"
+#include "plumbing.h"
 #include "report.h"
 #include "session.h"
 #include "text_encoding.h"
@@ -93,7 +94,7 @@ long ReadPiece(JobInput& input, const Options& options, BYTE* buffer, DWORD capa
 
 std::string PortCause(Session& session, DWORD error) {
   return session.observed().HasFailure() ? DescribeFailure(session.observed().FirstFailure())
-                                         : Win32ErrorText(error);
+                                         : ports::Win32ErrorText(error);
 }
 
 // Why the job failed, first cause first; empty when it did not.

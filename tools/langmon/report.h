@@ -54,7 +54,8 @@ void Warning(const std::string& text);
 // error.
 int FinishOutput(int status);
 
-std::string Win32ErrorText(DWORD error);
-std::string DescribeFailure(const host::PortFailure& f);
+// The port monitor's own message of a failure, or the operation and the
+// code in words.
+std::string DescribeFailure(const ports::PortFailure& f);
 
 }  // namespace langmon::cli

@@ -10,6 +10,7 @@
 #include "config_report.h"
 #include "device_uri.h"
 #include "monitor/monitor_api.h"
+#include "plumbing.h"
 #include "reg_file_input.h"
 #include "report.h"
 #include "text_encoding.h"
@@ -32,13 +33,24 @@ void TraceClientCall(TraceWriter& trace, const ClientCall& call) {
 }
 
 // What the .reg file held that is no setting of this printer: one summary
-// line, and with --verbose each line before it.
+// line, and with --verbose each line before it. Where other printers' keys
+// were left out, the command says which printer the run uses and which
+// option chooses another.
 void ReportLeftOut(const Options& options, const std::vector<LeftOut>& leftOut,
                    const std::u16string& printer) {
+  const std::string wanted =
+      options.settingsFrom.empty() ? Utf16ToUtf8(printer) : options.settingsFrom;
   if (options.verbose)
     for (const LeftOut& item : leftOut)
-      Warning(fmt::format("{}:{}: {}", options.settings, item.line, item.message));
-  const std::string summary = LeftOutSummary(leftOut, printer);
+      Warning(fmt::format("{}:{}: {}{}", options.settings, item.line, item.message,
+                          item.kind != LeftOutKind::OtherPrinter
+                              ? ""
+                              : fmt::format(" (this run uses printer \"{}\"; choose it with "
+                                            "--printer-name)",
+                                            wanted)));
+  const std::string summary = LeftOutSummary(
+      leftOut, fmt::format(" (this run uses printer \"{}\"; choose another with --printer-name)",
+                           Utf16ToUtf8(printer)));
   if (!summary.empty())
     Warning(fmt::format("{}: {}{}", options.settings, summary,
                         options.verbose ? "" : "; --verbose lists each line"));
@@ -48,7 +60,7 @@ void ReportLeftOut(const Options& options, const std::vector<LeftOut>& leftOut,
 // (the connection is gone, or the time is up), so the monitor stops waiting
 // for one in this request; a call that failed once the deadline had passed
 // means the time limit cut the run short.
-class FailureWatch : public PortObserver {
+class FailureWatch : public ports::PortObserver {
  public:
   FailureWatch(Spooler& spooler, std::optional<Clock::time_point> deadline)
       : spooler_(spooler), deadline_(deadline) {}
@@ -96,7 +108,7 @@ bool Session::ProgressWanted() const {
   return !options_.trace && !options_.quiet && isatty(STDERR_FILENO);
 }
 
-void Session::Watch(std::unique_ptr<PortObserver> observer) {
+void Session::Watch(std::unique_ptr<ports::PortObserver> observer) {
   observed_->AddObserver(observer.get());
   watchers_.push_back(std::move(observer));
 }
@@ -171,7 +183,7 @@ int Session::LoadSettings(const RegFile& file, const std::u16string& printer) {
 void Session::WatchThePort(bool showProgress) {
   PortMonitor* pm = portMonitor_.get();
   observed_ =
-      std::make_unique<ObservedPortMonitor>(pm->Table(), [pm] { return pm->LastMessage(); });
+      std::make_unique<ports::ObservedPortMonitor>(pm->Table(), [pm] { return pm->LastMessage(); });
   observed_->AddObserver(&recorder_);
   if (options_.trace) {
     trace_ = std::make_unique<TraceWriter>(stderr);
@@ -195,7 +207,7 @@ int Session::StartSpoolerAndOpenPort(const std::u16string& printer) {
   DWORD openError = 0;
   if (!spooler_->OpenPort(Utf8ToUtf16(options_.port), observed_->Table(), openError)) {
     const std::string cause = observed_->HasFailure() ? DescribeFailure(observed_->FirstFailure())
-                                                      : Win32ErrorText(openError);
+                                                      : ports::Win32ErrorText(openError);
     return Fail(kFailed, fmt::format("cannot open port {} on {}", options_.port, options_.device),
                 cause);
   }
@@ -204,7 +216,7 @@ int Session::StartSpoolerAndOpenPort(const std::u16string& printer) {
 
 int ReportLateFailure(Session& session, const std::string& request) {
   if (!session.observed().HasFailure()) return kSuccess;
-  const PortFailure failure = session.observed().FirstFailure();
+  const ports::PortFailure failure = session.observed().FirstFailure();
   // A call the time limit refused is no fault of the port.
   if (failure.error == ERROR_TIMEOUT && session.PastDeadline())
     return Fail(kFailed, request + " was cut short", DescribeFailure(failure));

@@ -31,7 +31,7 @@ class Session {
   int Open(bool showProgress);
 
   host::Spooler& spooler() { return *spooler_; }
-  host::ObservedPortMonitor& observed() { return *observed_; }
+  ports::ObservedPortMonitor& observed() { return *observed_; }
   host::RequestRecorder& recorder() { return recorder_; }
   const host::PortMonitor& portMonitor() const { return *portMonitor_; }
   void FinishProgress();
@@ -39,7 +39,7 @@ class Session {
   // --quiet nor --trace was given.
   bool ProgressWanted() const;
   // Adds an observer of the port for the rest of the run (after Open).
-  void Watch(std::unique_ptr<host::PortObserver> observer);
+  void Watch(std::unique_ptr<ports::PortObserver> observer);
 
   // Confirms that the printer took the request just made (PortMonitor::
   // ConfirmRequest): kSuccess, or kFailed with "REQUEST failed" reported and
@@ -63,11 +63,11 @@ class Session {
 
   const Options& options_;
   std::unique_ptr<host::PortMonitor> portMonitor_;
-  std::unique_ptr<host::ObservedPortMonitor> observed_;
+  std::unique_ptr<ports::ObservedPortMonitor> observed_;
   host::RequestRecorder recorder_;
   std::unique_ptr<host::TraceWriter> trace_;
   std::unique_ptr<host::ConfigProgress> progress_;
-  std::vector<std::unique_ptr<host::PortObserver>> watchers_;
+  std::vector<std::unique_ptr<ports::PortObserver>> watchers_;
   std::unique_ptr<host::Spooler> spooler_;
 };
 

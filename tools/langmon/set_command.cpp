@@ -5,6 +5,7 @@
 
 #include "commands.h"
 #include "config/config.h"
+#include "plumbing.h"
 #include "reg_file.h"
 #include "report.h"
 #include "send_settings.h"
@@ -81,7 +82,8 @@ int Store(const Options& options, const std::vector<Assignment>& assignments) {
   }
   RegCloseKey(key);
   if (rc != ERROR_SUCCESS)
-    return Fail(kFailed, "cannot store the settings", fmt::format("registry error {}", rc));
+    return Fail(kFailed, "cannot store the settings",
+                "registry error: " + ports::Win32ErrorText(static_cast<DWORD>(rc)));
   return kSuccess;
 }
 

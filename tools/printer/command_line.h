@@ -41,7 +41,7 @@ constexpr DWORD kMaxLatencyMs = 60000;
 
 // Adds every option to `app`; each number is checked for its range, with a
 // message that names the option, the value and the range.
-void AddOptions(CLI::App& app, sim::ServerOptions& options, Knobs& knobs);
+void AddOptions(CLI::App& app, ServerOptions& options, Knobs& knobs);
 
 // The objects file, then the command-line knobs over it. False with a
 // message when the file cannot be read or is malformed.

@@ -20,19 +20,15 @@
 #include <string>
 
 #include "command_line.h"
-#include "fleet.h"
 #include "langmon_version.h"
 #include "printer_server.h"
+#include "simulated_fleet.h"
 #include "transcript.h"
 
 namespace {
 
-using namespace langmon::sim;
-using langmon::printer::ChooseRoles;
-using langmon::printer::EnsureOpenFiles;
-using langmon::printer::Fleet;
-using langmon::printer::Knobs;
-using langmon::printer::TranscriptFile;
+using namespace langmon::printer;
+using langmon::sim::PrinterConfig;
 
 constexpr int kFailed = 1;
 constexpr int kUsage = 2;
@@ -120,7 +116,7 @@ class ListFile {
 // point (ThreadSanitizer's) lost one now and then that came just as that
 // thread began to wait, and the server never stopped. The wait is sliced so
 // that a fleet that stops by itself (a failed transcript) is noticed too.
-bool ServeUntilSignalled(Fleet& fleet, ListFile& list, std::string& error) {
+bool ServeUntilSignalled(SimulatedFleet& fleet, ListFile& list, std::string& error) {
   sigset_t stops;
   sigemptyset(&stops);
   sigaddset(&stops, SIGINT);
@@ -159,7 +155,7 @@ void WarnAboutReach(const CLI::App& app, const ServerOptions& options) {
 
 // Hands every byte the (one) printer receives to the transcript; a write
 // that fails stops the server.
-void RecordTranscript(Fleet& fleet, TranscriptFile& transcript) {
+void RecordTranscript(SimulatedFleet& fleet, TranscriptFile& transcript) {
   transcript.OnFailure([&fleet](const std::string& message) {
     Error(message + "; the server stops");
     fleet.Stop();
@@ -195,8 +191,8 @@ int Serve(const CLI::App& app, const ServerOptions& options, const Knobs& knobs)
     Error(error);
     return kFailed;
   }
-  Fleet fleet(prepared.config, options,
-              ChooseRoles(count, knobs.silentShare, knobs.resetShare, knobs.seed));
+  SimulatedFleet fleet(prepared.config, options,
+                       ChooseRoles(count, knobs.silentShare, knobs.resetShare, knobs.seed));
   if (!knobs.transcript.empty()) RecordTranscript(fleet, prepared.transcript);
   if (!fleet.Listen(error)) {
     Error(error);

@@ -16,11 +16,16 @@
 #include <set>
 #include <utility>
 
-namespace langmon::sim {
+#include "plumbing.h"
+
+namespace langmon::printer {
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
+using ports::CloseFd;
+using sim::SimChannel;
+using sim::SimPrinter;
 
 constexpr int kMaxEvents = 256;
 constexpr std::size_t kIoSize = 8192;
@@ -28,11 +33,6 @@ constexpr int kAcceptBatch = 64;
 // When accept fails for want of descriptors or memory, the listener rests
 // this long instead of waking the loop again at once.
 constexpr auto kAcceptRest = std::chrono::milliseconds(100);
-
-void CloseFd(int& fd) {
-  if (fd >= 0) ::close(fd);
-  fd = -1;
-}
 
 // A socket address as text: "10.0.0.5:49152", "[::1]:49152". (Appended
 // piece by piece: GCC 12 at -O3 takes "[" + std::string + "]:" for an
@@ -488,4 +488,4 @@ void LoopState::Run() {
     if (s->listenFd_ >= 0) Shut(s);
 }
 
-}  // namespace langmon::sim
+}  // namespace langmon::printer

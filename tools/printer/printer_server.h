@@ -17,7 +17,7 @@
 
 #include "sim_printer.h"
 
-namespace langmon::sim {
+namespace langmon::printer {
 
 // Where a numeric address given to listen on leads.
 enum class AddressScope {
@@ -44,7 +44,7 @@ struct ServerOptions {
 
 class PrinterServer {
  public:
-  PrinterServer(SimPrinter& printer, ServerOptions options);
+  PrinterServer(sim::SimPrinter& printer, ServerOptions options);
   ~PrinterServer();
   PrinterServer(const PrinterServer&) = delete;
   PrinterServer& operator=(const PrinterServer&) = delete;
@@ -69,7 +69,7 @@ class PrinterServer {
   // The verbose line's start: the server's name, when it has one.
   std::string Who() const { return options_.name.empty() ? "" : options_.name + ": "; }
 
-  SimPrinter& printer_;
+  sim::SimPrinter& printer_;
   ServerOptions options_;
   int listenFd_ = -1;
   int wakePipe_[2] = {-1, -1};
@@ -104,4 +104,4 @@ class ServerLoop {
   std::unique_ptr<LoopState> state_;
 };
 
-}  // namespace langmon::sim
+}  // namespace langmon::printer

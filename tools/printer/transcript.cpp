@@ -5,6 +5,9 @@
 
 #include <cerrno>
 #include <cstring>
+#include <string_view>
+
+#include "plumbing.h"
 
 namespace langmon::printer {
 
@@ -27,16 +30,8 @@ void TranscriptFile::OnFailure(std::function<void(const std::string& message)> o
 }
 
 void TranscriptFile::Write(const char* data, std::size_t size) {
-  while (size > 0 && fd_ >= 0 && !failed_.load()) {
-    const ssize_t n = ::write(fd_, data, size);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      Fail(std::strerror(n < 0 ? errno : EIO));
-      return;
-    }
-    data += n;
-    size -= static_cast<std::size_t>(n);
-  }
+  if (fd_ < 0 || failed_.load()) return;
+  if (!ports::WriteAll(fd_, std::string_view(data, size))) Fail(std::strerror(errno));
 }
 
 void TranscriptFile::Fail(const std::string& what) {
