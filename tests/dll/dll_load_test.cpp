@@ -8,12 +8,9 @@
 #include <cstring>
 #include <string>
 
+#include "build_paths.h"
 #include "platform/platform.h"
 #include "port_monitor_table.h"
-
-#ifndef LANGMON_DLL_PATH
-#error "LANGMON_DLL_PATH must name the DLL under test"
-#endif
 
 namespace {
 
@@ -28,7 +25,7 @@ static_assert(sizeof(MONITOR) % sizeof(void*) == 0 && kSlots >= 14,
 // compiled in.
 std::string MonitorPath() {
   const char* env = std::getenv("LANGMON_DLL");
-  return env && *env ? env : LANGMON_DLL_PATH;
+  return env && *env ? env : build_paths::kDll;
 }
 
 // A port monitor that only counts: enough for OpenPortEx to accept it. Its

@@ -7,12 +7,13 @@
 
 #include <nlohmann/json.hpp>
 
+#include "build_paths.h"
 #include "process.h"
 
 namespace langmon::host::testing {
 namespace {
 
-const std::string kExamples = LANGMON_EXAMPLES_DIR;
+const std::string kExamples = build_paths::kExamples;
 
 nlohmann::json ParseJson(const ProcessResult& r) {
   auto json = nlohmann::json::parse(r.out, nullptr, false);
@@ -155,7 +156,7 @@ TEST(CliAnswers, OutputThatCannotBeWrittenFailsTheRun) {
   };
   for (const auto& c : cases) {
     std::vector<std::string> args = c.args;
-    args.insert(args.begin(), LANGMON_CLI_PATH);
+    args.insert(args.begin(), build_paths::kCli);
     SCOPED_TRACE(c.args[0] + " " + c.reason);
     const ProcessResult r = RunWithStdout(args, c.out);
     EXPECT_EQ(r.status, 1) << r.err;

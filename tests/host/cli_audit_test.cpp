@@ -12,6 +12,7 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 
+#include "build_paths.h"
 #include "config/settings.h"
 #include "misbehaving_server.h"
 #include "process.h"
@@ -265,7 +266,7 @@ TEST(CliAudit, CsvHasOneRowPerPrinterWithItsDifferences) {
 TEST(CliAudit, OutputThatCannotBeWrittenEndsWithOneNotFive) {
   const int full = open("/dev/full", O_WRONLY);
   ASSERT_GE(full, 0);
-  const ProcessResult r = RunWithStdout({LANGMON_CLI_PATH, "audit", ThreeCopies()}, full);
+  const ProcessResult r = RunWithStdout({build_paths::kCli, "audit", ThreeCopies()}, full);
   close(full);
   EXPECT_EQ(r.status, 1) << r.err;
   EXPECT_NE(r.err.find("No space left on device"), std::string::npos) << r.err;

@@ -21,6 +21,7 @@
 #include <sstream>
 #include <thread>
 
+#include "build_paths.h"
 #include "misbehaving_server.h"
 #include "process.h"
 
@@ -98,7 +99,7 @@ struct Background {
 
 Background Start(const std::vector<std::string>& args) {
   Background b;
-  std::vector<std::string> all = {LANGMON_CLI_PATH};
+  std::vector<std::string> all = {build_paths::kCli};
   all.insert(all.end(), args.begin(), args.end());
   std::vector<char*> argv;
   for (std::string& a : all) argv.push_back(a.data());
@@ -153,7 +154,7 @@ pid_t KillANewWorker(pid_t parent, const std::set<pid_t>& seen, const std::strin
 // one a single run gives; the silent one falls back to the defaults; the
 // resetting and the unreachable one fail; none of them holds up the others.
 TEST(CliFleet, EachPrinterGetsItsOwnResultAndNoneDelaysTheOthers) {
-  PrinterServer first, second({"--objects", LANGMON_EXAMPLES_DIR "/printer.json"});
+  PrinterServer first, second({"--objects", std::string(build_paths::kExamples) + "/printer.json"});
   PrinterServer resets({"--reset-after", "1"});
   MisbehavingServer silent(Misbehaviour::NeverAnswer);
   const std::string closed = "socket://127.0.0.1:" + std::to_string(ClosedPort());

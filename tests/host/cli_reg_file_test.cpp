@@ -6,12 +6,13 @@
 #include <string>
 #include <vector>
 
+#include "build_paths.h"
 #include "process.h"
 
 namespace langmon::host::testing {
 namespace {
 
-const std::string kCli = LANGMON_CLI_PATH;
+const std::string kCli = build_paths::kCli;
 const std::string kPrinters = "System\\CurrentControlSet\\Control\\Print\\Printers\\";
 
 // Sends the stored settings to a file: port; returns the run.

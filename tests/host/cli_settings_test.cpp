@@ -7,6 +7,7 @@
 #include <future>
 #include <nlohmann/json.hpp>
 
+#include "build_paths.h"
 #include "misbehaving_server.h"
 #include "process.h"
 
@@ -16,7 +17,7 @@ namespace {
 using langmon::testing::MisbehavingServer;
 using langmon::testing::Misbehaviour;
 
-const std::string kExamples = LANGMON_EXAMPLES_DIR;
+const std::string kExamples = build_paths::kExamples;
 constexpr char kSetLine[] = "@PJL DMCMD ASCIIHEX=\"0400";
 
 nlohmann::json ParseJson(const ProcessResult& r) {

@@ -10,6 +10,7 @@
 #include <future>
 #include <nlohmann/json.hpp>
 
+#include "build_paths.h"
 #include "process.h"
 
 extern char** environ;
@@ -17,9 +18,9 @@ extern char** environ;
 namespace langmon::host::testing {
 namespace {
 
-const std::string kCli = LANGMON_CLI_PATH;
-const std::string kGolden = LANGMON_GOLDEN_DIR;
-const std::string kExamples = LANGMON_EXAMPLES_DIR;
+const std::string kCli = build_paths::kCli;
+const std::string kGolden = build_paths::kGolden;
+const std::string kExamples = build_paths::kExamples;
 
 ProcessResult Langmon(std::vector<std::string> args, const std::string& input = "") {
   args.insert(args.begin(), kCli);

@@ -12,13 +12,14 @@
 #include <cstdint>
 #include <nlohmann/json.hpp>
 
+#include "build_paths.h"
 #include "process.h"
 
 namespace langmon::host::testing {
 namespace {
 
-const std::string kCli = LANGMON_CLI_PATH;
-const std::string kGolden = LANGMON_GOLDEN_DIR;
+const std::string kCli = build_paths::kCli;
+const std::string kGolden = build_paths::kGolden;
 
 ProcessResult Langmon(std::vector<std::string> args, const std::string& input = "",
                       std::chrono::milliseconds limit = std::chrono::seconds(120)) {
@@ -177,7 +178,8 @@ TEST(EndToEnd, UnreachablePrinterIsNamedWithTheSocketMessage) {
     const char* request;
   } cases[] = {
       {{"config"}, "GetConfigObjects failed: "},
-      {{"apply", "--settings", LANGMON_EXAMPLES_DIR "/settings.reg"}, "SetConfigObjects failed: "},
+      {{"apply", "--settings", std::string(build_paths::kExamples) + "/settings.reg"},
+       "SetConfigObjects failed: "},
       {{"testpage", "--page", "17"}, "PrintTestPage failed: "},
       {{"print", "-"}, "job 1 failed: "},
   };

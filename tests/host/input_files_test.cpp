@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "build_paths.h"
 #include "input_file.h"
 #include "process.h"
 
@@ -30,12 +31,12 @@ struct Reader {
 };
 
 const Reader kReaders[] = {
-    {{LANGMON_CLI_PATH, "config", "--printers", "FILE"}, "printers file"},
-    {{LANGMON_CLI_PATH, "config", "--settings", "FILE"}, ".reg file"},
-    {{LANGMON_CLI_PATH, "apply", "--printer", "sim:", "--printer", "sim:", "--settings", "FILE"},
+    {{build_paths::kCli, "config", "--printers", "FILE"}, "printers file"},
+    {{build_paths::kCli, "config", "--settings", "FILE"}, ".reg file"},
+    {{build_paths::kCli, "apply", "--printer", "sim:", "--printer", "sim:", "--settings", "FILE"},
      ".reg file"},
-    {{LANGMON_CLI_PATH, "config", "--printer", "sim:FILE"}, "objects file"},
-    {{LANGMON_PRINTER_PATH, "--port", "0", "--objects", "FILE"}, "objects file"},
+    {{build_paths::kCli, "config", "--printer", "sim:FILE"}, "objects file"},
+    {{build_paths::kPrinter, "--port", "0", "--objects", "FILE"}, "objects file"},
 };
 
 ProcessResult RunReader(const Reader& reader, const std::string& file,
@@ -139,7 +140,7 @@ TEST(InputFiles, AFleetReadsItsStoredSettingsOnce) {
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
   std::thread writer([&] {
     const int fd = ::open(fifo.c_str(), O_WRONLY);
-    const std::string text = ReadFile(LANGMON_EXAMPLES_DIR "/settings.reg");
+    const std::string text = ReadFile(std::string(build_paths::kExamples) + "/settings.reg");
     EXPECT_EQ(::write(fd, text.data(), text.size()), ssize_t(text.size()));
     ::close(fd);
   });

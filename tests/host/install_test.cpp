@@ -7,16 +7,17 @@
 #include <regex>
 #include <set>
 
+#include "build_paths.h"
 #include "langmon_version.h"
 #include "process.h"
 
 namespace langmon::host::testing {
 namespace {
 
-const std::string kCli = LANGMON_CLI_PATH;
-const std::string kPrinter = LANGMON_PRINTER_PATH;
-const std::string kBuildDir = LANGMON_BUILD_DIR;
-const std::string kCompletion = LANGMON_COMPLETION_SCRIPT;
+const std::string kCli = build_paths::kCli;
+const std::string kPrinter = build_paths::kPrinter;
+const std::string kBuildDir = build_paths::kBuildDir;
+const std::string kCompletion = build_paths::kCompletion;
 const std::vector<std::string> kCommands = {"config",   "apply",     "set",   "settings",
                                             "testpage", "device-id", "print", "audit"};
 
@@ -31,7 +32,7 @@ bool IsFile(const std::string& path) {
 TEST(Install, PutsWorkingProgramsManPagesAndCompletionIntoThePrefix) {
   const std::string prefix = TempPath("prefix");
   const ProcessResult install =
-      Start({LANGMON_CMAKE_COMMAND, "--install", kBuildDir, "--prefix", prefix});
+      Start({build_paths::kCmake, "--install", kBuildDir, "--prefix", prefix});
   ASSERT_EQ(install.status, 0) << install.out << install.err;
 
   const ProcessResult version = Start({prefix + "/bin/langmon", "--version"});

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "build_paths.h"
 #include "misbehaving_server.h"
 #include "process.h"
 
@@ -67,7 +68,7 @@ TEST(MisbehavingPrinter, AJobTheServerDroppedIsNeverReportedAsSent) {
 TEST(MisbehavingPrinter, ARequestThePrinterDidNotTakeIsAPortFailure) {
   MisbehavingServer server(Misbehaviour::AcceptAndClose);
   const std::vector<std::vector<std::string>> requests = {
-      {"apply", "--settings", LANGMON_EXAMPLES_DIR "/settings.reg"},
+      {"apply", "--settings", std::string(build_paths::kExamples) + "/settings.reg"},
       {"set", "Copies=2"},
       {"testpage", "--page", "19"},
       {"testpage", "--page", "19", "--json"},
@@ -134,7 +135,8 @@ TEST(MisbehavingPrinter, AFailedConnectIsMadeOncePerRequest) {
   MisbehavingServer server(Misbehaviour::FullBacklog);
   for (const std::vector<std::string>& request :
        {std::vector<std::string>{"config"},
-        std::vector<std::string>{"apply", "--settings", LANGMON_EXAMPLES_DIR "/settings.reg"}}) {
+        std::vector<std::string>{"apply", "--settings",
+                                 std::string(build_paths::kExamples) + "/settings.reg"}}) {
     SCOPED_TRACE(request[0]);
     std::vector<std::string> args = request;
     args.insert(args.end(), {"--printer", server.Uri(), "--connect-timeout", "1", "--trace"});
@@ -195,7 +197,8 @@ TEST(MisbehavingPrinter, EveryCommandEndsAtItsTimeLimit) {
   WriteFile(job, std::string(32u << 20, 'j'));
   const std::vector<std::vector<std::string>> runs = {
       {"config", "--printer", backlog.Uri()},
-      {"apply", "--settings", LANGMON_EXAMPLES_DIR "/settings.reg", "--printer", backlog.Uri()},
+      {"apply", "--settings", std::string(build_paths::kExamples) + "/settings.reg", "--printer",
+       backlog.Uri()},
       {"testpage", "--page", "19", "--printer", backlog.Uri()},
       {"config", "--printer", silent.Uri()},
       {"config", "--json", "--printer", slow.Uri()},

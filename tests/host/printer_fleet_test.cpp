@@ -24,6 +24,7 @@
 #include <thread>
 #include <vector>
 
+#include "build_paths.h"
 #include "process.h"
 
 extern char** environ;
@@ -51,7 +52,7 @@ class PrinterProcess {
   explicit PrinterProcess(const std::vector<std::string>& args,
                           const std::vector<std::string>& prefix = {}) {
     std::vector<std::string> argv = prefix;
-    argv.push_back(LANGMON_PRINTER_PATH);
+    argv.push_back(build_paths::kPrinter);
     argv.insert(argv.end(), args.begin(), args.end());
     int out[2];
     if (::pipe2(out, O_CLOEXEC) != 0) return;
@@ -467,7 +468,7 @@ TEST(PrinterFleet, UsageErrorsExitTwoNamingTheOptionAndTheRange) {
        "cannot write the printers file /nonexistent/printers.txt: No such file"},
   };
   for (const auto& c : cases) {
-    std::vector<std::string> argv = {LANGMON_PRINTER_PATH};
+    std::vector<std::string> argv = {build_paths::kPrinter};
     argv.insert(argv.end(), c.args.begin(), c.args.end());
     if (c.args.front() != "--fleet") argv.insert(argv.end(), {"--port", "0"});
     const ProcessResult r = testing::Run(argv, "", kHangLimit);

@@ -22,6 +22,7 @@
 #include <thread>
 #include <vector>
 
+#include "build_paths.h"
 #include "langmon_version.h"
 #include "process.h"
 
@@ -227,7 +228,7 @@ Child Spawn(std::vector<std::string> args, std::string* firstLine,
     ::close(pipeFds[0]);
     ::close(pipeFds[1]);
     std::vector<char*> argv;
-    std::string binary = LANGMON_PRINTER_PATH;
+    std::string binary = build_paths::kPrinter;
     argv.push_back(binary.data());
     for (std::string& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
@@ -270,7 +271,7 @@ TEST(PrinterBinary, PrintsItsPortServesAndExitsZeroOnSigterm) {
 }
 
 TEST(PrinterBinary, VersionIsThePrograms) {
-  const host::testing::ProcessResult r = host::testing::Run({LANGMON_PRINTER_PATH, "--version"});
+  const host::testing::ProcessResult r = host::testing::Run({build_paths::kPrinter, "--version"});
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out, "langmon-printer " LANGMON_VERSION "\n");
 }
@@ -323,7 +324,7 @@ TEST(PrinterBinary, UsageErrorsExitTwoNamingTheOptionAndTheRange) {
        "cannot write the transcript /nonexistent/t.bin: No such file"},
   };
   for (const auto& c : cases) {
-    std::vector<std::string> argv = {LANGMON_PRINTER_PATH, "--port", "0"};
+    std::vector<std::string> argv = {build_paths::kPrinter, "--port", "0"};
     argv.insert(argv.end(), c.args.begin(), c.args.end());
     const ProcessResult r = host::testing::Run(argv, "", kHangLimit);
     SCOPED_TRACE(c.args.front());

@@ -22,6 +22,8 @@
 #include <iterator>
 #include <thread>
 
+#include "build_paths.h"
+
 extern char** environ;
 
 namespace langmon::host::testing {
@@ -171,7 +173,7 @@ int WaitForExit(pid_t pid, const std::string& what, std::chrono::milliseconds li
 
 ProcessResult RunLangmon(std::vector<std::string> args, const std::string& input,
                          std::chrono::milliseconds limit) {
-  args.insert(args.begin(), LANGMON_CLI_PATH);
+  args.insert(args.begin(), build_paths::kCli);
   return Run(args, input, limit);
 }
 
@@ -218,7 +220,7 @@ ProcessResult RunWithStdout(const std::vector<std::string>& args, int out) {
 }
 
 PrinterServer::PrinterServer(const std::vector<std::string>& options) {
-  std::vector<std::string> args = {LANGMON_PRINTER_PATH, "--port", "0"};
+  std::vector<std::string> args = {build_paths::kPrinter, "--port", "0"};
   args.insert(args.end(), options.begin(), options.end());
   int out[2];
   if (pipe2(out, O_CLOEXEC)) {

@@ -16,6 +16,8 @@
 #include <string>
 #include <thread>
 
+#include "build_paths.h"
+
 namespace langmon::ports {
 namespace {
 
@@ -107,7 +109,7 @@ TEST(Plumbing, OneErrnoMapServesSocketsAndDevices) {
 // Every Win32 code the platform layer spells (and so every code a port
 // monitor or the monitor can set) has words of its own.
 TEST(Plumbing, EveryCodeOfThePlatformHasWords) {
-  std::ifstream header(LANGMON_PLATFORM_HEADER);
+  std::ifstream header(build_paths::kPlatformHeader);
   std::stringstream text;
   text << header.rdbuf();
   const std::string source = text.str();

@@ -10,10 +10,7 @@
 #include <string>
 
 #include "arguments.h"
-
-#ifndef LANGMON_EXAMPLE_INF
-#error "LANGMON_EXAMPLE_INF must name examples/langmon-driver.inf"
-#endif
+#include "build_paths.h"
 
 namespace {
 
@@ -43,7 +40,7 @@ class DriverInf : public ::testing::Test {
  protected:
   void SetUp() override {
     UINT errorLine = 0;
-    inf_ = SetupOpenInfFileW(LANGMON_EXAMPLE_INF, nullptr, INF_STYLE_WIN4, &errorLine);
+    inf_ = SetupOpenInfFileW(build_paths::kExampleInf, nullptr, INF_STYLE_WIN4, &errorLine);
     ASSERT_NE(inf_, INVALID_HANDLE_VALUE) << "error " << GetLastError() << " at line " << errorLine;
   }
   void TearDown() override {

@@ -12,18 +12,12 @@
 
 #include "architecture.h"
 #include "arguments.h"
+#include "build_paths.h"
 #include "files.h"
 #include "langmon_version.h"
 #include "registration.h"
 #include "replace.h"
 #include "report.h"
-
-#ifndef LANGMON_DLL_PATH
-#error "LANGMON_DLL_PATH must name the built langmon.dll"
-#endif
-#ifndef LANGMON_SETUP_PATH
-#error "LANGMON_SETUP_PATH must name the built langmon-setup.exe"
-#endif
 
 namespace setup {
 namespace {
@@ -383,12 +377,12 @@ std::vector<BYTE> PeHeader(WORD machine, WORD characteristics, LONG at = 0x80) {
 }
 
 TEST_F(SetupFiles, PeHeadersSayMachineAndWhetherDll) {
-  const PeInfo dll = Pe(LANGMON_DLL_PATH);
+  const PeInfo dll = Pe(build_paths::kDllW);
   EXPECT_TRUE(dll.isPe);
   EXPECT_TRUE(dll.isDll);
   EXPECT_EQ(dll.machine, KitMachine());
   EXPECT_EQ(KitMachine(), sizeof(void*) == 8 ? IMAGE_FILE_MACHINE_AMD64 : IMAGE_FILE_MACHINE_I386);
-  const PeInfo exe = Pe(LANGMON_SETUP_PATH);
+  const PeInfo exe = Pe(build_paths::kSetup);
   EXPECT_TRUE(exe.isPe);
   EXPECT_FALSE(exe.isDll);
 
@@ -435,8 +429,8 @@ TEST(SetupVersion, BothShippedFilesCarryTheProjectVersion) {
     std::wstring originalFilename;
   };
   const std::wstring version(LANGMON_VERSION, LANGMON_VERSION + std::strlen(LANGMON_VERSION));
-  for (const Case& c :
-       {Case{LANGMON_DLL_PATH, L"langmon.dll"}, Case{LANGMON_SETUP_PATH, L"langmon-setup.exe"}}) {
+  for (const Case& c : {Case{build_paths::kDllW, L"langmon.dll"},
+                        Case{build_paths::kSetup, L"langmon-setup.exe"}}) {
     SCOPED_TRACE(Narrow(c.path));
     FileVersion v;
     Win32Failure failure;
@@ -456,7 +450,7 @@ TEST(SetupVersion, BothShippedFilesCarryTheProjectVersion) {
 // The manifest Windows reads when it starts langmon-setup.exe: resource 1
 // of type RT_MANIFEST.
 TEST(SetupManifest, TheProgramRunsAsItsCallerOnTheWindowsItNames) {
-  HMODULE exe = LoadLibraryExW(LANGMON_SETUP_PATH, nullptr,
+  HMODULE exe = LoadLibraryExW(build_paths::kSetup, nullptr,
                                LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
   ASSERT_NE(exe, nullptr) << GetLastError();
   // Resource numbers in the ANSI macros, which are pointer values alike.
