@@ -22,6 +22,7 @@
 #include <thread>
 
 #include "build_paths.h"
+#include "hang_limit.h"
 #include "misbehaving_server.h"
 #include "process.h"
 
@@ -37,7 +38,7 @@ using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 using Json = nlohmann::json;
 
-constexpr auto kHangLimit = 30s;
+using langmon::testing::kHangLimit;
 // What a printer that never answers costs a read: the monitor's 5 s probe.
 constexpr auto kSilentCost = 5s;
 

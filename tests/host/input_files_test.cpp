@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "build_paths.h"
+#include "hang_limit.h"
 #include "input_file.h"
 #include "process.h"
 
@@ -22,7 +23,7 @@ using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 using sim::InputResult;
 
-constexpr auto kHangLimit = 30s;
+using langmon::testing::kHangLimit;
 
 // A program and its arguments, with FILE where the input goes.
 struct Reader {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "build_paths.h"
+#include "hang_limit.h"
 #include "misbehaving_server.h"
 #include "process.h"
 
@@ -22,9 +23,7 @@ using langmon::testing::Misbehaviour;
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
-// Upper bounds on real time only catch a hang or a limit not kept: ten
-// times what the run should take.
-constexpr auto kHangLimit = 30s;
+using langmon::testing::kHangLimit;
 
 std::size_t Count(const std::string& text, const std::string& what) {
   std::size_t n = 0;

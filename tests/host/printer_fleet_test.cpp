@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "build_paths.h"
+#include "hang_limit.h"
 #include "process.h"
 
 extern char** environ;
@@ -35,7 +36,7 @@ namespace {
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
-constexpr auto kHangLimit = 30s;
+using langmon::testing::kHangLimit;
 const std::string kEntry = "\x1b%-12345X@PJL \n";
 
 // One printer as its listening line gives it.

@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "build_paths.h"
+#include "hang_limit.h"
 #include "langmon_version.h"
 #include "process.h"
 
@@ -242,7 +243,7 @@ Child Spawn(std::vector<std::string> args, std::string* firstLine,
   return child;
 }
 
-constexpr auto kHangLimit = 30s;
+using langmon::testing::kHangLimit;
 
 // The child's exit status (128 + N for signal N), within the hang limit.
 int WaitExit(Child& child) {

@@ -18,15 +18,15 @@
 #include <thread>
 #include <vector>
 
+#include "hang_limit.h"
+
 namespace langmon::ports {
 namespace {
 
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
-// Upper bounds on real time only catch a hang: far above what a loaded
-// machine needs, far below "for ever".
-constexpr auto kHangLimit = 30s;
+using langmon::testing::kHangLimit;
 
 class FakeDevice {
  public:

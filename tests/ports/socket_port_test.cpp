@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "config/config.h"
+#include "hang_limit.h"
 #include "misbehaving_server.h"
 #include "monitor_fixture.h"
 #include "port/port_ops.h"
@@ -31,9 +32,7 @@ namespace {
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
-// Upper bounds on real time only catch a hang: far above what a loaded
-// machine needs, far below "for ever".
-constexpr auto kHangLimit = 30s;
+using langmon::testing::kHangLimit;
 
 // A loopback listener the test drives by hand, on a free port or the one
 // given.
