@@ -43,6 +43,7 @@ using host::testing::Received;
 using host::testing::ReceiveReplies;
 using host::testing::Send;
 using host::testing::TempPath;
+using langmon::testing::kHangLimit;
 
 class ServerTest : public ::testing::Test {
  protected:
@@ -116,7 +117,7 @@ TEST_F(ServerTest, ResetAfterNRepliesAbortsTheConnection) {
   const int fd = Connect(server_->Port());
   ASSERT_GE(fd, 0);
   Send(fd, kEntry + "@PJL ECHO one\r\n");
-  const Received r = ReceiveReplies(fd, 2, 2000ms);
+  const Received r = ReceiveReplies(fd, 2, kHangLimit);
   EXPECT_EQ(r.bytes, "@PJL ECHO one\r\n\f");
   EXPECT_EQ(r.error, ECONNRESET);
   ::close(fd);
@@ -133,7 +134,7 @@ TEST_F(ServerTest, StopClosesOpenConnections) {
   Send(fd, kEntry);
   server_->Stop();
   thread_.join();
-  const Received r = ReceiveReplies(fd, 1, 1000ms);
+  const Received r = ReceiveReplies(fd, 1, kHangLimit);
   EXPECT_TRUE(r.closed || r.error != 0);
   ::close(fd);
 }

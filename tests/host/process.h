@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "hang_limit.h"
+
 namespace langmon::host::testing {
 
 struct ProcessResult {
@@ -71,7 +73,7 @@ struct Received {
 // Receives until `count` form feeds arrived, the connection ends or `limit`
 // passes.
 Received ReceiveReplies(int fd, int count,
-                        std::chrono::milliseconds limit = std::chrono::milliseconds(3000));
+                        std::chrono::milliseconds limit = ::langmon::testing::kHangLimit);
 
 // A REGEDIT4 file in the temporary directory holding `values` ("name"=dword:...
 // lines) under the driver-data key of `printer`.

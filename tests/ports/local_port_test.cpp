@@ -51,7 +51,7 @@ class FakeDevice {
   void Send(const std::string& bytes) {
     ASSERT_EQ(write(master_, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
   }
-  std::string Receive(std::chrono::milliseconds wait = 1000ms) {
+  std::string Receive(std::chrono::milliseconds wait = langmon::testing::kHangLimit) {
     std::string out;
     pollfd p{master_, POLLIN, 0};
     while (poll(&p, 1, static_cast<int>(wait.count())) > 0) {

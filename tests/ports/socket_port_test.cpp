@@ -55,7 +55,7 @@ class Listener {
   ~Listener() { ::close(fd_); }
   unsigned Port() const { return port_; }
   // An accepted connection, or -1 when none came within the time.
-  int Accept(std::chrono::milliseconds wait = 2000ms) {
+  int Accept(std::chrono::milliseconds wait = kHangLimit) {
     pollfd p{fd_, POLLIN, 0};
     if (::poll(&p, 1, static_cast<int>(wait.count())) <= 0) return -1;
     return ::accept(fd_, nullptr, nullptr);
@@ -67,7 +67,7 @@ class Listener {
 };
 
 // Reads from fd until it closes or `limit` passes.
-std::string ReadUntilClosed(int fd, std::chrono::milliseconds limit = 3000ms) {
+std::string ReadUntilClosed(int fd, std::chrono::milliseconds limit = kHangLimit) {
   std::string out;
   const auto end = Clock::now() + limit;
   char buffer[65536];
@@ -558,7 +558,7 @@ class SocketPrinterTest : public SocketPortTest {
     if (thread_.joinable()) thread_.join();
   }
   // Reads until a form feed arrives or the time is up.
-  std::string ReadReply(std::chrono::milliseconds limit = 3000ms) {
+  std::string ReadReply(std::chrono::milliseconds limit = kHangLimit) {
     std::string out;
     const auto end = Clock::now() + limit;
     while (out.find('\f') == std::string::npos && Clock::now() < end) {
@@ -596,7 +596,7 @@ TEST_F(SocketPrinterTest, ServerResetIsReportedOnTheNextRead) {
   BYTE buffer[16];
   DWORD read = 0;
   BOOL ok = TRUE;
-  const auto end = Clock::now() + 2000ms;
+  const auto end = Clock::now() + kHangLimit;
   while (ok && Clock::now() < end) ok = table_.pfnReadPort(handle_, buffer, sizeof buffer, &read);
   EXPECT_FALSE(ok);
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NETNAME_DELETED));
