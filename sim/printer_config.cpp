@@ -203,7 +203,9 @@ bool ParseFaults(const Json& faults, SimFaults& out, std::string& error) {
     error = "faults: an object is expected";
     return false;
   }
-  for (const auto& [name, value] : faults.items()) {
+  for (const auto& item : faults.items()) {
+    const std::string& name = item.key();
+    const Json& value = item.value();
     const auto member = std::find_if(std::begin(kFaultMembers), std::end(kFaultMembers),
                                      [&](const FaultMember& m) { return name == m.name; });
     if (member == std::end(kFaultMembers)) {
