@@ -24,6 +24,7 @@
 #include <mutex>
 #include <set>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -141,10 +142,12 @@ struct Failures {
   std::atomic<int> count{0};
   std::mutex mutex;
   std::string first;
-  void Add(const std::string& what) {
+  // The failure is `what`, or `what` followed by `detail`.
+  void Add(std::string_view what, std::string_view detail = {}) {
     if (count.fetch_add(1) == 0) {
       std::lock_guard<std::mutex> guard(mutex);
-      first = what;
+      first.assign(what);
+      first.append(detail);
     }
   }
 };
@@ -154,7 +157,7 @@ struct Failures {
 void CheckExact(const ConfigRecord& got, const ConfigRecord& reference, Failures& failures,
                 const char* where) {
   if (std::memcmp(&got, &reference, sizeof got) != 0)
-    failures.Add(std::string(where) + ": configuration differs from the printer's");
+    failures.Add(where, ": configuration differs from the printer's");
 }
 
 // A configuration read while documents come and go on the same port may
@@ -178,7 +181,7 @@ void CheckConsistent(const ConfigRecord& got, const ConfigRecord& reference, Fai
                        : (got.CfgFlags & setting.PresenceBit) ? reference.*setting.Field
                                                               : 0;
     if ((value != want) || (value != 0 && value != reference.*setting.Field))
-      failures.Add(std::string("wrong value for ") + setting.FieldName);
+      failures.Add("wrong value for ", setting.FieldName);
   }
 }
 
