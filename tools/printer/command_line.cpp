@@ -1,15 +1,53 @@
 #include "command_line.h"
 
+#include <CLI/CLI.hpp>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <string>
+
+#include "langmon_version.h"
 
 namespace langmon::printer {
 
 namespace {
 
 using namespace langmon::sim;
+
+constexpr const char* kFooter =
+    "The objects file is the format `langmon --printer sim:FILE.json` reads too.\n"
+    "Only that in-process printer answers the device ID (--device-id, \"deviceId\"):\n"
+    "a raw TCP port has no device-ID request. --listen, --port, --split-pause-ms,\n"
+    "--reset-after and --transcript concern the TCP server only. With --fleet, every\n"
+    "printer gets its own copy of the objects and the knobs; --list FILE writes the\n"
+    "printers file that `langmon --printers FILE` reads.";
+
+// The text a number option was given as ("0.6", not "0.600000").
+std::string Given(const CLI::App& app, const std::string& option) {
+  const CLI::Option* o = app.get_option(option);
+  return o->results().empty() ? std::string() : o->results().front();
+}
+
+// Usage errors in combinations of options, which each option's own range
+// check cannot see.
+bool CheckCombinations(const CLI::App& app, const ServerOptions& options, const Knobs& knobs,
+                       std::string& error) {
+  if (knobs.fleet > 0 && !knobs.transcript.empty())
+    error =
+        "--transcript records one printer and cannot be used with --fleet (serve the "
+        "printer to record on its own with --transcript)";
+  else if (knobs.silentShare + knobs.resetShare > 1)
+    error = "--silent-share " + Given(app, "--silent-share") + " and --reset-share " +
+            Given(app, "--reset-share") +
+            " together exceed 1: a printer is either silent or resets";
+  else if (knobs.fleet > 0 && options.port != 0 && options.port + knobs.fleet - 1 > 65535)
+    error = "--fleet " + std::to_string(knobs.fleet) + " from --port " +
+            std::to_string(options.port) + " needs ports up to " +
+            std::to_string(options.port + knobs.fleet - 1) +
+            ", beyond 65535 (--port 0 takes a free port for each printer)";
+  return error.empty();
+}
 
 // A whole number from `low` to `high`, checked before CLI11 converts it,
 // so that a word, a negative number or one out of range is named as such.
@@ -91,8 +129,8 @@ void AddFleetOptions(CLI::App& app, Knobs& knobs) {
   app.add_option("--list", knobs.list, "write the printers file for langmon --printers to FILE");
 }
 
-}  // namespace
-
+// Adds every option to `app`; each number is checked for its range, with a
+// message that names the option, the value and the range.
 void AddOptions(CLI::App& app, ServerOptions& options, Knobs& knobs) {
   app.add_option("--listen", options.address,
                  "numeric IPv4 or IPv6 address to listen on; 0.0.0.0 or :: for every address "
@@ -132,6 +170,8 @@ void AddOptions(CLI::App& app, ServerOptions& options, Knobs& knobs) {
   app.add_flag("-v,--verbose", options.verbose, "log connections on stderr");
 }
 
+// The objects file, then the command-line knobs over it. False with a
+// message when the file cannot be read or is malformed.
 bool MakeConfig(const CLI::App& app, const Knobs& knobs, PrinterConfig& config,
                 std::string& error) {
   if (!knobs.objectsFile.empty() && !LoadPrinterConfig(knobs.objectsFile, config, error))
@@ -150,6 +190,28 @@ bool MakeConfig(const CLI::App& app, const Knobs& knobs, PrinterConfig& config,
     faults.unknown =
         knobs.unknown == "silent" ? UnknownObjectReply::Silent : UnknownObjectReply::Empty;
   return true;
+}
+
+}  // namespace
+
+int ParseCommandLine(int argc, char** argv, CommandLine& line, std::string& error) {
+  CLI::App app{"Simulated PJL printer on a TCP port (raw AppSocket), on loopback by default."};
+  app.footer(kFooter);
+  AddOptions(app, line.options, line.knobs);
+  app.set_version_flag("--version", "langmon-printer " LANGMON_VERSION);
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::Success& e) {  // --help, --version
+    return app.exit(e);
+  } catch (const CLI::ParseError& e) {
+    error = std::string(e.what()) + " (--help lists the options)";
+    return kUsageStatus;
+  }
+  line.deviceIdGiven = app.count("--device-id") > 0;
+  if (!CheckCombinations(app, line.options, line.knobs, error) ||
+      !MakeConfig(app, line.knobs, line.config, error))
+    return kUsageStatus;
+  return kServe;
 }
 
 }  // namespace langmon::printer

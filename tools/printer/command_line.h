@@ -1,8 +1,8 @@
 // langmon-printer's command line: its options with their ranges, and the
-// printer configuration they make with the objects file.
+// printer configuration they make with the objects file. CLI11 stays inside
+// command_line.cpp: it is the costliest header of the tree to compile.
 #pragma once
 
-#include <CLI/CLI.hpp>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -39,13 +39,24 @@ struct Knobs {
 constexpr unsigned kMaxFleet = 1024;
 constexpr DWORD kMaxLatencyMs = 60000;
 
-// Adds every option to `app`; each number is checked for its range, with a
-// message that names the option, the value and the range.
-void AddOptions(CLI::App& app, ServerOptions& options, Knobs& knobs);
+// What the command line asks for, checked: the server's options, the knobs,
+// and the printer configuration they make over the objects file.
+struct CommandLine {
+  ServerOptions options;
+  Knobs knobs;
+  sim::PrinterConfig config;
+  bool deviceIdGiven = false;  // --device-id, which has no effect over TCP
+};
 
-// The objects file, then the command-line knobs over it. False with a
-// message when the file cannot be read or is malformed.
-bool MakeConfig(const CLI::App& app, const Knobs& knobs, sim::PrinterConfig& config,
-                std::string& error);
+// What ParseCommandLine returns when the server is to run.
+constexpr int kServe = -1;
+// The exit status of a usage error.
+constexpr int kUsageStatus = 2;
+
+// Reads and checks argv: every number against its range, the options'
+// combinations, then the objects file and the knobs over it. kServe to go
+// on; otherwise the exit status: 0 once --help or --version has printed its
+// text, kUsageStatus with the message in `error`.
+int ParseCommandLine(int argc, char** argv, CommandLine& line, std::string& error);
 
 }  // namespace langmon::printer

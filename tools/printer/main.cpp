@@ -11,7 +11,6 @@
 // cannot listen, or a transcript or printers file that cannot be written, 1.
 #include <signal.h>
 
-#include <CLI/CLI.hpp>
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -20,7 +19,6 @@
 #include <string>
 
 #include "command_line.h"
-#include "langmon_version.h"
 #include "printer_server.h"
 #include "simulated_fleet.h"
 #include "transcript.h"
@@ -28,18 +26,8 @@
 namespace {
 
 using namespace langmon::printer;
-using langmon::sim::PrinterConfig;
 
 constexpr int kFailed = 1;
-constexpr int kUsage = 2;
-
-constexpr const char* kFooter =
-    "The objects file is the format `langmon --printer sim:FILE.json` reads too.\n"
-    "Only that in-process printer answers the device ID (--device-id, \"deviceId\"):\n"
-    "a raw TCP port has no device-ID request. --listen, --port, --split-pause-ms,\n"
-    "--reset-after and --transcript concern the TCP server only. With --fleet, every\n"
-    "printer gets its own copy of the objects and the knobs; --list FILE writes the\n"
-    "printers file that `langmon --printers FILE` reads.";
 
 void Error(const std::string& text) {
   std::fprintf(stderr, "langmon-printer: error: %s\n", text.c_str());
@@ -47,32 +35,6 @@ void Error(const std::string& text) {
 
 void Warning(const std::string& text) {
   std::fprintf(stderr, "langmon-printer: warning: %s\n", text.c_str());
-}
-
-// The text a number option was given as ("0.6", not "0.600000").
-std::string Given(const CLI::App& app, const std::string& option) {
-  const CLI::Option* o = app.get_option(option);
-  return o->results().empty() ? std::string() : o->results().front();
-}
-
-// Usage errors in combinations of options, which each option's own range
-// check cannot see.
-bool CheckCombinations(const CLI::App& app, const ServerOptions& options, const Knobs& knobs,
-                       std::string& error) {
-  if (knobs.fleet > 0 && !knobs.transcript.empty())
-    error =
-        "--transcript records one printer and cannot be used with --fleet (serve the "
-        "printer to record on its own with --transcript)";
-  else if (knobs.silentShare + knobs.resetShare > 1)
-    error = "--silent-share " + Given(app, "--silent-share") + " and --reset-share " +
-            Given(app, "--reset-share") +
-            " together exceed 1: a printer is either silent or resets";
-  else if (knobs.fleet > 0 && options.port != 0 && options.port + knobs.fleet - 1 > 65535)
-    error = "--fleet " + std::to_string(knobs.fleet) + " from --port " +
-            std::to_string(options.port) + " needs ports up to " +
-            std::to_string(options.port + knobs.fleet - 1) +
-            ", beyond 65535 (--port 0 takes a free port for each printer)";
-  return error.empty();
 }
 
 // The printers file, created (or emptied) before anything listens so that a
@@ -143,13 +105,14 @@ bool ServeUntilSignalled(SimulatedFleet& fleet, ListFile& list, std::string& err
 }
 
 // Warnings about what the server will do that a user may not expect.
-void WarnAboutReach(const CLI::App& app, const ServerOptions& options) {
+void WarnAboutReach(const CommandLine& line) {
+  const ServerOptions& options = line.options;
   const AddressScope scope = ScopeOfAddress(options.address);
   if (scope != AddressScope::Loopback)
     Warning("listening on " + options.address +
             (scope == AddressScope::Any ? " (every address of this machine)" : "") +
             ": other machines can reach the simulated printer, which has no access control");
-  if (app.count("--device-id"))
+  if (line.deviceIdGiven)
     Warning("--device-id has no effect over TCP: a raw TCP port has no device-ID request");
 }
 
@@ -164,41 +127,39 @@ void RecordTranscript(SimulatedFleet& fleet, TranscriptFile& transcript) {
       [&transcript](const char* data, std::size_t size) { transcript.Write(data, size); });
 }
 
-// What the command line names, checked and opened before anything listens.
+// The files the command line names, opened before anything listens.
 struct Prepared {
-  PrinterConfig config;
   TranscriptFile transcript;
   ListFile list;
 };
 
-bool Prepare(const CLI::App& app, const ServerOptions& options, const Knobs& knobs,
-             Prepared& prepared, std::string& error) {
-  return CheckCombinations(app, options, knobs, error) &&
-         MakeConfig(app, knobs, prepared.config, error) &&
-         (knobs.transcript.empty() || prepared.transcript.Open(knobs.transcript, error)) &&
+bool Prepare(const Knobs& knobs, Prepared& prepared, std::string& error) {
+  return (knobs.transcript.empty() || prepared.transcript.Open(knobs.transcript, error)) &&
          (knobs.list.empty() || prepared.list.Open(knobs.list, error));
 }
 
-int Serve(const CLI::App& app, const ServerOptions& options, const Knobs& knobs) {
+int Serve(const CommandLine& line) {
+  const ServerOptions& options = line.options;
+  const Knobs& knobs = line.knobs;
   Prepared prepared;
   std::string error;
-  if (!Prepare(app, options, knobs, prepared, error)) {
+  if (!Prepare(knobs, prepared, error)) {
     Error(error);
-    return kUsage;
+    return kUsageStatus;
   }
   const unsigned count = std::max(knobs.fleet, 1u);
   if (!EnsureOpenFiles(count, error)) {
     Error(error);
     return kFailed;
   }
-  SimulatedFleet fleet(prepared.config, options,
+  SimulatedFleet fleet(line.config, options,
                        ChooseRoles(count, knobs.silentShare, knobs.resetShare, knobs.seed));
   if (!knobs.transcript.empty()) RecordTranscript(fleet, prepared.transcript);
   if (!fleet.Listen(error)) {
     Error(error);
     return kFailed;
   }
-  WarnAboutReach(app, options);
+  WarnAboutReach(line);
   const bool served = ServeUntilSignalled(fleet, prepared.list, error);
   if (!served) Error(error);
   fleet.Printer(0).SetTranscriptSink(nullptr);
@@ -210,21 +171,11 @@ int Serve(const CLI::App& app, const ServerOptions& options, const Knobs& knobs)
 }
 
 int Run(int argc, char** argv) {
-  CLI::App app{"Simulated PJL printer on a TCP port (raw AppSocket), on loopback by default."};
-  app.footer(kFooter);
-  ServerOptions options;
-  Knobs knobs;
-  langmon::printer::AddOptions(app, options, knobs);
-  app.set_version_flag("--version", "langmon-printer " LANGMON_VERSION);
-  try {
-    app.parse(argc, argv);
-  } catch (const CLI::Success& e) {  // --help, --version
-    return app.exit(e);
-  } catch (const CLI::ParseError& e) {
-    Error(std::string(e.what()) + " (--help lists the options)");
-    return kUsage;
-  }
-  return Serve(app, options, knobs);
+  CommandLine line;
+  std::string error;
+  const int status = ParseCommandLine(argc, argv, line, error);
+  if (!error.empty()) Error(error);
+  return status == kServe ? Serve(line) : status;
 }
 
 }  // namespace
