@@ -7,8 +7,11 @@
 # of a target include, parsed once per target instead of once per file.
 # GoogleTest and nlohmann-json cost 2 to 2.5 s of parsing each at -O0, CLI11
 # 5 s. A build with LANGMON_PCH off compiles every file on its own includes
-# alone; the release preset is such a build, so a shipped file that forgot an
-# include still fails there.
+# alone, so a file that forgot an include fails there: the asan and tsan
+# presets are such builds. They are clang's, and clang writes the build
+# folder's path into a precompiled header, so a clone in another folder
+# would find none of their objects in ccache; GCC's (native, release, mingw)
+# are cached across folders.
 #
 # In the Windows builds only GoogleTest, for the monitor's suite. There,
 # through a precompiled header, mingw-w64's GCC 12 at -O2 reports
