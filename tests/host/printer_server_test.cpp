@@ -43,7 +43,6 @@ using host::testing::Received;
 using host::testing::ReceiveReplies;
 using host::testing::Send;
 using host::testing::TempPath;
-using langmon::testing::kHangLimit;
 
 class ServerTest : public ::testing::Test {
  protected:
@@ -117,7 +116,7 @@ TEST_F(ServerTest, ResetAfterNRepliesAbortsTheConnection) {
   const int fd = Connect(server_->Port());
   ASSERT_GE(fd, 0);
   Send(fd, kEntry + "@PJL ECHO one\r\n");
-  const Received r = ReceiveReplies(fd, 2, kHangLimit);
+  const Received r = ReceiveReplies(fd, 2);
   EXPECT_EQ(r.bytes, "@PJL ECHO one\r\n\f");
   EXPECT_EQ(r.error, ECONNRESET);
   ::close(fd);
@@ -134,7 +133,7 @@ TEST_F(ServerTest, StopClosesOpenConnections) {
   Send(fd, kEntry);
   server_->Stop();
   thread_.join();
-  const Received r = ReceiveReplies(fd, 1, kHangLimit);
+  const Received r = ReceiveReplies(fd, 1);
   EXPECT_TRUE(r.closed || r.error != 0);
   ::close(fd);
 }
